@@ -1,0 +1,39 @@
+# The two commands a newcomer needs: `make demo` and `make test`.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DVELLARY_WERROR=ON
+
+.PHONY: setup build demo test test-asan bench format clean
+
+setup:
+	@bash scripts/setup
+
+build: setup
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Builds a small disk image with deleted photos and scans it.
+demo: build
+	@rm -f $(BUILD)/demo.img
+	@$(BUILD)/cli/vellary-cli demo-image $(BUILD)/demo.img
+	@$(BUILD)/cli/vellary-cli scan $(BUILD)/demo.img
+
+# Every test, then the engine's tests again under AddressSanitizer and UBSan.
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+test-asan: setup
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja $(CMAKE_FLAGS) -DVELLARY_SANITIZE=ON -DVELLARY_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@bash bench/run
+
+format:
+	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

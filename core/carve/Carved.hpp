@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/records/Date.hpp"
+#include "core/records/FileKind.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vellary {
+
+// A format carver's measurement of one file.
+struct Carved {
+    FileKind kind = FileKind::other;
+    std::uint64_t size = 0; // bytes from the start to the file's end, at least 1
+    std::optional<Date> modified;
+    std::optional<std::string> nameHint;
+    std::optional<std::string> device;
+    bool complete = false;
+};
+
+} // namespace vellary

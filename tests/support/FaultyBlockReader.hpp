@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/io/DataBlockReader.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+
+namespace vellary::testing {
+
+// An in-memory source whose chosen sectors fail to read, and which can vanish like a pulled card.
+class FaultyBlockReader : public BlockReader {
+public:
+    explicit FaultyBlockReader(Bytes data, std::uint64_t sectorSize = 512)
+        : inner_(std::move(data)), sector_(sectorSize) {}
+
+    // Reads touching this sector (in sectorSize units) fail with readFailed.
+    void failSector(std::uint64_t index) { bad_.insert(index); }
+    // Every read at or after this byte offset fails with deviceGone.
+    void vanishAt(std::uint64_t offset) { goneAt_ = offset; }
+    std::uint64_t readCount() const { return reads_.load(); }
+
+    std::uint64_t size() const override { return inner_.size(); }
+    Bytes read(std::uint64_t offset, std::int64_t count) const override;
+
+private:
+    DataBlockReader inner_;
+    std::uint64_t sector_;
+    std::set<std::uint64_t> bad_;
+    std::uint64_t goneAt_ = UINT64_MAX;
+    mutable std::atomic<std::uint64_t> reads_{0};
+};
+
+} // namespace vellary::testing

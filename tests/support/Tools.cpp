@@ -1,0 +1,71 @@
+#include "tests/support/Tools.hpp"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vellary::testing {
+
+bool haveTool(const std::string& name) {
+    return run("PATH=\"$PATH:/sbin:/usr/sbin\" command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+int run(const std::string& command) {
+    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; { " + command + " ; } 2>&1";
+    FILE* pipe = ::popen(wrapped.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    const int status = ::pclose(pipe);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code != 0) std::cerr << "command failed (" << code << "): " << command << "\n" << output;
+    return code;
+}
+
+std::string capture(const std::string& command) {
+    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; " + command;
+    FILE* pipe = ::popen(wrapped.c_str(), "r");
+    if (pipe == nullptr) return {};
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    ::pclose(pipe);
+    return output;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellary-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void makeBlankFile(const std::filesystem::path& path, std::uint64_t size) {
+    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(path, size);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+} // namespace vellary::testing

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace vellary::testing {
+
+// True when an external program is on PATH (or in /sbin, /usr/sbin).
+bool haveTool(const std::string& name);
+// Runs a shell command; returns its exit status. Output goes to the test log only on failure.
+int run(const std::string& command);
+// Runs a shell command and returns its standard output.
+std::string capture(const std::string& command);
+
+// A fresh folder under the system's temporary folder, removed when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A file of the given size filled with zeros (sparse).
+void makeBlankFile(const std::filesystem::path& path, std::uint64_t size);
+// Writes bytes to a file, replacing it (test fixtures only).
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+
+} // namespace vellary::testing
