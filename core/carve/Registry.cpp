@@ -1,27 +1,58 @@
 #include "core/carve/Registry.hpp"
 
+#include "core/carve/BMPCarver.hpp"
+#include "core/carve/JPEGCarver.hpp"
+
 namespace vellary {
+namespace {
+
+// Carvers are stateless, so one instance of each serves every scan and thread.
+template <typename C> const FormatCarver* one() {
+    static const C carver;
+    return &carver;
+}
+
+} // namespace
 
 const std::vector<const FormatCarver*>& Registry::all() {
-    // The one table of carvers, in this fixed order: JPEG, RAF, ISO media, TIFF raw, PNG, GIF,
-    // RIFF, PDF, ZIP, OLE2, MP3, FLAC, Matroska, PSD, BMP.
-    static const std::vector<const FormatCarver*> carvers = {};
+    // The one table of carvers. The order is fixed: carvers sharing a lead byte are tried in it.
+    static const std::vector<const FormatCarver*> carvers = {
+        one<JPEGCarver>(),
+        // RAFCarver
+        // ISOMediaCarver
+        // TIFFRawCarver
+        // PNGCarver
+        // GIFCarver
+        // RIFFCarver
+        // PDFCarver
+        // ZIPCarver
+        // OLE2Carver
+        // MP3Carver
+        // FLACCarver
+        // MatroskaCarver
+        // PSDCarver
+        one<BMPCarver>(),
+    };
     return carvers;
 }
 
-const std::array<std::vector<const FormatCarver*>, 256>& Registry::byLeadByte() {
-    static const auto table = [] {
-        std::array<std::vector<const FormatCarver*>, 256> byte;
-        for (const auto* carver : all()) {
-            const auto leads = carver->leadBytes();
-            if (!leads) {
-                for (auto& list : byte) list.push_back(carver);
-                continue;
-            }
-            for (const auto lead : *leads) byte[lead].push_back(carver);
+Registry::LeadTable Registry::leadTable(const std::vector<const FormatCarver*>& carvers) {
+    LeadTable byte;
+    for (const auto* carver : carvers) {
+        const auto leads = carver->leadBytes();
+        if (!leads) {
+            for (auto& list : byte)
+                list.push_back(carver);
+            continue;
         }
-        return byte;
-    }();
+        for (const auto lead : *leads)
+            byte[lead].push_back(carver);
+    }
+    return byte;
+}
+
+const Registry::LeadTable& Registry::byLeadByte() {
+    static const LeadTable table = leadTable(all());
     return table;
 }
 
