@@ -3,6 +3,8 @@
 
 namespace vellary::cli {
 
-int runImage(const Args&) { return fail("image is not available yet."); }
+int runImage(const Args&) {
+    return fail("image is not available yet.");
+}
 
 } // namespace vellary::cli

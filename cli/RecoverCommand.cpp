@@ -3,6 +3,8 @@
 
 namespace vellary::cli {
 
-int runRecover(const Args&) { return fail("recover is not available yet."); }
+int runRecover(const Args&) {
+    return fail("recover is not available yet.");
+}
 
 } // namespace vellary::cli

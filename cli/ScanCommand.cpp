@@ -35,7 +35,8 @@ std::string dateText(const std::optional<Date>& date) {
 
 nlohmann::json toJson(const RecoverableFile& file) {
     nlohmann::json ranges = nlohmann::json::array();
-    for (const auto& r : file.ranges) ranges.push_back({{"offset", r.offset}, {"length", r.length}});
+    for (const auto& r : file.ranges)
+        ranges.push_back({{"offset", r.offset}, {"length", r.length}});
     nlohmann::json j = {
         {"id", file.id},
         {"name", file.name},
@@ -59,18 +60,18 @@ nlohmann::json toJson(const RecoverableFile& file) {
 void printTable(const ScanResult& result) {
     std::printf("File system: %s\n", result.filesystem.c_str());
     std::printf("Volumes: %" PRId64 "\n", result.volumeCount);
-    for (const auto& warning : result.warnings) std::printf("Warning: %s\n", warning.c_str());
+    for (const auto& warning : result.warnings)
+        std::printf("Warning: %s\n", warning.c_str());
     std::printf("Files found: %zu%s\n", result.files.size(),
                 result.searchedContents ? " (deep scan included)" : "");
     if (result.files.empty()) return;
     std::printf("\n%-8s %-9s %10s  %-16s  %s\n", "QUALITY", "FOUND BY", "SIZE", "MODIFIED", "PATH");
     for (const auto& file : result.files) {
         const auto path = file.originalPath.empty() ? file.name : file.originalPath;
-        std::printf("%-8s %-9s %10s  %-16s  %s\n",
-                    std::string(quality::rawValue(file.quality())).c_str(),
-                    std::string(recoveryConfidence::rawValue(file.confidence)).c_str(),
-                    ByteText::string(file.size).c_str(), dateText(file.modified).c_str(),
-                    path.c_str());
+        std::printf(
+            "%-8s %-9s %10s  %-16s  %s\n", std::string(quality::rawValue(file.quality())).c_str(),
+            std::string(recoveryConfidence::rawValue(file.confidence)).c_str(),
+            ByteText::string(file.size).c_str(), dateText(file.modified).c_str(), path.c_str());
     }
 }
 
@@ -126,7 +127,8 @@ int runScan(const Args& args) {
 
     if (parsed.json) {
         nlohmann::json files = nlohmann::json::array();
-        for (const auto& file : result.files) files.push_back(toJson(file));
+        for (const auto& file : result.files)
+            files.push_back(toJson(file));
         const nlohmann::json doc = {{"filesystem", result.filesystem},
                                     {"volumeCount", result.volumeCount},
                                     {"warnings", result.warnings},

@@ -10,7 +10,9 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+extern "C" void onInterrupt(int) {
+    gInterrupted.store(true);
+}
 
 } // namespace
 
@@ -22,7 +24,9 @@ void installInterruptFlag() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool interrupted() { return gInterrupted.load(); }
+bool interrupted() {
+    return gInterrupted.load();
+}
 
 ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
 
