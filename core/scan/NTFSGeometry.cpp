@@ -1,16 +1,19 @@
 #include "core/scan/NTFSGeometry.hpp"
 
+#include "core/records/ByteRanges.hpp"
+
+#include <algorithm>
 #include <cstring>
 
 namespace vellary {
 namespace {
 
-constexpr std::size_t kOemOffset = 3;            // 8 bytes, "NTFS    "
-constexpr std::size_t kBytesPerSectorOffset = 11; // u16
+constexpr std::size_t kOemOffset = 3;                // 8 bytes, "NTFS    "
+constexpr std::size_t kBytesPerSectorOffset = 11;    // u16
 constexpr std::size_t kSectorsPerClusterOffset = 13; // u8
-constexpr std::size_t kTotalSectorsOffset = 40;    // u64
-constexpr std::size_t kMftClusterOffset = 48;      // u64
-constexpr std::size_t kMirrorClusterOffset = 56;   // u64
+constexpr std::size_t kTotalSectorsOffset = 40;      // u64
+constexpr std::size_t kMftClusterOffset = 48;        // u64
+constexpr std::size_t kMirrorClusterOffset = 56;     // u64
 constexpr std::size_t kClustersPerRecordOffset = 64; // i8
 constexpr std::uint64_t kMaxClusterSize = 2 * 1024 * 1024;
 
@@ -63,6 +66,25 @@ std::optional<NTFSGeometry> NTFSGeometry::parse(ByteSpan boot, std::uint64_t at)
     g.mirrorCluster = mirrorCluster;
     g.recordSize = static_cast<std::int64_t>(recordSize);
     return g;
+}
+
+std::vector<ByteRange> NTFSGeometry::ranges(std::span<const NTFSRun> runs) const {
+    std::vector<ByteRange> result;
+    for (const auto& run : runs) {
+        if (!run.lcn || *run.lcn >= totalClusters) continue;
+        const std::uint64_t clusters = std::min(run.length, totalClusters - *run.lcn);
+        // Both products stay below totalSectors x bytesPerSector < 2^60 for a parsed geometry.
+        const std::uint64_t start = *run.lcn * clusterSize;
+        std::uint64_t offset = 0;
+        if (__builtin_add_overflow(partitionOffset, start, &offset)) continue;
+        if (const auto range = ByteRange::make(offset, clusters * clusterSize))
+            appendJoined(result, *range);
+    }
+    return result;
+}
+
+std::uint64_t NTFSGeometry::volumeSize() const {
+    return totalSectors * static_cast<std::uint64_t>(bytesPerSector);
 }
 
 } // namespace vellary

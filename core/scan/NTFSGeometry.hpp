@@ -1,9 +1,13 @@
 #pragma once
 
 #include "core/io/Binary.hpp"
+#include "core/records/ByteRange.hpp"
+#include "core/scan/NTFSRunList.hpp"
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace vellary {
 
@@ -19,6 +23,12 @@ struct NTFSGeometry {
     std::int64_t recordSize = 1024;
 
     static std::optional<NTFSGeometry> parse(ByteSpan boot, std::uint64_t at);
+
+    // The source extents the runs cover: sparse runs and runs starting past the volume are left
+    // out, runs reaching past it are clipped, touching extents are joined.
+    std::vector<ByteRange> ranges(std::span<const NTFSRun> runs) const;
+    // Bytes in the volume (total sectors x bytes per sector).
+    std::uint64_t volumeSize() const;
 };
 
 } // namespace vellary
