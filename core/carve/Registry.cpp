@@ -1,7 +1,11 @@
 #include "core/carve/Registry.hpp"
 
 #include "core/carve/BMPCarver.hpp"
+#include "core/carve/GIFCarver.hpp"
+#include "core/carve/ISOMediaCarver.hpp"
 #include "core/carve/JPEGCarver.hpp"
+#include "core/carve/PNGCarver.hpp"
+#include "core/carve/PSDCarver.hpp"
 
 namespace vellary {
 namespace {
@@ -19,10 +23,10 @@ const std::vector<const FormatCarver*>& Registry::all() {
     static const std::vector<const FormatCarver*> carvers = {
         one<JPEGCarver>(),
         // RAFCarver
-        // ISOMediaCarver
+        one<ISOMediaCarver>(),
         // TIFFRawCarver
-        // PNGCarver
-        // GIFCarver
+        one<PNGCarver>(),
+        one<GIFCarver>(),
         // RIFFCarver
         // PDFCarver
         // ZIPCarver
@@ -30,7 +34,7 @@ const std::vector<const FormatCarver*>& Registry::all() {
         // MP3Carver
         // FLACCarver
         // MatroskaCarver
-        // PSDCarver
+        one<PSDCarver>(),
         one<BMPCarver>(),
     };
     return carvers;

@@ -1,0 +1,215 @@
+#include "core/carve/ISOMediaCarver.hpp"
+
+#include "core/carve/CarveRead.hpp"
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+#include <set>
+#include <string_view>
+
+namespace vellary {
+
+namespace {
+
+constexpr std::uint64_t kMaxSpan = 274'877'906'944; // 256 GiB
+constexpr std::uint64_t kMaxFtyp = 512;
+constexpr std::uint64_t kMinLength = 4096;
+constexpr int kMaxBoxes = 10'000;
+constexpr std::int64_t kMoovDateRead = 65'536;
+constexpr std::int64_t kSecondsFrom1904To1970 = 2'082'844'800;
+
+using Type = std::array<char, 4>;
+
+constexpr std::array<std::string_view, 23> kKnownBoxes = {
+    "ftyp", "moov", "mdat", "free", "skip", "wide", "uuid", "meta", "pnot", "PICT", "udta", "moof",
+    "mfra", "sidx", "styp", "pdin", "prfl", "emsg", "junk", "pict", "idat", "iinf", "iloc"};
+
+struct BrandRow {
+    std::string_view brand;
+    FileKind kind;
+};
+
+constexpr std::array<BrandRow, 43> kBrands = {{
+    {"qt  ", FileKind::mov},     {"mp41", FileKind::mp4},     {"mp42", FileKind::mp4},
+    {"isom", FileKind::mp4},     {"iso2", FileKind::mp4},     {"iso4", FileKind::mp4},
+    {"iso5", FileKind::mp4},     {"iso6", FileKind::mp4},     {"avc1", FileKind::mp4},
+    {"dash", FileKind::mp4},     {"mmp4", FileKind::mp4},     {"XAVC", FileKind::mp4},
+    {"MSNV", FileKind::mp4},     {"f4v ", FileKind::mp4},     {"mp71", FileKind::mp4},
+    {"NDAS", FileKind::mp4},     {"CAEP", FileKind::mp4},     {"niko", FileKind::mp4},
+    {"M4V ", FileKind::m4v},     {"M4VH", FileKind::m4v},     {"M4VP", FileKind::m4v},
+    {"M4A ", FileKind::m4a},     {"M4B ", FileKind::m4a},     {"M4P ", FileKind::m4a},
+    {"3gp4", FileKind::threegp}, {"3gp5", FileKind::threegp}, {"3gp6", FileKind::threegp},
+    {"3gp7", FileKind::threegp}, {"3g2a", FileKind::threegp}, {"3g2b", FileKind::threegp},
+    {"3g2c", FileKind::threegp}, {"heic", FileKind::heic},    {"heix", FileKind::heic},
+    {"hevc", FileKind::heic},    {"heim", FileKind::heic},    {"heis", FileKind::heic},
+    {"hevm", FileKind::heic},    {"hevs", FileKind::heic},    {"mif1", FileKind::heic},
+    {"msf1", FileKind::heic},    {"avif", FileKind::avif},    {"avis", FileKind::avif},
+    {"crx ", FileKind::cr3},
+}};
+
+std::string_view text(const std::uint8_t* p) {
+    return {reinterpret_cast<const char*>(p), 4};
+}
+
+std::optional<FileKind> kindForBrand(std::string_view brand) {
+    for (const auto& row : kBrands)
+        if (row.brand == brand) return row.kind;
+    return std::nullopt;
+}
+
+bool isKnownBox(std::string_view type) {
+    return std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type) != kKnownBoxes.end();
+}
+
+// The compatible brands may turn a generic major brand into CR3 or AVIF.
+std::optional<FileKind> refine(ByteSpan ftyp, FileKind sniffed) {
+    if (ftyp.size() < 16) return std::nullopt;
+    bool crx = false;
+    bool avif = false;
+    for (std::size_t at = 16; at + 4 <= ftyp.size(); at += 4) {
+        const auto brand = text(ftyp.data() + at);
+        crx = crx || brand == "crx ";
+        avif = avif || brand == "avif";
+    }
+    if (sniffed == FileKind::mp4 && crx) return FileKind::cr3;
+    if (sniffed == FileKind::heic && avif) return FileKind::avif;
+    return sniffed;
+}
+
+bool isImageKind(FileKind kind) {
+    return kind == FileKind::heic || kind == FileKind::avif;
+}
+
+bool isMovieKind(FileKind kind) {
+    return kind == FileKind::mov || kind == FileKind::mp4 || kind == FileKind::m4v ||
+           kind == FileKind::threegp;
+}
+
+bool complete(FileKind kind, const std::set<std::string_view>& seen) {
+    const bool media = seen.contains("mdat") || seen.contains("idat") || seen.contains("moof");
+    if (media) return seen.contains(isImageKind(kind) ? "meta" : "moov");
+    return isImageKind(kind) && seen.contains("meta");
+}
+
+std::optional<int> localYear(std::int64_t unixSeconds) {
+    const auto t = static_cast<std::time_t>(unixSeconds);
+    std::tm parts{};
+    if (localtime_r(&t, &parts) == nullptr) return std::nullopt;
+    return parts.tm_year + 1900;
+}
+
+// The movie header's creation time, seconds since 1904 in UTC.
+std::optional<Date> creationDate(const BlockReader& reader, std::uint64_t moov,
+                                 std::uint64_t moovSize) {
+    const auto count = static_cast<std::int64_t>(std::min<std::uint64_t>(moovSize, kMoovDateRead));
+    const auto data = CarveRead::upTo(reader, moov, count);
+    if (!data) return std::nullopt;
+    const ByteSpan box(*data);
+    std::int64_t k = 8;
+    while (Binary::fits(box, k, 8)) {
+        const auto size = Binary::rawU32be(box.data() + k);
+        if (size < 8) return std::nullopt;
+        if (text(box.data() + k + 4) != "mvhd") {
+            k += size;
+            continue;
+        }
+        if (!Binary::fits(box, k, 24)) return std::nullopt;
+        const bool wide = box[static_cast<std::size_t>(k + 8)] == 1;
+        const std::uint64_t created =
+            wide ? *Binary::u64be(box, k + 12) : *Binary::u32be(box, k + 12);
+        if (created == 0) return std::nullopt;
+        // Anything beyond 2200 is out of range anyway; keeps the subtraction in range.
+        if (created > 9'000'000'000ULL) return std::nullopt;
+        const auto unix = static_cast<std::int64_t>(created) - kSecondsFrom1904To1970;
+        const auto year = localYear(unix);
+        if (!year || *year < 1995 || *year > 2100) return std::nullopt;
+        return dateFromUnixSeconds(static_cast<double>(unix));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> ISOMediaCarver::leadBytes() const {
+    return std::vector<std::uint8_t>{0x00};
+}
+
+std::optional<FileKind> ISOMediaCarver::sniff(ByteSpan bytes) const {
+    if (bytes.size() < 16) return std::nullopt;
+    const auto size = Binary::rawU32be(bytes.data());
+    if (size < 16 || size > kMaxFtyp || size % 4 != 0) return std::nullopt;
+    if (text(bytes.data() + 4) != "ftyp") return std::nullopt;
+    return kindForBrand(text(bytes.data() + 8));
+}
+
+std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint64_t start,
+                                            FileKind kind) const {
+    const auto sourceSize = reader.size();
+    if (start >= sourceSize) return std::nullopt;
+    const auto end = start + std::min(sourceSize - start, kMaxSpan);
+
+    std::set<std::string_view> seen;
+    int boxes = 0;
+    std::optional<std::uint64_t> moov;
+    std::uint64_t moovSize = 0;
+    std::uint64_t pos = start;
+
+    while (boxes < kMaxBoxes) {
+        if (end - pos < 8) break;
+        const auto head = CarveRead::upTo(reader, pos, 16);
+        if (!head || head->size() < 8) break;
+        const auto* h = head->data();
+        const auto type = text(h + 4);
+        if (!std::all_of(type.begin(), type.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }))
+            break;
+
+        std::uint64_t boxSize = Binary::rawU32be(h);
+        if (boxSize == 1) {
+            if (head->size() < 16) return std::nullopt;
+            boxSize = Binary::rawU64be(h + 8);
+            if (boxSize < 16) return std::nullopt;
+        } else if (boxSize == 0) {
+            return std::nullopt;
+        } else if (boxSize < 8) {
+            break;
+        }
+
+        // Compared without adding, so that a size near 2^64 cannot wrap past the test.
+        if (boxSize > end - pos) return std::nullopt;
+
+        if (boxes == 0) {
+            if (type != "ftyp" || boxSize > kMaxFtyp) return std::nullopt;
+            const auto ftyp = CarveRead::exact(reader, pos, static_cast<std::int64_t>(boxSize));
+            if (!ftyp) return std::nullopt;
+            const auto refined = refine(*ftyp, kind);
+            if (!refined) return std::nullopt;
+            kind = *refined;
+        } else if (!isKnownBox(type)) {
+            break;
+        }
+
+        const auto known = std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type);
+        if (*known == "moov") {
+            moov = pos;
+            moovSize = boxSize;
+        }
+        seen.insert(*known);
+        ++boxes;
+        pos += boxSize;
+    }
+
+    const bool stalled = isMovieKind(kind) && seen.contains("mdat") && !seen.contains("moov");
+    if (!complete(kind, seen) && !stalled) return std::nullopt;
+    const auto length = pos - start;
+    if (length < kMinLength) return std::nullopt;
+
+    Carved carved;
+    carved.kind = kind;
+    carved.size = length;
+    if (moov) carved.modified = creationDate(reader, *moov, moovSize);
+    carved.complete = !stalled;
+    return carved;
+}
+
+} // namespace vellary
