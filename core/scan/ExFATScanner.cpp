@@ -1,9 +1,222 @@
 #include "core/scan/ExFATScanner.hpp"
 
-namespace vellary {
+#include "core/records/FileTyping.hpp"
+#include "core/records/RecoverError.hpp"
+#include "core/scan/DeletedFile.hpp"
+#include "core/scan/DirectoryStream.hpp"
+#include "core/scan/Utf16.hpp"
 
-// Not built yet: an exFAT volume contributes nothing.
-void ExFATScanner::scanVolume(const BlockReader&, const FoundVolume&, const ScanOptions&,
-                              std::vector<RecoverableFile>&, std::vector<ByteRange>&) {}
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace vellary {
+namespace {
+
+// Boot sector.
+constexpr std::size_t kFileSystemName = 3; // 8 bytes
+constexpr std::size_t kFatOffset = 80;     // u32, sectors
+constexpr std::size_t kFatLength = 84;     // u32, sectors
+constexpr std::size_t kHeapOffset = 88;    // u32, sectors
+constexpr std::size_t kClusterCount = 92;  // u32
+constexpr std::size_t kRootCluster = 96;   // u32
+constexpr std::size_t kSectorShift = 108;  // u8
+constexpr std::size_t kClusterShift = 109; // u8
+
+// Entry sets: File, Stream Extension, File Name.
+constexpr std::uint8_t kFileType = 0x05;
+constexpr std::uint8_t kStreamType = 0x40;
+constexpr std::uint8_t kNameType = 0x41;
+constexpr std::uint8_t kInUse = 0x80;
+constexpr std::size_t kSecondaryCount = 1; // u8
+constexpr std::size_t kAttributes = 4;     // u16
+constexpr std::uint16_t kDirectory = 0x10;
+constexpr std::size_t kCreated = 8;       // u32 timestamp
+constexpr std::size_t kModified = 12;     // u32 timestamp
+constexpr std::size_t kCreatedUtc = 22;   // u8 UTC offset
+constexpr std::size_t kModifiedUtc = 23;  // u8 UTC offset
+constexpr std::size_t kStreamFlags = 1;   // u8, bit 1 = no FAT chain
+constexpr std::size_t kNameLength = 3;    // u8, UTF-16 units
+constexpr std::size_t kValidLength = 8;   // u64
+constexpr std::size_t kFirstCluster = 20; // u32
+constexpr std::size_t kDataLength = 24;   // u64
+constexpr std::size_t kEntry = 32;
+constexpr std::size_t kEndRun = 256;
+
+struct EntrySet {
+    bool inUse = false;
+    bool directory = false;
+    std::string name;
+    std::uint32_t firstCluster = 0;
+    std::uint64_t size = 0;
+    bool noFatChain = false;
+};
+
+std::optional<RecoverableFile> record(ByteSpan set, const EntrySet& entry,
+                                      std::uint64_t entryOffset, const ExFATGeometry& g,
+                                      const BlockReader& reader, const std::string& folder,
+                                      const ScanOptions& options) {
+    auto modified = ExFATScanner::timestamp(set, kModified, kModifiedUtc);
+    if (!modified) modified = ExFATScanner::timestamp(set, kCreated, kCreatedUtc);
+    if (entry.size == 0 || entry.size > ExFATScanner::kMaxFileSize || entry.firstCluster < 2)
+        return std::nullopt;
+    auto allocation = g.allocate(entry.firstCluster, entry.size, entry.noFatChain);
+    if (!allocation) return std::nullopt;
+    const std::uint64_t cs = g.clusterSize();
+    const std::uint64_t stored = std::min(allocation->clusters.count * cs, entry.size);
+    auto ranges = ClusterMap::ranges(allocation->clusters, stored, cs, g.heapStart());
+    if (ranges.empty()) return std::nullopt;
+    std::string name = Utf16::trimmed(entry.name);
+    if (FileTyping::skipFile(name)) return std::nullopt;
+
+    DeletedFile::Draft draft;
+    draft.id = "exfat-" + std::to_string(g.partitionOffset) + "-" + std::to_string(entryOffset);
+    draft.name = std::move(name);
+    draft.folder = folder;
+    draft.ranges = std::move(ranges);
+    draft.modified = modified;
+    draft.confidence = allocation->confidence;
+    draft.complete = allocation->complete;
+    return DeletedFile::finish(reader, options, std::move(draft));
+}
+
+} // namespace
+
+std::optional<Date> ExFATScanner::timestamp(ByteSpan fileEntry, std::size_t stampOffset,
+                                            std::size_t offsetOffset) {
+    const auto stamp = Binary::u32le(fileEntry, static_cast<std::int64_t>(stampOffset));
+    if (!stamp) return std::nullopt;
+    const auto utc = Binary::u8(fileEntry, static_cast<std::int64_t>(offsetOffset));
+    if (!utc || (*utc & 0x80) == 0) return Binary::exfatDate(*stamp);
+    // Validate exactly as a local timestamp would be, then read the fields at the given offset.
+    if (!Binary::exfatDate(*stamp)) return std::nullopt;
+    using namespace std::chrono;
+    const int years = static_cast<int>(*stamp >> 25);
+    const auto ymd = year_month_day{year{1980 + years}, month{(*stamp >> 21) & 0x0F},
+                                    day{(*stamp >> 16) & 0x1F}};
+    if (!ymd.ok()) return std::nullopt;
+    int quarterHours = *utc & 0x7F;
+    if (quarterHours & 0x40) quarterHours -= 0x80;
+    const auto local = sys_days{ymd} + hours{(*stamp >> 11) & 0x1F} +
+                       minutes{(*stamp >> 5) & 0x3F} + seconds{(*stamp & 0x1F) * 2};
+    return time_point_cast<Seconds>(local - minutes{15 * quarterHours});
+}
+
+std::string ExFATScanner::fileName(ByteSpan set, int secondaryCount) {
+    const auto length = Binary::u8(set, kEntry + kNameLength).value_or(0);
+    std::vector<std::uint16_t> units;
+    for (int i = 0; i < secondaryCount - 1; ++i) {
+        const std::size_t at = kEntry * static_cast<std::size_t>(2 + i);
+        if (at + kEntry > set.size() || (set[at] & 0x7F) != kNameType) break;
+        for (std::size_t u = 0; u < 15; ++u)
+            units.push_back(Binary::rawU16le(set.data() + at + 2 + 2 * u));
+    }
+    if (units.size() > length) units.resize(length);
+    const auto nul = std::find(units.begin(), units.end(), 0);
+    units.erase(nul, units.end());
+    return Utf16::decode(units);
+}
+
+ExFATGeometry ExFATScanner::load(const BlockReader& reader, const FoundVolume& volume) {
+    const Bytes boot = reader.read(volume.offset, 512);
+    if (boot.size() < 512 || std::memcmp(boot.data() + kFileSystemName, "EXFAT   ", 8) != 0)
+        throw RecoverError::message("The ExFAT boot sector is unreadable.");
+    const int sectorShift = boot[kSectorShift];
+    const int clusterShift = boot[kClusterShift];
+    if (sectorShift < 9 || sectorShift > 12 || clusterShift > 16 ||
+        sectorShift + clusterShift > kMaxClusterShift)
+        throw RecoverError::message("The ExFAT card uses an unexpected sector size.");
+
+    ExFATGeometry g;
+    g.partitionOffset = volume.offset;
+    g.bytesPerSector = std::int64_t{1} << sectorShift;
+    g.sectorsPerCluster = std::int64_t{1} << clusterShift;
+    const ByteSpan b(boot);
+    g.clusterHeapOffsetSectors = Binary::rawU32le(b.data() + kHeapOffset);
+    g.clusterCount = Binary::rawU32le(b.data() + kClusterCount);
+    g.rootCluster = Binary::rawU32le(b.data() + kRootCluster);
+    const std::uint64_t fatOffset = Binary::rawU32le(b.data() + kFatOffset);
+    const std::uint64_t fatLength = Binary::rawU32le(b.data() + kFatLength);
+    const auto bps = static_cast<std::uint64_t>(g.bytesPerSector);
+    if (fatLength == 0 || fatLength * bps > kMaxTableBytes)
+        throw RecoverError::message("The ExFAT allocation table is an unexpected size.");
+    const std::uint64_t fatBytes = fatLength * bps;
+    // Sized by what the table can hold, never by a count that a damaged boot sector may inflate.
+    g.fat = ClusterMap::loadTable(reader, g.partitionOffset + fatOffset * bps, fatBytes, 4,
+                                  std::min(g.clusterLimit(), fatBytes / 4));
+    return g;
+}
+
+void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCount,
+                        bool noFatChain, const ExFATGeometry& g, const BlockReader& reader,
+                        const std::string& folder, int depth, const ScanOptions& options,
+                        std::unordered_set<std::uint32_t>& visited,
+                        std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used) {
+    if (depth > kMaxDepth || sink.size() >= kMaxFiles) return;
+    if (options.cancelled()) throw RecoverError::cancelled();
+    if (start < 2 || start >= g.clusterLimit() || !visited.insert(start).second) return;
+    const std::uint64_t cs = g.clusterSize();
+    auto clusters = g.directoryClusters(start, byteCount, noFatChain, kMaxDirectoryBytes / cs + 1);
+    if (clusters.empty()) return;
+    clusters.truncate(kMaxDirectoryBytes / cs + 1);
+    DirectoryStream stream(reader, DirectoryStream::extents(clusters, cs, g.heapStart()),
+                           byteCount.value_or(UINT64_MAX));
+
+    for (std::uint64_t p = 0;; p += kEntry) {
+        const ByteSpan head = stream.view(p, kEntry);
+        if (head.size() < kEntry) return;
+        if (head[0] == 0x00) {
+            const ByteSpan run = stream.view(p, kEndRun);
+            if (std::all_of(run.begin(), run.end(), [](std::uint8_t b) { return b == 0; })) return;
+            continue;
+        }
+        if ((head[0] & 0x7F) != kFileType) continue;
+        const int secondary = head[kSecondaryCount];
+        if (secondary < 2 || secondary > 18) continue;
+        const std::size_t setBytes = kEntry * static_cast<std::size_t>(secondary + 1);
+        const ByteSpan set = stream.view(p, setBytes);
+        if (set.size() < setBytes) continue;
+        const ByteSpan streamEntry = set.subspan(kEntry, kEntry);
+        if ((streamEntry[0] & 0x7F) != kStreamType) continue;
+
+        EntrySet entry;
+        entry.inUse = (set[0] & kInUse) != 0;
+        entry.directory = (Binary::rawU16le(set.data() + kAttributes) & kDirectory) != 0;
+        entry.name = fileName(set, secondary);
+        entry.firstCluster = Binary::rawU32le(streamEntry.data() + kFirstCluster);
+        const std::uint64_t valid = Binary::rawU64le(streamEntry.data() + kValidLength);
+        entry.size = valid != 0 ? valid : Binary::rawU64le(streamEntry.data() + kDataLength);
+        entry.noFatChain = (streamEntry[kStreamFlags] & 0x02) != 0;
+        const std::uint64_t entryOffset = stream.sourceOffset(p);
+
+        if (entry.directory) {
+            if (entry.firstCluster >= 2 && !FileTyping::skipDirectory(entry.name))
+                walk(entry.firstCluster,
+                     entry.size == 0 ? std::nullopt : std::optional<std::uint64_t>(entry.size),
+                     entry.noFatChain, g, reader, DeletedFile::join(folder, entry.name), depth + 1,
+                     options, visited, sink, used);
+        } else if (entry.inUse) {
+            if (const auto allocation =
+                    g.allocate(entry.firstCluster, entry.size, entry.noFatChain)) {
+                const auto ranges = ClusterMap::ranges(
+                    allocation->clusters, std::min(allocation->clusters.count * cs, entry.size), cs,
+                    g.heapStart());
+                used.insert(used.end(), ranges.begin(), ranges.end());
+            }
+        } else if (auto file = record(set, entry, entryOffset, g, reader, folder, options)) {
+            sink.push_back(std::move(*file));
+        }
+    }
+}
+
+void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volume,
+                              const ScanOptions& options, std::vector<RecoverableFile>& sink,
+                              std::vector<ByteRange>& used) {
+    const ExFATGeometry g = load(reader, volume);
+    std::unordered_set<std::uint32_t> visited;
+    walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used);
+    if (g.heapStart() > g.partitionOffset)
+        used.push_back({g.partitionOffset, g.heapStart() - g.partitionOffset});
+}
 
 } // namespace vellary

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "core/io/Binary.hpp"
 #include "core/io/BlockReader.hpp"
 #include "core/records/ScanOptions.hpp"
+#include "core/scan/ExFATGeometry.hpp"
 #include "core/scan/FoundVolume.hpp"
 
+#include <optional>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace vellary {
@@ -15,6 +20,28 @@ struct ExFATScanner {
     static void scanVolume(const BlockReader& reader, const FoundVolume& volume,
                            const ScanOptions& options, std::vector<RecoverableFile>& sink,
                            std::vector<ByteRange>& used);
+    // Boot sector and allocation table; fails with RecoverError::message.
+    static ExFATGeometry load(const BlockReader& reader, const FoundVolume& volume);
+    // One folder and, recursively, the folders in it.
+    static void walk(std::uint32_t start, std::optional<std::uint64_t> byteCount, bool noFatChain,
+                     const ExFATGeometry& geometry, const BlockReader& reader,
+                     const std::string& folder, int depth, const ScanOptions& options,
+                     std::unordered_set<std::uint32_t>& visited, std::vector<RecoverableFile>& sink,
+                     std::vector<ByteRange>& used);
+    // The name held by the File Name entries of an entry set (File entry first).
+    static std::string fileName(ByteSpan set, int secondaryCount);
+    // The timestamp at stampOffset of a File entry; when the UTC-offset byte at offsetOffset says
+    // it is valid, the time is taken at that offset, otherwise as local time.
+    static std::optional<Date> timestamp(ByteSpan fileEntry, std::size_t stampOffset,
+                                         std::size_t offsetOffset);
+
+    static constexpr int kMaxDepth = 32;
+    static constexpr std::size_t kMaxFiles = 100000;
+    static constexpr std::uint64_t kMaxTableBytes = 0x4000000;
+    static constexpr std::uint64_t kMaxDirectoryBytes = 0x2000000;
+    static constexpr std::uint64_t kMaxFileSize = 0x2000000000;
+    // Sector and cluster shifts together: clusters of at most 32 MiB.
+    static constexpr int kMaxClusterShift = 25;
 };
 
 } // namespace vellary

@@ -1,9 +1,221 @@
 #include "core/scan/FATScanner.hpp"
 
-namespace vellary {
+#include "core/records/FileTyping.hpp"
+#include "core/records/RecoverError.hpp"
+#include "core/scan/DeletedFile.hpp"
+#include "core/scan/DirectoryStream.hpp"
+#include "core/scan/FATNames.hpp"
+#include "core/scan/Utf16.hpp"
 
-// Not built yet: a FAT volume contributes nothing.
-void FATScanner::scan(const BlockReader&, const FoundVolume&, const ScanOptions&,
-                      std::vector<RecoverableFile>&, std::vector<ByteRange>&) {}
+#include <algorithm>
+#include <unordered_set>
+
+namespace vellary {
+namespace {
+
+// Directory entry layout.
+constexpr std::size_t kAttributes = 11; // u8
+constexpr std::size_t kTime = 22;       // u16
+constexpr std::size_t kDate = 24;       // u16
+constexpr std::size_t kFileSize = 28;   // u32
+constexpr std::uint8_t kLongName = 0x0F;
+constexpr std::uint8_t kVolumeLabel = 0x08;
+constexpr std::uint8_t kDirectory = 0x10;
+constexpr std::uint8_t kDeleted = 0xE5;
+constexpr std::uint8_t kDot = 0x2E;
+
+// A sub-folder starts with its "." entry (kept, or marked deleted along with the folder); a
+// cluster without one was reused, and walking it would invent folders from file data.
+bool startsWithDotEntry(ByteSpan first) {
+    if (first.size() < 32) return false;
+    if (first[0] != kDot && first[0] != kDeleted) return false;
+    for (std::size_t i = 1; i < 11; ++i)
+        if (first[i] != ' ') return false;
+    return (first[kAttributes] & kDirectory) != 0;
+}
+
+class Walker {
+public:
+    Walker(const FATGeometry& geometry, const BlockReader& reader, const ScanOptions& options)
+        : g_(geometry), reader_(reader), options_(options) {}
+
+    void walkRoot() {
+        if (g_.kind == FATGeometry::Kind::fat16) {
+            DirectoryStream stream(reader_, {{g_.rootDirectoryOffset(), g_.rootDirectoryBytes()}});
+            walkStream(stream, "", 0, false);
+        } else {
+            walkChain(g_.directoryChain(g_.rootCluster), "", 0);
+        }
+    }
+
+    std::unordered_set<std::uint32_t> visited;
+    std::vector<RecoverableFile> found;
+    std::vector<ByteRange> used;
+
+private:
+    void walkChain(ClusterChain chain, const std::string& directory, int depth) {
+        if (depth > FATScanner::kMaxDepth || chain.empty()) return;
+        if (!visited.insert(chain.runs.front().first).second) return;
+        // Only clusters inside the volume, and no more than 32 MiB of directory data.
+        ClusterChain kept;
+        const std::uint64_t maxClusters = FATGeometry::kDirectoryBytes / g_.clusterSize() + 1;
+        for (const auto c : chain.clusters()) {
+            if (c < 2 || c >= g_.clusterLimit() || kept.count >= maxClusters) break;
+            kept.append(c);
+        }
+        DirectoryStream stream(
+            reader_, DirectoryStream::extents(kept, g_.clusterSize(), g_.dataByteOffset()));
+        walkStream(stream, directory, depth, depth > 0);
+    }
+
+    void walkStream(DirectoryStream& stream, const std::string& directory, int depth,
+                    bool needsDot) {
+        if (options_.cancelled()) throw RecoverError::cancelled();
+        if (needsDot && !startsWithDotEntry(stream.view(0, 32))) return;
+        std::array<FATNames::Entry, FATNames::kMaxLongEntries> pending{};
+        std::size_t pendingCount = 0;
+        for (std::uint64_t pos = 0;; pos += 32) {
+            const ByteSpan entry = stream.view(pos, 32);
+            if (entry.size() < 32 || found.size() >= FATScanner::kMaxFiles || entry[0] == 0x00)
+                return;
+            const std::uint8_t attributes = entry[kAttributes];
+            if (attributes == kLongName) {
+                if (pendingCount == pending.size()) {
+                    std::move(pending.begin() + 1, pending.end(), pending.begin());
+                    --pendingCount;
+                }
+                std::copy(entry.begin(), entry.end(), pending[pendingCount++].begin());
+                continue;
+            }
+            const std::span<const FATNames::Entry> longNames(pending.data(), pendingCount);
+            pendingCount = 0;
+            if ((attributes & kVolumeLabel) != 0 || entry[0] == kDot) continue;
+            const std::uint64_t entryOffset = stream.sourceOffset(pos);
+            if ((attributes & kDirectory) != 0) {
+                const std::uint32_t cluster = g_.clusterNumber(entry);
+                const std::string name =
+                    FATNames::bestLongName(longNames, entry).value_or(FATNames::shortName(entry));
+                if (cluster < 2 || name.empty() || name == "." || name == ".." ||
+                    FileTyping::skipDirectory(name))
+                    continue;
+                walkChain(g_.directoryChain(cluster), FATNames::join(directory, name), depth + 1);
+            } else if (entry[0] == kDeleted) {
+                if (auto file = record(entry, longNames, entryOffset, directory))
+                    found.push_back(std::move(*file));
+            } else {
+                claimLiveFile(entry);
+            }
+        }
+    }
+
+    void claimLiveFile(ByteSpan entry) {
+        const std::uint32_t cluster = g_.clusterNumber(entry);
+        const std::uint32_t size = Binary::rawU32le(entry.data() + kFileSize);
+        if (cluster < 2 || size == 0) return;
+        const std::uint64_t cs = g_.clusterSize();
+        const auto chain =
+            g_.follow(cluster, std::min((size + cs - 1) / cs, FATScanner::kMaxLiveChain));
+        const auto ranges = ClusterMap::ranges(chain, size, cs, g_.dataByteOffset());
+        used.insert(used.end(), ranges.begin(), ranges.end());
+    }
+
+    std::optional<RecoverableFile> record(ByteSpan entry,
+                                          std::span<const FATNames::Entry> longNames,
+                                          std::uint64_t entryOffset, const std::string& directory) {
+        const std::uint32_t cluster = g_.clusterNumber(entry);
+        const std::uint32_t size = Binary::rawU32le(entry.data() + kFileSize);
+        if (size == 0 || cluster < 2) return std::nullopt;
+        auto allocation = g_.allocate(cluster, size);
+        if (!allocation) return std::nullopt;
+        const std::uint64_t cs = g_.clusterSize();
+        const std::uint64_t stored = std::min<std::uint64_t>(allocation->clusters.count * cs, size);
+        auto ranges = ClusterMap::ranges(allocation->clusters, stored, cs, g_.dataByteOffset());
+        if (ranges.empty()) return std::nullopt;
+        auto name = FATNames::bestLongName(longNames, entry);
+        if (!name) name = FileTyping::repairFujifilmShortName(FATNames::shortName(entry));
+        std::string trimmed = Utf16::trimmed(*name);
+        if (FileTyping::skipFile(trimmed)) return std::nullopt;
+
+        DeletedFile::Draft draft;
+        draft.id = "fat-" + std::to_string(g_.partitionOffset) + "-" + std::to_string(entryOffset);
+        draft.name = std::move(trimmed);
+        draft.folder = directory;
+        draft.ranges = std::move(ranges);
+        draft.modified = Binary::fatDate(Binary::rawU16le(entry.data() + kTime),
+                                         Binary::rawU16le(entry.data() + kDate));
+        draft.confidence = allocation->confidence;
+        draft.complete = stored >= size && allocation->complete;
+        return DeletedFile::finish(reader_, options_, std::move(draft));
+    }
+
+    const FATGeometry& g_;
+    const BlockReader& reader_;
+    const ScanOptions& options_;
+};
+
+} // namespace
+
+FATGeometry FATScanner::load(const BlockReader& reader, const FoundVolume& volume) {
+    const Bytes boot = reader.read(volume.offset, 512);
+    if (boot.size() < 512) throw RecoverError::message("The FAT boot sector is unreadable.");
+    const ByteSpan b(boot);
+    const auto damaged = [] {
+        return RecoverError::message("The FAT on this card looks damaged.");
+    };
+
+    FATGeometry g;
+    g.partitionOffset = volume.offset;
+    g.bytesPerSector = Binary::rawU16le(b.data() + 11);
+    g.sectorsPerCluster = b[13];
+    g.reservedSectors = Binary::rawU16le(b.data() + 14);
+    g.fatCount = b[16];
+    g.rootEntryCount = Binary::rawU16le(b.data() + 17);
+    std::uint64_t total = Binary::rawU16le(b.data() + 19);
+    if (total == 0) total = Binary::rawU32le(b.data() + 32);
+    g.fatSectors = Binary::rawU16le(b.data() + 22);
+    if (g.fatSectors == 0) g.fatSectors = Binary::rawU32le(b.data() + 36);
+    // Volume finding vouches for these, but load may meet any bytes.
+    if (g.bytesPerSector == 0 || g.sectorsPerCluster == 0) throw damaged();
+    const auto bps = static_cast<std::uint64_t>(g.bytesPerSector);
+    const std::uint64_t rootSectors =
+        (static_cast<std::uint64_t>(g.rootEntryCount) * 32 + bps - 1) / bps;
+    const std::uint64_t metadata =
+        g.reservedSectors + g.fatSectors * static_cast<std::uint64_t>(g.fatCount) + rootSectors;
+    if (total <= metadata) throw damaged();
+    const std::uint64_t clusters =
+        (total - metadata) / static_cast<std::uint64_t>(g.sectorsPerCluster);
+    if (clusters > 0xFFFFFFFE) throw damaged();
+    g.clusterCount = static_cast<std::uint32_t>(clusters);
+    g.kind = volume.kind == VolumeKind::fat32 ? FATGeometry::Kind::fat32 : FATGeometry::Kind::fat16;
+    g.rootCluster = g.kind == FATGeometry::Kind::fat32 ? Binary::rawU32le(b.data() + 44) : 0;
+    const std::uint64_t width = g.kind == FATGeometry::Kind::fat32 ? 4 : 2;
+
+    std::uint64_t fatBytes = 0;
+    if (g.fatSectors == 0 || __builtin_mul_overflow(g.fatSectors, bps, &fatBytes) ||
+        fatBytes > kMaxFATBytes)
+        throw RecoverError::message("The FAT on this card is an unexpected size.");
+
+    // Sized by what the table can hold, never by a count that a damaged boot sector may inflate.
+    const std::uint64_t entries = std::min(g.clusterLimit(), fatBytes / width);
+    g.fat = ClusterMap::loadTable(reader, g.fatByteOffset(), fatBytes, static_cast<unsigned>(width),
+                                  entries);
+    if (g.kind == FATGeometry::Kind::fat32)
+        for (auto& e : g.fat)
+            e &= 0x0FFFFFFFu;
+    return g;
+}
+
+void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
+                      const ScanOptions& options, std::vector<RecoverableFile>& sink,
+                      std::vector<ByteRange>& used) {
+    const FATGeometry geometry = load(reader, volume);
+    Walker walker(geometry, reader, options);
+    walker.walkRoot();
+    sink.insert(sink.end(), std::make_move_iterator(walker.found.begin()),
+                std::make_move_iterator(walker.found.end()));
+    used.insert(used.end(), walker.used.begin(), walker.used.end());
+    used.push_back(
+        {geometry.partitionOffset, geometry.dataByteOffset() - geometry.partitionOffset});
+}
 
 } // namespace vellary

@@ -2,6 +2,7 @@
 
 #include "core/io/BlockReader.hpp"
 #include "core/records/ScanOptions.hpp"
+#include "core/scan/FATGeometry.hpp"
 #include "core/scan/FoundVolume.hpp"
 
 #include <vector>
@@ -14,6 +15,14 @@ struct FATScanner {
     static void scan(const BlockReader& reader, const FoundVolume& volume,
                      const ScanOptions& options, std::vector<RecoverableFile>& sink,
                      std::vector<ByteRange>& used);
+    // Boot sector and first FAT; fails with RecoverError::message for a damaged volume.
+    static FATGeometry load(const BlockReader& reader, const FoundVolume& volume);
+
+    // Folders more than this many levels below the root are not entered.
+    static constexpr int kMaxDepth = 32;
+    static constexpr std::size_t kMaxFiles = 100000;
+    static constexpr std::uint64_t kMaxFATBytes = 0x4000000;
+    static constexpr std::uint64_t kMaxLiveChain = 0x1000000;
 };
 
 } // namespace vellary

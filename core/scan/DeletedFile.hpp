@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/io/BlockReader.hpp"
+#include "core/records/RecoverableFile.hpp"
+#include "core/records/ScanOptions.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vellary {
+
+// The steps that FAT and exFAT share when a deleted directory entry becomes a found file:
+// extent checks against the source, the 32-byte header, the kind and the category filter.
+struct DeletedFile {
+    struct Draft {
+        std::string id;
+        std::string name; // already trimmed and repaired
+        std::string folder;
+        std::vector<ByteRange> ranges;
+        std::optional<Date> modified;
+        RecoveryConfidence confidence = RecoveryConfidence::estimated;
+        bool complete = false;
+    };
+
+    static constexpr std::int64_t kHeaderBytes = 32;
+    static constexpr std::int64_t kHeaderSector = 4096;
+
+    // Nothing when a range leaves the source or is empty, or the category is not wanted. A failed
+    // header read throws (deviceGone ends the scan).
+    static std::optional<RecoverableFile> finish(const BlockReader& reader,
+                                                 const ScanOptions& options, Draft draft);
+    // folder + "/" + name, or name alone at the root.
+    static std::string join(const std::string& folder, const std::string& name);
+};
+
+} // namespace vellary
