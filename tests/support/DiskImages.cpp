@@ -1,0 +1,71 @@
+#include "tests/support/DiskImages.hpp"
+
+#include "tests/support/Tools.hpp"
+
+#include <cstring>
+
+namespace vellary::testing {
+
+bool partitionImage(const std::filesystem::path& image, const std::string& sfdiskScript) {
+    writeFile(image.string() + ".sfdisk", sfdiskScript);
+    const bool ok = run("sfdisk --no-reread --no-tell-kernel -q '" + image.string() + "' < '" +
+                        image.string() + ".sfdisk' >/dev/null") == 0;
+    std::filesystem::remove(image.string() + ".sfdisk");
+    return ok;
+}
+
+bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t size,
+                const std::string& mkfsCommand) {
+    const auto scratch = image.string() + ".part";
+    makeBlankFile(scratch, size);
+    std::string command = mkfsCommand;
+    const auto slot = command.find("{}");
+    if (slot != std::string::npos) command.replace(slot, 2, "'" + scratch + "'");
+    bool ok = run(command + " >/dev/null") == 0;
+    ok = ok && run("dd if='" + scratch + "' of='" + image.string() +
+                   "' bs=64K conv=notrunc,sparse oflag=seek_bytes seek=" + std::to_string(offset) +
+                   " status=none") == 0;
+    std::filesystem::remove(scratch);
+    return ok;
+}
+
+void put(Bytes& image, std::uint64_t offset, const Bytes& bytes) {
+    if (image.size() < offset + bytes.size()) image.resize(offset + bytes.size(), 0);
+    std::memcpy(image.data() + offset, bytes.data(), bytes.size());
+}
+
+void putLE(Bytes& image, std::uint64_t offset, std::uint64_t value, int width) {
+    if (image.size() < offset + static_cast<std::uint64_t>(width)) image.resize(offset + width, 0);
+    for (int i = 0; i < width; ++i)
+        image[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
+                    std::uint16_t fatSectors16, std::uint32_t fatSectors32,
+                    std::uint16_t rootEntries) {
+    Bytes b(512, 0);
+    b[0] = 0xEB;
+    b[1] = 0x3C;
+    b[2] = 0x90;
+    std::memcpy(&b[3], "MSDOS5.0", 8);
+    putLE(b, 11, 512, 2);
+    b[13] = sectorsPerCluster;
+    putLE(b, 14, fatSectors16 != 0 ? 1 : 32, 2);
+    b[16] = 2;
+    putLE(b, 17, rootEntries, 2);
+    if (totalSectors < 65536 && fatSectors16 != 0)
+        putLE(b, 19, totalSectors, 2);
+    else
+        putLE(b, 32, totalSectors, 4);
+    b[21] = 0xF8;
+    putLE(b, 22, fatSectors16, 2);
+    if (fatSectors16 == 0) {
+        putLE(b, 36, fatSectors32, 4);
+        putLE(b, 44, 2, 4);
+    }
+    b[510] = 0x55;
+    b[511] = 0xAA;
+    return b;
+}
+
+} // namespace vellary::testing

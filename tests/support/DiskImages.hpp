@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/io/BlockReader.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace vellary::testing {
+
+// Writes a partition table onto an image file with sfdisk (script in sfdisk's input format).
+bool partitionImage(const std::filesystem::path& image, const std::string& sfdiskScript);
+// Formats a scratch file of the given size with a real mkfs command ("{}" stands for the file)
+// and copies it into the image at offset.
+bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t size,
+                const std::string& mkfsCommand);
+
+// A minimal FAT boot sector (FAT16 when fatSectors16 != 0, else FAT32) for hand-built fixtures.
+Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
+                    std::uint16_t fatSectors16, std::uint32_t fatSectors32,
+                    std::uint16_t rootEntries);
+// Places bytes into a buffer at offset, growing it if needed.
+void put(Bytes& image, std::uint64_t offset, const Bytes& bytes);
+void putLE(Bytes& image, std::uint64_t offset, std::uint64_t value, int width);
+
+} // namespace vellary::testing
