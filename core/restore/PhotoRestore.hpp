@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/io/BlockReader.hpp"
+#include "core/records/RecoverableFile.hpp"
+#include "core/restore/RestoreReport.hpp"
+#include "core/restore/UniqueFd.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace vellary {
+
+// Copies found files from the source into a folder the user chose, never replacing anything
+// and never writing outside that folder.
+struct PhotoRestore {
+    static constexpr std::int64_t kChunkSize = 8 * 1024 * 1024;
+    static constexpr std::int64_t kSectorSize = 4096;
+    static constexpr int kMaxAlternative = 10000;
+
+    using Progress = std::function<void(double fraction, const std::string& text)>;
+    using Cancelled = std::function<bool()>;
+
+    // Throws the error that prevents creating the folder, deviceGone when the disk vanished,
+    // and cancelled when isCancelled says so between files. Files written before stay.
+    static RestoreReport save(const std::vector<RecoverableFile>& files, const BlockReader& source,
+                              const std::filesystem::path& folder, const Progress& progress = {},
+                              const Cancelled& isCancelled = {});
+
+    // Where one file goes, with its folder already created and open.
+    struct Destination {
+        std::filesystem::path url;
+        UniqueFd folder;
+        std::string name;
+    };
+    // Chooses a free name for file under root (an open folder whose resolved path is rootPath),
+    // creates the folders leading to it one by one without following symbolic links, and checks
+    // that it lies inside the root. used holds the case-folded paths given out so far.
+    static Destination destination(const RecoverableFile& file, int root,
+                                   const std::filesystem::path& rootPath,
+                                   std::unordered_set<std::string>& used);
+    // Throws "Refusing to save outside the folder you chose." unless folder, resolved through
+    // the file system, is root or lies below it.
+    static void assertInside(const std::filesystem::path& root,
+                             const std::filesystem::path& folder);
+
+    struct Written {
+        std::uint64_t bytes = 0;
+        std::uint64_t unreadable = 0;
+    };
+    // Creates the destination exclusively and copies the file's ranges into it.
+    static Written write(const RecoverableFile& file, const BlockReader& source,
+                         Destination& destination);
+};
+
+} // namespace vellary

@@ -1,0 +1,79 @@
+#include "core/restore/RecoveryNotes.hpp"
+
+#include "core/records/ByteText.hpp"
+#include "core/records/RecoverError.hpp"
+#include "core/restore/OutputFile.hpp"
+#include "core/restore/OutputPath.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vellary {
+namespace {
+
+constexpr int kMaxAlternatives = 100;
+
+} // namespace
+
+std::optional<std::string> RecoveryNotes::text(const RestoreReport& report) {
+    std::vector<std::string> lines;
+    if (!report.failed.empty()) {
+        lines.emplace_back("These files couldn't be saved:");
+        for (const auto& line : report.failed)
+            lines.push_back("  " + line);
+        lines.emplace_back();
+    }
+    bool headed = false;
+    for (const auto& file : report.saved) {
+        if (file.unreadableBytes == 0) continue;
+        if (!headed) {
+            lines.emplace_back("Parts of these files couldn't be read from the disk and were "
+                               "filled with blanks. They may open with gaps or glitches:");
+            headed = true;
+        }
+        lines.push_back("  " + file.name + " (" + ByteText::string(file.unreadableBytes) +
+                        " unreadable)");
+    }
+    if (lines.empty()) return std::nullopt;
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) joined += '\n';
+        joined += lines[i];
+    }
+    return joined;
+}
+
+std::optional<std::filesystem::path>
+RecoveryNotes::writeNotes(const RestoreReport& report, const std::filesystem::path& folder) {
+    const auto note = text(report);
+    if (!note) return std::nullopt;
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return std::nullopt;
+    std::string name = kFileName;
+    for (int n = 2; n <= kMaxAlternatives + 1; ++n) {
+        std::optional<OutputFile> out;
+        try {
+            out = OutputFile::createIfFree(dir.get(), name);
+        } catch (const RecoverError&) {
+            return std::nullopt;
+        }
+        if (!out) {
+            name = OutputPath::numbered(kFileName, n);
+            continue;
+        }
+        try {
+            out->write({reinterpret_cast<const std::uint8_t*>(note->data()), note->size()});
+            out->finish();
+            return folder / name;
+        } catch (const RecoverError&) {
+            // A half-written note would mislead more than none; this file is ours to remove.
+            out.reset();
+            ::unlinkat(dir.get(), name.c_str(), 0);
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace vellary

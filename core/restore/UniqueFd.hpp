@@ -1,0 +1,42 @@
+#pragma once
+
+#include <unistd.h>
+#include <utility>
+
+namespace vellary {
+
+// Owns one file descriptor and closes it once.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    // Closes now and reports the system's error number, 0 when the close succeeded.
+    int close() {
+        if (fd_ < 0) return 0;
+        const int result = ::close(std::exchange(fd_, -1));
+        return result == 0 ? 0 : errno;
+    }
+    void reset() {
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace vellary
