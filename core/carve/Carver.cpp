@@ -1,14 +1,220 @@
 #include "core/carve/Carver.hpp"
 
-namespace vellary {
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
 
-// Not built yet: the content search finds nothing.
-Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover&,
+namespace vellary {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kReportInterval = std::chrono::milliseconds(250);
+constexpr std::int64_t kTolerantSector = 4096;
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+// The next multiple of 512 at or after value; saturates instead of wrapping.
+std::uint64_t roundUp(std::uint64_t value) {
+    if (value > kMax - (Carver::kSpacing - 1)) return kMax;
+    return (value + Carver::kSpacing - 1) / Carver::kSpacing * Carver::kSpacing;
+}
+
+std::uint64_t rangeEnd(const ByteRange& range) {
+    std::uint64_t end = 0;
+    return __builtin_add_overflow(range.offset, range.length, &end) ? kMax : end;
+}
+
+std::string_view label(FileCategory category) {
+    switch (category) {
+    case FileCategory::photo:
+        return "Photo";
+    case FileCategory::raw:
+        return "Raw Photo";
+    case FileCategory::video:
+        return "Video";
+    case FileCategory::audio:
+        return "Audio";
+    case FileCategory::document:
+        return "Document";
+    case FileCategory::archive:
+        return "Archive";
+    case FileCategory::other:
+        return "File";
+    }
+    return "File";
+}
+
+// "yyyy-MM-dd HH.mm.ss" in the local time zone.
+std::optional<std::string> dateName(Date date) {
+    const double seconds = std::floor(unixSeconds(date));
+    if (!(seconds > -1e15 && seconds < 1e15)) return std::nullopt;
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (localtime_r(&t, &tm) == nullptr) return std::nullopt;
+    char text[64];
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm) == 0) return std::nullopt;
+    return std::string(text);
+}
+
+// Finds the first claimed range that ends after an offset. Offsets only grow during a walk, so
+// the cursor only moves forward.
+class CoverCursor {
+public:
+    explicit CoverCursor(const RangeCover& cover) : ranges_(cover.ranges()) {}
+
+    // The end of the claimed range holding offset, if one does.
+    std::optional<std::uint64_t> claimedEnd(std::uint64_t offset) {
+        if (index_ < ranges_.size() && rangeEnd(ranges_[index_]) <= offset) {
+            const auto first = ranges_.begin() + static_cast<std::ptrdiff_t>(index_);
+            index_ = static_cast<std::size_t>(std::partition_point(first, ranges_.end(),
+                                                                   [offset](const ByteRange& r) {
+                                                                       return rangeEnd(r) <= offset;
+                                                                   }) -
+                                              ranges_.begin());
+        }
+        if (index_ >= ranges_.size() || ranges_[index_].offset > offset) return std::nullopt;
+        return rangeEnd(ranges_[index_]);
+    }
+
+private:
+    const std::vector<ByteRange>& ranges_;
+    std::size_t index_ = 0;
+};
+
+} // namespace
+
+RecoverableFile Carver::make(const Carved& carved, std::uint64_t start, SequenceCounter& sequence) {
+    RecoverableFile file;
+    file.category = fileKind::category(carved.kind);
+    const std::string extension(fileKind::fileExtension(carved.kind));
+    if (carved.nameHint) {
+        file.name = *carved.nameHint;
+    } else if (const auto dated = carved.modified ? dateName(*carved.modified) : std::nullopt) {
+        file.name = *dated + "." + extension;
+    } else {
+        char number[32];
+        std::snprintf(number, sizeof number, "%04lld",
+                      static_cast<long long>(sequence.next(file.category)));
+        file.name = std::string(label(file.category)) + " " + number + "." + extension;
+    }
+    file.id = "carve-" + std::to_string(start);
+    file.originalPath = file.name;
+    file.size = carved.size;
+    file.modified = carved.modified;
+    file.kind = carved.kind;
+    file.confidence = RecoveryConfidence::carved;
+    file.headerLooksValid = true;
+    file.complete = carved.complete;
+    file.device = carved.device;
+    file.ranges = {ByteRange{start, carved.size}};
+    return file;
+}
+
+Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& covered,
                               const ScanOptions& options, std::int64_t foundSoFar,
                               std::vector<RecoverableFile>& sink) {
-    options.report({ScanProgress::Phase::contents, reader.size(), reader.size(),
-                    foundSoFar + static_cast<std::int64_t>(sink.size())});
-    return {};
+    return carve(reader, covered, options, foundSoFar, sink, Registry::byLeadByte());
+}
+
+Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& covered,
+                              const ScanOptions& options, std::int64_t foundSoFar,
+                              std::vector<RecoverableFile>& sink,
+                              const Registry::LeadTable& carvers) {
+    const std::uint64_t size = reader.size();
+    SequenceCounter sequence;
+    std::vector<RecoverableFile> pending;
+    auto lastReport = Clock::time_point::min();
+    std::uint64_t position = 0;
+    Outcome outcome;
+    CoverCursor cover(covered);
+
+    const auto deliver = [&] {
+        if (pending.empty()) return;
+        if (options.onFound) options.onFound(pending);
+        pending.clear();
+    };
+    const auto progress = [&] {
+        options.report({ScanProgress::Phase::contents, std::min(position, size), size,
+                        foundSoFar + static_cast<std::int64_t>(sink.size())});
+    };
+
+    while (position < size && !options.cancelled()) {
+        const auto now = Clock::now();
+        if (lastReport == Clock::time_point::min() || now - lastReport >= kReportInterval) {
+            lastReport = now;
+            deliver();
+            progress();
+        }
+
+        const std::uint64_t count = std::min(size - position, kChunkSize);
+        const auto chunk =
+            reader.readTolerant(position, static_cast<std::int64_t>(count), kTolerantSector);
+        outcome.unreadable +=
+            static_cast<std::uint64_t>(std::max<std::int64_t>(chunk.unreadable, 0));
+        const auto& data = chunk.data;
+        if (data.empty()) break;
+        const std::uint64_t length = data.size();
+        const std::uint64_t chunkEnd = position + length;
+
+        // Moves the walk to next; false when that leaves this chunk.
+        std::uint64_t i = 0;
+        const auto jumpTo = [&](std::uint64_t next) {
+            if (next >= chunkEnd) {
+                position = next;
+                return false;
+            }
+            i = next - position;
+            return true;
+        };
+
+        bool jumpedOut = false;
+        while (length >= kMinCandidateBytes && i <= length - kMinCandidateBytes) {
+            const std::uint64_t at = position + i;
+            if (const auto claimed = cover.claimedEnd(at)) {
+                if (!jumpTo(roundUp(*claimed))) {
+                    jumpedOut = true;
+                    break;
+                }
+                continue;
+            }
+            const auto& candidates = carvers[data[i]];
+            std::optional<Carved> carved;
+            if (!candidates.empty()) {
+                const ByteSpan window(
+                    data.data() + i,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kSniffBytes, length - i)));
+                for (const auto* carver : candidates) {
+                    const auto kind = carver->sniff(window);
+                    if (!kind) continue;
+                    carved = carver->carve(reader, at, *kind);
+                    // A measurement that is empty or runs past the source is a carver's mistake.
+                    if (carved && (carved->size == 0 || carved->size > size - at)) carved.reset();
+                    if (carved) break;
+                }
+            }
+            if (!carved) {
+                i += kSpacing;
+                continue;
+            }
+            auto file = make(*carved, at, sequence);
+            if (options.wants(file.category)) {
+                pending.push_back(file);
+                sink.push_back(std::move(file));
+            }
+            if (!jumpTo(roundUp(at + carved->size))) {
+                jumpedOut = true;
+                break;
+            }
+        }
+        if (!jumpedOut) position = chunkEnd;
+        if (sink.size() >= kMaxFiles) break;
+    }
+
+    deliver();
+    progress();
+    return outcome;
 }
 
 } // namespace vellary

@@ -1,16 +1,174 @@
 #include "core/carve/JPEGCarver.hpp"
 
+#include "core/carve/CameraNames.hpp"
+#include "core/carve/MPF.hpp"
+#include "core/io/ByteWindow.hpp"
+
+#include <algorithm>
+
 namespace vellary {
+namespace {
+
+constexpr std::int64_t kWindow = 1024 * 1024;
+constexpr std::uint64_t kMinSize = 32;
+constexpr std::size_t kSniffNeeds = 4;
+
+bool startOfFrame(std::uint8_t marker) {
+    switch (marker) {
+    case 0xC0:
+    case 0xC1:
+    case 0xC2:
+    case 0xC3:
+    case 0xC5:
+    case 0xC6:
+    case 0xC7:
+    case 0xC9:
+    case 0xCA:
+    case 0xCB:
+    case 0xCD:
+    case 0xCE:
+    case 0xCF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool restart(std::uint8_t marker) {
+    return marker >= 0xD0 && marker <= 0xD7;
+}
+bool application(std::uint8_t marker) {
+    return marker >= 0xE0 && marker <= 0xEF;
+}
+
+// Segments that may sit between the scans of progressive and multi-scan images.
+bool betweenScans(std::uint8_t marker) {
+    return marker == 0xC4 || marker == 0xDA || marker == 0xDB || marker == 0xDD || marker == 0xFE ||
+           application(marker);
+}
+
+std::optional<std::string> cameraName(ByteSpan payload) {
+    if (auto name = CameraNames::find(payload, false)) return name;
+    return CameraNames::find(payload, true);
+}
+
+// The offset just past the end-of-image marker that closes the entropy-coded data from `from`.
+std::optional<std::uint64_t> scanEntropy(ByteWindow& window, std::uint64_t from) {
+    std::uint64_t pos = from;
+    for (;;) {
+        const auto ff = window.nextFF(pos);
+        if (!ff) return std::nullopt;
+        const auto b = window.byte(*ff + 1);
+        if (!b) return std::nullopt;
+        if (*b == 0x00 || restart(*b)) {
+            pos = *ff + 2;
+        } else if (*b == 0xFF) {
+            pos = *ff + 1;
+        } else if (*b == 0xD9) {
+            return *ff + 2;
+        } else if (*b == 0xD8) {
+            return std::nullopt;
+        } else if (betweenScans(*b)) {
+            const auto length = window.u16be(*ff + 2);
+            if (!length || *length < 2) return std::nullopt;
+            pos = *ff + 2 + *length;
+        } else {
+            pos = *ff + 2;
+        }
+    }
+}
+
+} // namespace
 
 std::optional<std::vector<std::uint8_t>> JPEGCarver::leadBytes() const {
     return std::vector<std::uint8_t>{0xFF};
 }
 
-std::optional<FileKind> JPEGCarver::sniff(ByteSpan) const {
+std::optional<FileKind> JPEGCarver::sniff(ByteSpan bytes) const {
+    if (bytes.size() < kSniffNeeds || bytes[0] != 0xFF || bytes[1] != 0xD8 || bytes[2] != 0xFF)
+        return std::nullopt;
+    const auto fourth = bytes[3];
+    if (application(fourth) || fourth == 0xC0 || fourth == 0xC4 || fourth == 0xDB || fourth == 0xFE)
+        return FileKind::jpeg;
     return std::nullopt;
 }
 
-std::optional<Carved> JPEGCarver::carve(const BlockReader&, std::uint64_t, FileKind) const {
+std::optional<Carved> JPEGCarver::carve(const BlockReader& reader, std::uint64_t start,
+                                        FileKind) const {
+    const auto parsed = measure(reader, start);
+    if (!parsed) return std::nullopt;
+    Carved carved;
+    carved.kind = FileKind::jpeg;
+    carved.size = parsed->size;
+    if (parsed->exif) {
+        carved.modified = parsed->exif->date;
+        carved.device = parsed->exif->device();
+    }
+    carved.nameHint = parsed->nameHint;
+    carved.complete = true;
+    return carved;
+}
+
+std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
+                                                      std::uint64_t start,
+                                                      std::optional<std::uint64_t> limit) {
+    const std::uint64_t maxLength = limit.value_or(kDefaultLimit);
+    std::uint64_t end = 0;
+    if (__builtin_add_overflow(start, maxLength, &end)) end = UINT64_MAX;
+    end = std::min(end, reader.size());
+    ByteWindow window(reader, end, kWindow);
+    if (window.byte(start) != 0xFF || window.byte(start + 1) != 0xD8) return std::nullopt;
+
+    Parsed parsed;
+    std::uint64_t pos = start + 2;
+    bool sawFrame = false;
+    std::vector<std::uint64_t> mpfEnds;
+    while (pos < end) {
+        if (window.byte(pos) != 0xFF) return std::nullopt;
+        std::uint64_t m = pos + 1;
+        std::optional<std::uint8_t> marker;
+        while ((marker = window.byte(m)) == 0xFF)
+            ++m;
+        if (!marker) return std::nullopt;
+        if (*marker == 0x01 || restart(*marker)) {
+            pos = m + 1;
+            continue;
+        }
+        if (*marker == 0xD8 || *marker == 0xD9) return std::nullopt;
+        const auto length = window.u16be(m + 1);
+        if (!length || *length < 2) return std::nullopt;
+        const std::uint64_t p = m + 3;
+        const std::int64_t payloadLength = *length - 2;
+        const std::uint64_t next = p + static_cast<std::uint64_t>(payloadLength);
+        if (startOfFrame(*marker)) sawFrame = true;
+
+        if (*marker == 0xE1) {
+            if (const auto payload = window.bytes(p, payloadLength)) {
+                if (!parsed.exif) parsed.exif = EXIF::summaryInAPP1(*payload);
+                if (!parsed.nameHint) parsed.nameHint = cameraName(*payload);
+            }
+        } else if (*marker == 0xE2) {
+            if (const auto payload = window.bytes(p, payloadLength))
+                if (const auto ends = MPF::imageEnds(*payload, p, window))
+                    mpfEnds.insert(mpfEnds.end(), ends->begin(), ends->end());
+        } else if ((application(*marker) && *marker >= 0xE3) || *marker == 0xFE) {
+            if (!parsed.nameHint)
+                if (const auto payload = window.bytes(p, payloadLength))
+                    parsed.nameHint = cameraName(*payload);
+        } else if (*marker == 0xDA) {
+            if (!sawFrame) return std::nullopt;
+            const auto e = scanEntropy(window, next);
+            if (!e) return std::nullopt;
+            parsed.size = *e - start;
+            if (!mpfEnds.empty()) {
+                const auto x = *std::max_element(mpfEnds.begin(), mpfEnds.end());
+                if (*e < x && x <= end) parsed.size = x - start;
+            }
+            if (parsed.size < kMinSize) return std::nullopt;
+            return parsed;
+        }
+        pos = next;
+    }
     return std::nullopt;
 }
 

@@ -1,0 +1,338 @@
+#include "core/carve/Carver.hpp"
+#include "core/carve/JPEGCarver.hpp"
+#include "core/io/DataBlockReader.hpp"
+#include "core/records/RecoverError.hpp"
+#include "tests/support/CarveFixtures.hpp"
+#include "tests/support/FaultyBlockReader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace vellary {
+namespace {
+
+using testing::CarveFixtures;
+
+constexpr std::uint64_t MiB = 1024 * 1024;
+
+// A carver that claims every candidate starting with its lead byte, measures it with a
+// function of the start, and remembers where it was asked.
+class FakeCarver : public FormatCarver {
+public:
+    FakeCarver(std::uint8_t lead, FileKind kind,
+               std::function<std::optional<Carved>(std::uint64_t)> measure)
+        : lead_(lead), kind_(kind), measure_(std::move(measure)) {}
+
+    std::optional<std::vector<std::uint8_t>> leadBytes() const override {
+        return std::vector<std::uint8_t>{lead_};
+    }
+    std::optional<FileKind> sniff(ByteSpan bytes) const override {
+        sniffed.push_back(bytes.size());
+        return bytes[0] == lead_ ? std::optional(kind_) : std::nullopt;
+    }
+    std::optional<Carved> carve(const BlockReader&, std::uint64_t start, FileKind) const override {
+        asked.push_back(start);
+        return measure_(start);
+    }
+
+    mutable std::vector<std::uint64_t> asked;
+    mutable std::vector<std::size_t> sniffed;
+
+private:
+    std::uint8_t lead_;
+    FileKind kind_;
+    std::function<std::optional<Carved>(std::uint64_t)> measure_;
+};
+
+Carved sized(std::uint64_t size, FileKind kind = FileKind::jpeg) {
+    Carved carved;
+    carved.kind = kind;
+    carved.size = size;
+    carved.complete = true;
+    return carved;
+}
+
+// Zero bytes with the lead byte at every 512-byte boundary.
+Bytes leads(std::uint64_t size, std::uint8_t lead = 0xAB) {
+    Bytes data(size, 0);
+    for (std::uint64_t at = 0; at < size; at += 512)
+        data[at] = lead;
+    return data;
+}
+
+struct WalkRun {
+    std::vector<RecoverableFile> sink;
+    std::vector<ScanProgress> progress;
+    std::vector<std::size_t> batches;
+    Carver::Outcome outcome;
+};
+
+WalkRun walk(const BlockReader& reader, const std::vector<const FormatCarver*>& carvers,
+             RangeCover cover = {}, ScanOptions options = {}) {
+    WalkRun run;
+    options.progress = [&](const ScanProgress& p) { run.progress.push_back(p); };
+    options.onFound = [&](const std::vector<RecoverableFile>& files) {
+        run.batches.push_back(files.size());
+    };
+    run.outcome = Carver::carve(reader, cover, options, 7, run.sink, Registry::leadTable(carvers));
+    return run;
+}
+
+std::vector<std::uint64_t> starts(const std::vector<RecoverableFile>& files) {
+    std::vector<std::uint64_t> out;
+    for (const auto& f : files)
+        out.push_back(f.ranges.front().offset);
+    return out;
+}
+
+// A large source made up on the fly: the lead byte at every boundary, zeros elsewhere.
+class PatternReader : public BlockReader {
+public:
+    explicit PatternReader(std::uint64_t size) : size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    Bytes read(std::uint64_t offset, std::int64_t count) const override {
+        if (offset >= size_ || count < 1) return {};
+        Bytes out(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size_ - offset), 0);
+        for (std::uint64_t i = (512 - offset % 512) % 512; i < out.size(); i += 512)
+            out[i] = 0xAB;
+        return out;
+    }
+
+private:
+    std::uint64_t size_;
+};
+
+TEST(CarverWalk, EmptySourceReadsNothingAndReportsOnce) {
+    testing::FaultyBlockReader reader(Bytes{});
+    std::vector<RecoverableFile> sink;
+    std::vector<ScanProgress> reports;
+    ScanOptions options;
+    options.progress = [&](const ScanProgress& p) { reports.push_back(p); };
+    const auto outcome = Carver::carve(reader, {}, options, 3, sink);
+    EXPECT_EQ(reader.readCount(), 0u);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].phase, ScanProgress::Phase::contents);
+    EXPECT_EQ(reports[0].bytesDone, 0u);
+    EXPECT_EQ(reports[0].bytesTotal, 0u);
+    EXPECT_EQ(reports[0].found, 3);
+    EXPECT_EQ(outcome.unreadable, 0u);
+}
+
+TEST(CarverWalk, FindsJPEGsOnlyAtBoundariesAmongNoise) {
+    auto image = CarveFixtures::noise(3 * MiB, 1);
+    const auto first = CarveFixtures::jpeg(1000);
+    const auto second = CarveFixtures::jpeg(70000);
+    CarveFixtures::place(image, 5 * 512, first);
+    CarveFixtures::place(image, 20 * 512 + 100, first); // not on a boundary
+    CarveFixtures::place(image, MiB, second);
+    const DataBlockReader reader(image);
+    std::vector<RecoverableFile> sink;
+    Carver::carve(reader, {}, {}, 0, sink);
+    ASSERT_EQ(sink.size(), 2u);
+    EXPECT_EQ(starts(sink), (std::vector<std::uint64_t>{5 * 512, MiB}));
+    EXPECT_EQ(sink[0].size, first.size());
+    EXPECT_EQ(sink[1].size, second.size());
+    EXPECT_EQ(sink[0].name, "Photo 0001.jpg");
+    EXPECT_EQ(sink[1].name, "Photo 0002.jpg");
+    EXPECT_EQ(sink[0].id, "carve-2560");
+}
+
+TEST(CarverWalk, JumpsPastCarvedFilesToTheNextBoundary) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(1001); });
+    const DataBlockReader reader(leads(8 * 512));
+    const auto run = walk(reader, {&fake});
+    // A file whose last byte is at 1000 makes the next candidate 1024.
+    EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 1024, 2048, 3072}));
+    EXPECT_EQ(run.sink.size(), 4u);
+}
+
+TEST(CarverWalk, SkipsClaimedRangesWithinAndAcrossChunks) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
+    const DataBlockReader reader(leads(8 * MiB + 8 * 512));
+    walk(reader, {&fake}, RangeCover({{1000, 4000}, {6000, 8 * MiB + 3000 - 6000}}));
+    EXPECT_EQ(fake.asked,
+              (std::vector<std::uint64_t>{0, 512, 5120, 5632, 8 * MiB + 3072, 8 * MiB + 3584}));
+}
+
+TEST(CarverWalk, TriesTheLastCandidateOnlyWithSixteenBytesLeft) {
+    for (const std::uint64_t tail : {15u, 16u}) {
+        FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
+        const DataBlockReader reader(leads(3 * 512 + tail));
+        walk(reader, {&fake});
+        EXPECT_EQ(fake.asked.size(), tail == 16 ? 4u : 3u);
+        EXPECT_EQ(fake.sniffed.back(), tail == 16 ? 16u : 32u);
+    }
+}
+
+TEST(CarverWalk, FilteredCategoriesAreMeasuredAndSkippedButNotCounted) {
+    FakeCarver photos(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(512); });
+    FakeCarver videos(0xAC, FileKind::mov,
+                      [](std::uint64_t) { return sized(2000, FileKind::mov); });
+    auto data = leads(12 * 512);
+    data[1024] = 0xAC; // a video from 1024 to 3024; the boundaries inside it are never tried
+    ScanOptions options;
+    options.categories = {FileCategory::photo};
+    const DataBlockReader reader(data);
+    const auto run = walk(reader, {&photos, &videos}, {}, options);
+    EXPECT_EQ(videos.asked, (std::vector<std::uint64_t>{1024}));
+    EXPECT_EQ(photos.asked.front(), 0u);
+    EXPECT_EQ(photos.asked[2], 3072u);
+    ASSERT_EQ(run.sink.size(), 8u);
+    EXPECT_EQ(run.sink[2].name, "Photo 0003.jpg");
+    for (const auto& file : run.sink)
+        EXPECT_EQ(file.category, FileCategory::photo);
+}
+
+TEST(CarverWalk, NextCarverOfTheSameLeadByteIsTriedWhenOneGivesNothing) {
+    FakeCarver refuses(0xAB, FileKind::png, [](std::uint64_t) { return std::nullopt; });
+    FakeCarver accepts(0xAB, FileKind::gif,
+                       [](std::uint64_t) { return sized(512, FileKind::gif); });
+    const DataBlockReader reader(leads(2 * 512));
+    const auto run = walk(reader, {&refuses, &accepts});
+    ASSERT_EQ(run.sink.size(), 2u);
+    EXPECT_EQ(run.sink[0].kind, FileKind::gif);
+    EXPECT_EQ(refuses.asked.size(), 2u);
+}
+
+TEST(CarverWalk, DropsEmptyAndOverlongMeasurementsAndNeverWalksBack) {
+    const std::uint64_t size = 8 * 512;
+    for (const std::uint64_t bad : {std::uint64_t{0}, size + 1, UINT64_MAX, UINT64_MAX - 100}) {
+        FakeCarver fake(0xAB, FileKind::jpeg, [&](std::uint64_t start) {
+            // The file at 1024 is bad; the one at 2048 ends exactly at the source's end.
+            if (start == 1024) return std::optional(sized(bad == size + 1 ? size - 1024 + 1 : bad));
+            if (start == 2048) return std::optional(sized(size - 2048));
+            return std::optional<Carved>();
+        });
+        const DataBlockReader reader(leads(size));
+        const auto run = walk(reader, {&fake});
+        EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 512, 1024, 1536, 2048})) << bad;
+        EXPECT_EQ(starts(run.sink), (std::vector<std::uint64_t>{2048})) << bad;
+    }
+}
+
+TEST(CarverWalk, CarverErrorEndsTheWalkWithThatError) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t start) -> std::optional<Carved> {
+        if (start == 9 * MiB) throw RecoverError::readFailed("Read failed at byte 1. Boom");
+        return sized(512);
+    });
+    const DataBlockReader reader(leads(10 * MiB));
+    WalkRun run;
+    ScanOptions options;
+    options.progress = [&](const ScanProgress& p) { run.progress.push_back(p); };
+    try {
+        Carver::carve(reader, {}, options, 0, run.sink, Registry::leadTable({&fake}));
+        FAIL() << "no error";
+    } catch (const RecoverError& error) {
+        EXPECT_EQ(error.kind(), RecoverError::Case::readFailed);
+    }
+    EXPECT_EQ(run.sink.size(), 8 * MiB / 512 + MiB / 512);
+    ASSERT_FALSE(run.progress.empty());
+    EXPECT_LT(run.progress.back().bytesDone, 10 * MiB); // no final report
+}
+
+TEST(CarverWalk, VanishedDeviceEndsTheWalk) {
+    testing::FaultyBlockReader reader(Bytes(10 * MiB, 0));
+    reader.vanishAt(9 * MiB);
+    std::vector<RecoverableFile> sink;
+    try {
+        Carver::carve(reader, {}, {}, 0, sink);
+        FAIL() << "no error";
+    } catch (const RecoverError& error) {
+        EXPECT_EQ(error.kind(), RecoverError::Case::deviceGone);
+    }
+}
+
+TEST(CarverWalk, UnreadableSectorsAreCountedAndSkipped) {
+    auto image = CarveFixtures::noise(2 * MiB, 2);
+    const auto jpeg = CarveFixtures::jpeg(3000);
+    CarveFixtures::place(image, MiB, jpeg);
+    testing::FaultyBlockReader reader(image);
+    reader.failSector(3);
+    std::vector<RecoverableFile> sink;
+    const auto outcome = Carver::carve(reader, {}, {}, 0, sink);
+    EXPECT_EQ(outcome.unreadable, 4096u); // the tolerant read's piece holding the bad sector
+    ASSERT_EQ(sink.size(), 1u);
+    EXPECT_EQ(sink[0].size, jpeg.size());
+}
+
+TEST(CarverWalk, CancellationBetweenChunksStillDeliversWhatWasFound) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(512); });
+    const DataBlockReader reader(leads(24 * MiB));
+    int checks = 0;
+    ScanOptions options;
+    options.isCancelled = [&] { return ++checks > 1; };
+    const auto run = walk(reader, {&fake}, {}, options);
+    EXPECT_EQ(run.sink.size(), 8 * MiB / 512);
+    std::size_t delivered = 0;
+    for (const auto n : run.batches)
+        delivered += n;
+    EXPECT_EQ(delivered, run.sink.size());
+    ASSERT_GE(run.progress.size(), 2u);
+    EXPECT_EQ(run.progress.back().bytesDone, 8 * MiB);
+    EXPECT_EQ(run.progress.back().found, 7 + static_cast<std::int64_t>(run.sink.size()));
+}
+
+TEST(CarverWalk, ReportsFirstPassThenBatchesAndFinishes) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(512); });
+    const DataBlockReader reader(leads(20 * MiB));
+    const auto run = walk(reader, {&fake});
+    ASSERT_GE(run.progress.size(), 2u);
+    EXPECT_EQ(run.progress.front().bytesDone, 0u);
+    EXPECT_EQ(run.progress.front().found, 7);
+    EXPECT_EQ(run.progress.back().bytesDone, 20 * MiB);
+    EXPECT_EQ(run.progress.back().bytesTotal, 20 * MiB);
+    std::size_t delivered = 0;
+    for (const auto n : run.batches)
+        delivered += n;
+    EXPECT_EQ(delivered, 20 * MiB / 512);
+}
+
+TEST(CarverWalk, StopsAfterTheChunkThatReachesTheFileCap) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(512); });
+    const PatternReader reader(120 * MiB);
+    std::vector<RecoverableFile> sink;
+    Carver::carve(reader, {}, {}, 0, sink, Registry::leadTable({&fake}));
+    const std::size_t perChunk = 8 * MiB / 512;
+    EXPECT_GE(sink.size(), Carver::kMaxFiles);
+    EXPECT_LT(sink.size(), Carver::kMaxFiles + perChunk);
+    EXPECT_EQ(sink.size() % perChunk, 0u);
+}
+
+TEST(CarverNaming, HintThenDateThenNumberPerCategory) {
+    Carver::SequenceCounter sequence;
+    auto carved = sized(100);
+    EXPECT_EQ(Carver::make(carved, 0, sequence).name, "Photo 0001.jpg");
+    EXPECT_EQ(Carver::make(carved, 0, sequence).name, "Photo 0002.jpg");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::mov), 0, sequence).name, "Video 0001.mov");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::raf), 0, sequence).name, "Raw Photo 0001.raf");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::tiff), 0, sequence).name, "Photo 0003.tif");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::threegp), 0, sequence).name, "Video 0002.3gp");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::keynote), 0, sequence).name, "Document 0001.key");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::zip), 0, sequence).name, "Archive 0001.zip");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::other), 0, sequence).name, "File 0001.bin");
+    EXPECT_EQ(Carver::make(sized(5, FileKind::flac), 0, sequence).name, "Audio 0001.flac");
+
+    carved.modified = Binary::localDate(2021, 5, 3, 14, 22, 10);
+    carved.device = "Fujifilm X-T4";
+    const auto dated = Carver::make(carved, 4096, sequence);
+    EXPECT_EQ(dated.name, "2021-05-03 14.22.10.jpg");
+    EXPECT_EQ(dated.originalPath, dated.name);
+    EXPECT_EQ(dated.id, "carve-4096");
+    EXPECT_EQ(dated.ranges, (std::vector<ByteRange>{{4096, 100}}));
+    EXPECT_EQ(dated.device, "Fujifilm X-T4");
+    EXPECT_EQ(dated.confidence, RecoveryConfidence::carved);
+    EXPECT_EQ(dated.headerLooksValid, true);
+    EXPECT_TRUE(dated.complete);
+    EXPECT_EQ(dated.quality(), RecoverableFile::Quality::good);
+
+    carved.nameHint = "DSCF0042.JPG";
+    EXPECT_EQ(Carver::make(carved, 0, sequence).name, "DSCF0042.JPG");
+    // Neither the dated nor the hinted file drew a number.
+    carved.modified.reset();
+    carved.nameHint.reset();
+    EXPECT_EQ(Carver::make(carved, 0, sequence).name, "Photo 0004.jpg");
+}
+
+} // namespace
+} // namespace vellary
