@@ -1,0 +1,246 @@
+#include "tests/support/DocumentFixtures.hpp"
+
+#include "core/io/DataBlockReader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <random>
+
+namespace vellary::testing {
+namespace {
+
+void put16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k)
+        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+void put64(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int k = 0; k < 8; ++k)
+        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+void append16(Bytes& b, std::uint16_t v) {
+    b.resize(b.size() + 2);
+    put16(b, b.size() - 2, v);
+}
+void append32(Bytes& b, std::uint32_t v) {
+    b.resize(b.size() + 4);
+    put32(b, b.size() - 4, v);
+}
+void appendText(Bytes& b, const std::string& text) {
+    b.insert(b.end(), text.begin(), text.end());
+}
+
+std::uint32_t crc32(const std::string& data) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const auto c : data) {
+        crc ^= static_cast<std::uint8_t>(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+} // namespace
+
+std::optional<Bytes> DocumentFixtures::produce(const TempDir& dir, const std::string& name,
+                                               const std::string& command) {
+    const auto path = dir / name;
+    if (run("cd '" + dir.path().string() + "' && " + command) != 0) return std::nullopt;
+    if (!std::filesystem::exists(path)) return std::nullopt;
+    const auto text = readFile(path);
+    if (text.empty()) return std::nullopt;
+    return fromString(text);
+}
+
+std::optional<Bytes> DocumentFixtures::office(const TempDir& dir, const std::string& source,
+                                              const std::string& content,
+                                              const std::string& format) {
+    if (!haveTool("libreoffice")) return std::nullopt;
+    writeFile(dir / source, content);
+    const auto stem = std::filesystem::path(source).stem().string();
+    // A private profile, so that tests running side by side do not share one.
+    const std::string profile = "file://" + (dir / "lo-profile").string();
+    return produce(dir, stem + "." + format,
+                   "timeout 180 libreoffice -env:UserInstallation=" + profile +
+                       " --headless --convert-to " + format + " '" + source + "' >/dev/null");
+}
+
+std::string DocumentFixtures::slideDocument() {
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.2"
+ office:mimetype="application/vnd.oasis.opendocument.presentation">
+<office:body><office:presentation><draw:page draw:name="one"><draw:frame svg:x="2cm" svg:y="2cm"
+ svg:width="10cm" svg:height="3cm"><draw:text-box><text:p>Harbour at dawn</text:p></draw:text-box>
+</draw:frame></draw:page></office:presentation></office:body></office:document>
+)";
+}
+
+Bytes DocumentFixtures::storedZip(const std::vector<Entry>& entries, const std::string& comment) {
+    Bytes out;
+    Bytes directory;
+    for (const auto& entry : entries) {
+        const auto offset = static_cast<std::uint32_t>(out.size());
+        const auto crc = crc32(entry.data);
+        const auto size = static_cast<std::uint32_t>(entry.data.size());
+        const auto nameLength = static_cast<std::uint16_t>(entry.name.size());
+        append32(out, 0x04034B50);
+        append16(out, 20);
+        append16(out, 0); // flags
+        append16(out, 0); // stored
+        append16(out, 0x6000);
+        append16(out, 0x5A21);
+        append32(out, crc);
+        append32(out, size);
+        append32(out, size);
+        append16(out, nameLength);
+        append16(out, 0);
+        appendText(out, entry.name);
+        appendText(out, entry.data);
+
+        append32(directory, 0x02014B50);
+        append16(directory, 0x031E);
+        append16(directory, 20);
+        append16(directory, 0);
+        append16(directory, 0);
+        append16(directory, 0x6000);
+        append16(directory, 0x5A21);
+        append32(directory, crc);
+        append32(directory, size);
+        append32(directory, size);
+        append16(directory, nameLength);
+        append16(directory, 0); // extra
+        append16(directory, 0); // comment
+        append16(directory, 0); // disk
+        append16(directory, 0); // internal attributes
+        append32(directory, 0); // external attributes
+        append32(directory, offset);
+        appendText(directory, entry.name);
+    }
+    const auto cdOffset = static_cast<std::uint32_t>(out.size());
+    out.insert(out.end(), directory.begin(), directory.end());
+    append32(out, 0x06054B50);
+    append16(out, 0);
+    append16(out, 0);
+    append16(out, static_cast<std::uint16_t>(entries.size()));
+    append16(out, static_cast<std::uint16_t>(entries.size()));
+    append32(out, static_cast<std::uint32_t>(directory.size()));
+    append32(out, cdOffset);
+    append16(out, static_cast<std::uint16_t>(comment.size()));
+    appendText(out, comment);
+    return out;
+}
+
+Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
+                                     std::uint32_t highestSector, std::uint64_t rootTime) {
+    constexpr std::size_t kSector = 512;
+    const std::uint32_t directorySectors = static_cast<std::uint32_t>((streams.size() + 1 + 3) / 4);
+    const std::uint32_t highest = std::max(highestSector, directorySectors);
+    Bytes out((std::size_t{highest} + 2) * kSector, 0);
+
+    static constexpr std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(std::begin(signature), std::end(signature), out.begin());
+    put16(out, 24, 0x3E);
+    put16(out, 26, 3);
+    put16(out, 28, 0xFFFE);
+    put16(out, 30, 9);
+    put16(out, 32, 6);
+    put32(out, 44, 1);          // FAT sectors
+    put32(out, 48, 1);          // first directory sector
+    put32(out, 56, 4096);       // mini-stream cutoff
+    put32(out, 60, 0xFFFFFFFE); // no mini FAT
+    put32(out, 68, 0xFFFFFFFE); // no DIFAT sectors
+    put32(out, 76, 0);          // the FAT lives in sector 0
+    for (std::size_t i = 1; i < 109; ++i)
+        put32(out, 76 + 4 * i, 0xFFFFFFFF);
+
+    const auto sectorAt = [&](std::uint32_t n) { return (std::size_t{n} + 1) * kSector; };
+    const auto fat = sectorAt(0);
+    for (std::size_t i = 0; i < 128; ++i)
+        put32(out, fat + 4 * i, 0xFFFFFFFF);
+    put32(out, fat, 0xFFFFFFFD);
+    for (std::uint32_t s = 1; s <= directorySectors; ++s)
+        put32(out, fat + 4 * s, s == directorySectors ? 0xFFFFFFFE : s + 1);
+    // Stream data: one chain over every sector after the directory.
+    for (std::uint32_t s = directorySectors + 1; s <= highest; ++s)
+        put32(out, fat + 4 * s, s == highest ? 0xFFFFFFFE : s + 1);
+
+    std::vector<std::string> names = {"Root Entry"};
+    names.insert(names.end(), streams.begin(), streams.end());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto entry = sectorAt(1) + 128 * i;
+        const auto& name = names[i];
+        for (std::size_t k = 0; k < name.size(); ++k)
+            put16(out, entry + 2 * k, static_cast<std::uint8_t>(name[k]));
+        put16(out, entry + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+        out[entry + 66] = i == 0 ? 5 : 2;
+        put32(out, entry + 68, 0xFFFFFFFF);
+        put32(out, entry + 72, 0xFFFFFFFF);
+        put32(out, entry + 76, i == 0 && names.size() > 1 ? 1 : 0xFFFFFFFF);
+        if (i == 0) put64(out, entry + 108, rootTime);
+        put32(out, entry + 116, i == 0 ? 0xFFFFFFFE : directorySectors + 1);
+    }
+    for (std::uint32_t s = directorySectors + 1; s <= highest; ++s)
+        for (std::size_t k = 0; k < kSector; ++k)
+            out[sectorAt(s) + k] = static_cast<std::uint8_t>('a' + (s + k) % 26);
+    return out;
+}
+
+Bytes DocumentFixtures::noise(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(count);
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random() | 1);
+    return bytes;
+}
+
+Bytes DocumentFixtures::concat(std::initializer_list<const Bytes*> parts) {
+    Bytes out;
+    for (const auto* part : parts)
+        out.insert(out.end(), part->begin(), part->end());
+    return out;
+}
+
+std::optional<Carved> DocumentFixtures::carve(const FormatCarver& carver, const Bytes& source,
+                                              std::uint64_t start, FileKind kind) {
+    const DataBlockReader reader(source);
+    return carver.carve(reader, start, kind);
+}
+
+int DocumentFixtures::expectSafeOnDamage(const FormatCarver& carver, const Bytes& file,
+                                         FileKind kind) {
+    int carved = 0;
+    const auto check = [&](const Bytes& source, const std::string& what) {
+        const auto result = carve(carver, source, 0, kind);
+        if (!result) return;
+        ++carved;
+        EXPECT_GE(result->size, 1u) << what;
+        EXPECT_LE(result->size, source.size()) << what;
+    };
+    for (int cut = 1; cut < 32; ++cut) {
+        const auto length = file.size() * static_cast<std::size_t>(cut) / 32;
+        check(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)),
+              "cut at " + std::to_string(length));
+    }
+    check(Bytes(file.begin(), file.end() - 1), "one byte short");
+    const auto tail = noise(64 * 1024, 11);
+    check(concat({&file, &tail}), "followed by random bytes");
+    std::mt19937 random(5);
+    const std::size_t span = std::min<std::size_t>(file.size(), 4096);
+    for (int round = 0; round < 200; ++round) {
+        Bytes damaged = file;
+        damaged[random() % span] = static_cast<std::uint8_t>(random());
+        check(damaged, "damaged header round " + std::to_string(round));
+    }
+    return carved;
+}
+
+} // namespace vellary::testing
