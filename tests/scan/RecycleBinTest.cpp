@@ -1,0 +1,63 @@
+#include "core/scan/RecycleBin.hpp"
+
+#include "core/io/BlockReader.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace vellary;
+
+namespace {
+
+Bytes indexFile(std::uint64_t version, const std::u16string& path, bool terminate = true,
+                std::optional<std::uint32_t> length = std::nullopt) {
+    Bytes b(version == 2 ? 28 : 24, 0);
+    b[0] = static_cast<std::uint8_t>(version);
+    if (version == 2) {
+        const std::uint32_t n = length.value_or(static_cast<std::uint32_t>(path.size() + 1));
+        for (int i = 0; i < 4; ++i)
+            b[24 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+    }
+    for (const char16_t c : path) {
+        b.push_back(static_cast<std::uint8_t>(c));
+        b.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    if (terminate) b.insert(b.end(), {0, 0});
+    return b;
+}
+
+} // namespace
+
+TEST(RecycleBin, FormerPathsOfBothVersions) {
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"C:\\Users\\Ann\\Pictures\\beach.jpg")),
+              "Users/Ann/Pictures/beach.jpg");
+    Bytes v1 = indexFile(1, u"D:\\Docs\\a.txt");
+    v1.resize(24 + 520, 0);
+    EXPECT_EQ(RecycleBin::originalPath(v1), "Docs/a.txt");
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"\\\\?\\C:\\Long\\.\\..\\x.doc")),
+              "Long/x.doc");
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"relative/dir//f.pdf")), "relative/dir/f.pdf");
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"C:\\Fotos\\\u00e9t\u00e9.jpg")),
+              "Fotos/\xC3\xA9t\xC3\xA9.jpg");
+}
+
+TEST(RecycleBin, BoundsAndTerminators) {
+    // Version 2's length bounds the path; the data's end bounds it too.
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"C:\\abc\\def", true, 6)), "abc");
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(2, u"C:\\abc\\def", false)), "abc/def");
+    Bytes odd = indexFile(2, u"C:\\abc", false);
+    odd.push_back('x');
+    EXPECT_EQ(RecycleBin::originalPath(odd), "abc");
+    // Version 1 reads at most 260 units.
+    std::u16string longName(300, u'a');
+    EXPECT_EQ(RecycleBin::originalPath(indexFile(1, longName))->size(), 260u);
+}
+
+TEST(RecycleBin, RejectsWhatIsNotAnIndexFile) {
+    EXPECT_FALSE(RecycleBin::originalPath(Bytes(7, 0)));
+    EXPECT_FALSE(RecycleBin::originalPath(indexFile(3, u"C:\\a.jpg")));
+    EXPECT_FALSE(RecycleBin::originalPath(indexFile(2, u"")));
+    EXPECT_FALSE(RecycleBin::originalPath(indexFile(2, u"C:\\")));
+    EXPECT_FALSE(RecycleBin::originalPath(indexFile(2, u"\\\\?\\.\\..\\")));
+    EXPECT_FALSE(RecycleBin::originalPath(Bytes{2, 0, 0, 0, 0, 0, 0, 0, 0, 0})); // no length
+    EXPECT_FALSE(RecycleBin::originalPath(indexFile(2, u"C:\\a.jpg", true, 0)));
+}
