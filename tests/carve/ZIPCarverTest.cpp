@@ -145,7 +145,7 @@ TEST(ZIPCarverTest, EndRecordChecks) {
     const std::vector<Entry> entries = {{"one.txt", "first"}, {"two.txt", "second"}};
     const auto comment = std::string(200, 'c');
     const auto commented = DocumentFixtures::storedZip(entries, comment);
-    EXPECT_EQ(carveAt(commented)->size, commented.size());
+    EXPECT_EQ(carveAt(commented).value().size, commented.size());
 
     // The comment runs past the end of the source.
     const Bytes cut(commented.begin(), commented.end() - 1);
@@ -206,7 +206,7 @@ Bytes withGarbageBeforeDirectory(const Bytes& garbage) {
 
 TEST(ZIPCarverTest, EndSearchSkipsRecordsOfArchivesThatStartedBeforeTheSource) {
     Bytes garbage(64, 'g');
-    EXPECT_EQ(carveAt(withGarbageBeforeDirectory(garbage))->size,
+    EXPECT_EQ(carveAt(withGarbageBeforeDirectory(garbage)).value().size,
               withGarbageBeforeDirectory(garbage).size());
 
     // An end record whose directory size plus offset exceeds its own position belongs to an
