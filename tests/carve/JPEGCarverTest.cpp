@@ -30,6 +30,12 @@ std::optional<JPEGCarver::Parsed> measureInNoise(const Bytes& jpeg,
     return JPEGCarver::measure(DataBlockReader(image), 777, limit);
 }
 
+std::optional<std::string> hintOf(const Bytes& jpeg) {
+    const auto parsed = measureInNoise(jpeg);
+    if (!parsed) return "(not measured)";
+    return parsed->nameHint;
+}
+
 std::optional<JPEGCarver::Parsed> measureAlone(const Bytes& jpeg) {
     return JPEGCarver::measure(DataBlockReader(jpeg), 0);
 }
@@ -197,9 +203,9 @@ TEST(JPEGMeasure, CameraFileNameFromSegments) {
     };
     CarveFixtures::JPEGParts parts;
     parts.before = {makerNote("xxDSCF0042.raf")};
-    EXPECT_EQ(measureInNoise(CarveFixtures::jpeg(parts))->nameHint, "DSCF0042.RAF");
+    EXPECT_EQ(hintOf(CarveFixtures::jpeg(parts)), "DSCF0042.RAF");
     parts.before = {makerNote("DSCF0042.TXT")};
-    EXPECT_FALSE(measureInNoise(CarveFixtures::jpeg(parts))->nameHint);
+    EXPECT_FALSE(hintOf(CarveFixtures::jpeg(parts)));
 
     Bytes wide;
     for (const char c : std::string_view("  DSCF0007.hif")) {
@@ -207,11 +213,11 @@ TEST(JPEGMeasure, CameraFileNameFromSegments) {
         wide.push_back(0);
     }
     parts.before = {CarveFixtures::segment(0xFE, wide)};
-    EXPECT_EQ(measureInNoise(CarveFixtures::jpeg(parts))->nameHint, "DSCF0007.HIF");
+    EXPECT_EQ(hintOf(CarveFixtures::jpeg(parts)), "DSCF0007.HIF");
     // The first segment that yields a name wins.
     parts.before = {makerNote("DSCF0001.JPG"),
                     CarveFixtures::segment(0xE5, bytesOf("DSCF0002.JPG"))};
-    EXPECT_EQ(measureInNoise(CarveFixtures::jpeg(parts))->nameHint, "DSCF0001.JPG");
+    EXPECT_EQ(hintOf(CarveFixtures::jpeg(parts)), "DSCF0001.JPG");
 }
 
 TEST(JPEGCarve, CarvedFieldsFromTheMeasurement) {
