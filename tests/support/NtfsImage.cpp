@@ -181,7 +181,13 @@ Bytes MftRecordBuilder::image() const {
 }
 
 Bytes MftRecordBuilder::fixedUp() const {
-    return image();
+    // The stored record with its stride ends put back; the update sequence array stays.
+    Bytes r = build();
+    const Bytes plain = image();
+    for (std::size_t i = 1; i <= size_ / 512; ++i)
+        std::copy_n(plain.begin() + static_cast<std::ptrdiff_t>(i * 512 - 2), 2,
+                    r.begin() + static_cast<std::ptrdiff_t>(i * 512 - 2));
+    return r;
 }
 
 Bytes MftRecordBuilder::build(std::uint16_t check) const {
