@@ -140,11 +140,20 @@ Bytes DocumentFixtures::storedZip(const std::vector<Entry>& entries, const std::
 }
 
 Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
-                                     std::uint32_t highestSector, std::uint64_t rootTime) {
+                                     std::uint32_t highestSector, std::uint64_t rootTime,
+                                     std::uint32_t fatSectors) {
     constexpr std::size_t kSector = 512;
-    const std::uint32_t directorySectors = static_cast<std::uint32_t>((streams.size() + 1 + 3) / 4);
-    const std::uint32_t highest = std::max(highestSector, directorySectors);
+    constexpr std::uint32_t kPerSector = 128;
+    constexpr std::uint32_t kFree = 0xFFFFFFFF;
+    constexpr std::uint32_t kEnd = 0xFFFFFFFE;
+    // Layout: FAT sectors, DIFAT sectors, directory sectors, then one stream over the rest.
+    const std::uint32_t difatSectors =
+        fatSectors > 109 ? (fatSectors - 109 + kPerSector - 2) / (kPerSector - 1) : 0;
+    const std::uint32_t firstDirectory = fatSectors + difatSectors;
+    const auto directorySectors = static_cast<std::uint32_t>((streams.size() + 1 + 3) / 4);
+    const std::uint32_t highest = std::max(highestSector, firstDirectory + directorySectors - 1);
     Bytes out((std::size_t{highest} + 2) * kSector, 0);
+    const auto sectorAt = [&](std::uint32_t n) { return (std::size_t{n} + 1) * kSector; };
 
     static constexpr std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::copy(std::begin(signature), std::end(signature), out.begin());
@@ -153,42 +162,53 @@ Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
     put16(out, 28, 0xFFFE);
     put16(out, 30, 9);
     put16(out, 32, 6);
-    put32(out, 44, 1);          // FAT sectors
-    put32(out, 48, 1);          // first directory sector
-    put32(out, 56, 4096);       // mini-stream cutoff
-    put32(out, 60, 0xFFFFFFFE); // no mini FAT
-    put32(out, 68, 0xFFFFFFFE); // no DIFAT sectors
-    put32(out, 76, 0);          // the FAT lives in sector 0
-    for (std::size_t i = 1; i < 109; ++i)
-        put32(out, 76 + 4 * i, 0xFFFFFFFF);
+    put32(out, 44, fatSectors);
+    put32(out, 48, firstDirectory);
+    put32(out, 56, 4096);
+    put32(out, 60, kEnd); // no mini FAT
+    put32(out, 68, difatSectors > 0 ? fatSectors : kEnd);
+    put32(out, 72, difatSectors);
+    for (std::uint32_t i = 0; i < 109; ++i)
+        put32(out, 76 + 4 * i, i < fatSectors ? i : kFree);
+    for (std::uint32_t d = 0; d < difatSectors; ++d) {
+        const auto at = sectorAt(fatSectors + d);
+        for (std::uint32_t i = 0; i + 1 < kPerSector; ++i) {
+            const std::uint32_t n = 109 + d * (kPerSector - 1) + i;
+            put32(out, at + 4 * i, n < fatSectors ? n : kFree);
+        }
+        put32(out, at + 4 * (kPerSector - 1), d + 1 < difatSectors ? fatSectors + d + 1 : kEnd);
+    }
 
-    const auto sectorAt = [&](std::uint32_t n) { return (std::size_t{n} + 1) * kSector; };
-    const auto fat = sectorAt(0);
-    for (std::size_t i = 0; i < 128; ++i)
-        put32(out, fat + 4 * i, 0xFFFFFFFF);
-    put32(out, fat, 0xFFFFFFFD);
-    for (std::uint32_t s = 1; s <= directorySectors; ++s)
-        put32(out, fat + 4 * s, s == directorySectors ? 0xFFFFFFFE : s + 1);
-    // Stream data: one chain over every sector after the directory.
-    for (std::uint32_t s = directorySectors + 1; s <= highest; ++s)
-        put32(out, fat + 4 * s, s == highest ? 0xFFFFFFFE : s + 1);
+    std::vector<std::uint32_t> fat(std::size_t{fatSectors} * kPerSector, kFree);
+    for (std::uint32_t s = 0; s < fatSectors; ++s)
+        fat[s] = 0xFFFFFFFD;
+    for (std::uint32_t d = 0; d < difatSectors; ++d)
+        fat[fatSectors + d] = 0xFFFFFFFC;
+    const std::uint32_t lastDirectory = firstDirectory + directorySectors - 1;
+    for (std::uint32_t s = firstDirectory; s <= lastDirectory; ++s)
+        fat[s] = s == lastDirectory ? kEnd : s + 1;
+    for (std::uint32_t s = lastDirectory + 1; s <= highest; ++s)
+        fat[s] = s == highest ? kEnd : s + 1;
+    for (std::uint32_t s = 0; s < fatSectors; ++s)
+        for (std::uint32_t i = 0; i < kPerSector; ++i)
+            put32(out, sectorAt(s) + 4 * i, fat[std::size_t{s} * kPerSector + i]);
 
     std::vector<std::string> names = {"Root Entry"};
     names.insert(names.end(), streams.begin(), streams.end());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto entry = sectorAt(1) + 128 * i;
+        const auto entry = sectorAt(firstDirectory) + 128 * i;
         const auto& name = names[i];
         for (std::size_t k = 0; k < name.size(); ++k)
             put16(out, entry + 2 * k, static_cast<std::uint8_t>(name[k]));
         put16(out, entry + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
         out[entry + 66] = i == 0 ? 5 : 2;
-        put32(out, entry + 68, 0xFFFFFFFF);
-        put32(out, entry + 72, 0xFFFFFFFF);
-        put32(out, entry + 76, i == 0 && names.size() > 1 ? 1 : 0xFFFFFFFF);
+        put32(out, entry + 68, kFree);
+        put32(out, entry + 72, kFree);
+        put32(out, entry + 76, i == 0 && names.size() > 1 ? 1 : kFree);
         if (i == 0) put64(out, entry + 108, rootTime);
-        put32(out, entry + 116, i == 0 ? 0xFFFFFFFE : directorySectors + 1);
+        put32(out, entry + 116, i == 0 ? kEnd : lastDirectory + 1);
     }
-    for (std::uint32_t s = directorySectors + 1; s <= highest; ++s)
+    for (std::uint32_t s = lastDirectory + 1; s <= highest; ++s)
         for (std::size_t k = 0; k < kSector; ++k)
             out[sectorAt(s) + k] = static_cast<std::uint8_t>('a' + (s + k) % 26);
     return out;

@@ -32,10 +32,11 @@ struct DocumentFixtures {
     static Bytes storedZip(const std::vector<Entry>& entries, const std::string& comment = "");
 
     // A version-3 compound file (512-byte sectors) with the given stream names in its directory,
-    // whose highest used sector is highestSector (at least 1 + directory sectors), and whose root
-    // entry carries the file time rootTime. FAT in sector 0, directory from sector 1.
+    // whose highest used sector is highestSector, and whose root entry carries the file time
+    // rootTime. The FAT fills sectors 0 to fatSectors - 1; beyond 109 of them DIFAT sectors
+    // follow; then the directory, then one stream over the remaining sectors.
     static Bytes compoundFile(const std::vector<std::string>& streams, std::uint32_t highestSector,
-                              std::uint64_t rootTime = 0);
+                              std::uint64_t rootTime = 0, std::uint32_t fatSectors = 1);
 
     // Reproducible random bytes without zero sectors.
     static Bytes noise(std::size_t count, unsigned seed);
