@@ -1,5 +1,6 @@
 #include "core/carve/PNGCarver.hpp"
 
+#include "core/carve/EXIF.hpp"
 #include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
@@ -134,6 +135,7 @@ std::optional<Carved> PNGCarver::carve(const BlockReader& reader, std::uint64_t 
     if (!header || !validHeader(*header)) return std::nullopt;
 
     std::optional<Date> timeChunk;
+    std::optional<EXIF::Summary> exif;
     bool sawData = false;
     std::uint64_t pos = start + 8;
     for (int chunks = 0; chunks < kMaxChunks; ++chunks) {
@@ -150,12 +152,16 @@ std::optional<Carved> PNGCarver::carve(const BlockReader& reader, std::uint64_t 
             Carved carved;
             carved.kind = FileKind::png;
             carved.size = pos + chunkSize - start;
-            carved.modified = timeChunk;
+            if (exif) carved.modified = exif->date;
+            if (!carved.modified) carved.modified = timeChunk;
+            if (exif) carved.device = exif->device();
             carved.complete = true;
             return carved;
         }
         if (tag(type, "IDAT")) {
             sawData = true;
+        } else if (tag(type, "eXIf") && length <= kMaxExif && !exif) {
+            if (const auto data = window.view(pos + 8, length)) exif = EXIF::summaryInTIFF(*data);
         } else if (tag(type, "tIME") && length == 7) {
             if (const auto t = window.view(pos + 8, 7); t && !timeChunk) timeChunk = date(*t);
         }

@@ -1,5 +1,6 @@
 #include "core/carve/PSDCarver.hpp"
 
+#include "core/carve/EXIF.hpp"
 #include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
@@ -52,6 +53,32 @@ std::optional<std::uint64_t> sumRowLengths(ByteWindow& window, std::uint64_t tab
     return sum;
 }
 
+// Image resource blocks: "8BIM", u16 id, a Pascal name padded to even, u32 size, data padded to
+// even. The first EXIF block of a sane size is read.
+std::optional<EXIF::Summary> exif(ByteWindow& window, std::uint64_t from, std::uint64_t to) {
+    constexpr std::uint64_t kSmallestBlock = 12;
+    std::uint64_t pos = from;
+    while (pos < to && to - pos >= kSmallestBlock) {
+        const auto head = window.view(pos, 7);
+        if (!head) return std::nullopt;
+        if (std::string_view(reinterpret_cast<const char*>(head->data()), 4) != "8BIM")
+            return std::nullopt;
+        const auto id = Binary::rawU16be(head->data() + 4);
+        const std::uint64_t name = ((1ULL + (*head)[6]) + 1) & ~1ULL;
+        const auto sizeAt = pos + 6 + name;
+        const auto size = window.u32be(sizeAt);
+        if (!size) return std::nullopt;
+        const auto dataAt = sizeAt + 4;
+        if (id == kExifResource && *size <= kMaxExif) {
+            const auto data = window.view(dataAt, *size);
+            if (!data) return std::nullopt;
+            return EXIF::summaryInTIFF(*data);
+        }
+        pos = dataAt + ((std::uint64_t{*size} + 1) & ~1ULL);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> PSDCarver::leadBytes() const {
@@ -97,6 +124,9 @@ std::optional<Carved> PSDCarver::carve(const BlockReader& reader, std::uint64_t 
     const auto resourcesAt = start + kHeaderSize + 4 + *colourMode;
     const auto resources = window.u32be(resourcesAt);
     if (!resources) return std::nullopt;
+
+    std::optional<EXIF::Summary> summary;
+    if (*resources != 0) summary = exif(window, resourcesAt + 4, resourcesAt + 4 + *resources);
 
     const auto layersAt = resourcesAt + 4 + *resources;
     std::uint64_t layers = 0;
@@ -144,6 +174,10 @@ std::optional<Carved> PSDCarver::carve(const BlockReader& reader, std::uint64_t 
     Carved carved;
     carved.kind = FileKind::psd;
     carved.size = imageAt + 2 + data - start;
+    if (summary) {
+        carved.modified = summary->date;
+        carved.device = summary->device();
+    }
     carved.complete = true;
     return carved;
 }

@@ -6,6 +6,8 @@
 #include "core/carve/JPEGCarver.hpp"
 #include "core/carve/PNGCarver.hpp"
 #include "core/carve/PSDCarver.hpp"
+#include "core/carve/RAFCarver.hpp"
+#include "core/carve/TIFFRawCarver.hpp"
 
 namespace vellary {
 namespace {
@@ -22,9 +24,9 @@ const std::vector<const FormatCarver*>& Registry::all() {
     // The one table of carvers. The order is fixed: carvers sharing a lead byte are tried in it.
     static const std::vector<const FormatCarver*> carvers = {
         one<JPEGCarver>(),
-        // RAFCarver
+        one<RAFCarver>(),
         one<ISOMediaCarver>(),
-        // TIFFRawCarver
+        one<TIFFRawCarver>(),
         one<PNGCarver>(),
         one<GIFCarver>(),
         // RIFFCarver

@@ -1,6 +1,7 @@
 #include "core/carve/ISOMediaCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 
@@ -10,6 +11,7 @@
 #include <string_view>
 
 using namespace vellary;
+using vellary::testing::CarveFixtures;
 using vellary::testing::EncodedMedia;
 using vellary::testing::TempDir;
 
@@ -108,7 +110,7 @@ TEST(ISOMediaCarver, MeasuresSyntheticLayouts) {
     append(mp4, moov(static_cast<std::uint64_t>(kMay2021) + k1904));
     append(mp4, filler("mdat", 5000));
     auto data = mp4;
-    append(data, EncodedMedia::noise(3000, 1));
+    append(data, CarveFixtures::noise(3000, 1));
     auto carved = measure(data);
     ASSERT_TRUE(carved);
     EXPECT_EQ(carved->kind, FileKind::mp4);
@@ -254,7 +256,7 @@ TEST(ISOMediaCarver, RejectsBoxesThatRunPastTheSource) {
     putU64(large, 5016);
     append(large, Bytes(5000, 3));
     const auto length = large.size();
-    append(large, EncodedMedia::noise(700, 2));
+    append(large, CarveFixtures::noise(700, 2));
     const auto carved = measure(large);
     ASSERT_TRUE(carved);
     EXPECT_EQ(carved->size, length);
@@ -324,9 +326,9 @@ TEST_P(ISOMediaEncoded, MeasuresExactlyWithDate) {
                                                " -metadata creation_time=2021-05-03T14:22:10Z");
     if (!file) GTEST_SKIP() << "ffmpeg is not installed or cannot encode " << param.name;
 
-    Bytes data = EncodedMedia::noise(8192, 3);
+    Bytes data = CarveFixtures::noise(8192, 3);
     append(data, *file);
-    append(data, EncodedMedia::noise(10'000, 4));
+    append(data, CarveFixtures::noise(10'000, 4));
     const auto carved = measure(data, 8192);
     ASSERT_TRUE(carved);
     EXPECT_EQ(carved->kind, param.kind);
@@ -401,7 +403,7 @@ TEST(ISOMediaCarver, MeasuresHeifEncoderOutput) {
         if (!file) GTEST_SKIP() << "heif-enc or ImageMagick is missing, or cannot encode " << name;
         ASSERT_GE(file->size(), 4096U) << "the picture is too small to be carved";
         Bytes data = *file;
-        append(data, EncodedMedia::noise(5000, 5));
+        append(data, CarveFixtures::noise(5000, 5));
         const auto carved = measure(data);
         ASSERT_TRUE(carved) << name;
         EXPECT_EQ(carved->kind, kind);

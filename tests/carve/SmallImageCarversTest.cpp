@@ -2,6 +2,7 @@
 #include "core/carve/PNGCarver.hpp"
 #include "core/carve/PSDCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 using namespace vellary;
+using vellary::testing::CarveFixtures;
 using vellary::testing::EncodedMedia;
 using vellary::testing::TempDir;
 
@@ -84,7 +86,7 @@ template <typename C> std::optional<Carved> measure(const C& carver, const Bytes
 
 template <typename C> void expectExact(const C& carver, const Bytes& file, FileKind kind) {
     Bytes data = file;
-    append(data, EncodedMedia::noise(3000, 11));
+    append(data, CarveFixtures::noise(3000, 11));
     const auto carved = measure(carver, data);
     ASSERT_TRUE(carved);
     EXPECT_EQ(carved->kind, kind);

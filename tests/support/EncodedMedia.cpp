@@ -1,7 +1,6 @@
 #include "tests/support/EncodedMedia.hpp"
 
 #include <filesystem>
-#include <random>
 
 namespace vellary::testing {
 
@@ -49,14 +48,6 @@ std::optional<Bytes> EncodedMedia::heif(const TempDir& dir, const std::string& n
     const auto path = dir / name;
     return produced(run("heif-enc -q 60 '" + input.string() + "' -o '" + path.string() + "'"),
                     path);
-}
-
-Bytes EncodedMedia::noise(std::size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(random() | 1);
-    return bytes;
 }
 
 } // namespace vellary::testing

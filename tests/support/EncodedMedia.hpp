@@ -23,8 +23,6 @@ struct EncodedMedia {
     static std::optional<Bytes> heif(const TempDir& dir, const std::string& name);
 
     static bool haveMagick();
-    // Reproducible noise that holds no zero sectors.
-    static Bytes noise(std::size_t count, unsigned seed);
 };
 
 } // namespace vellary::testing
