@@ -1,0 +1,42 @@
+#include "tests/support/ScanChecks.hpp"
+
+#include "tests/support/Tools.hpp"
+
+#include <sys/stat.h>
+
+namespace vellary::testing {
+
+Bytes contentsOf(const BlockReader& reader, const RecoverableFile& file) {
+    Bytes out;
+    for (const auto& r : file.ranges) {
+        const Bytes piece = reader.read(r.offset, static_cast<std::int64_t>(r.length));
+        out.insert(out.end(), piece.begin(), piece.end());
+    }
+    return out;
+}
+
+std::string sha256Of(const std::filesystem::path& path) {
+    const std::string line = capture("sha256sum '" + path.string() + "'");
+    return line.substr(0, line.find(' '));
+}
+
+std::string sha256Of(const Bytes& bytes) {
+    TempDir dir;
+    writeFile(dir / "bytes", std::string(bytes.begin(), bytes.end()));
+    return sha256Of(dir / "bytes");
+}
+
+const RecoverableFile* findByPath(const std::vector<RecoverableFile>& files,
+                                  const std::string& originalPath) {
+    for (const auto& f : files)
+        if (f.originalPath == originalPath) return &f;
+    return nullptr;
+}
+
+double modifiedSeconds(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return static_cast<double>(st.st_mtime);
+}
+
+} // namespace vellary::testing
