@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/carve/FormatCarver.hpp"
+
+namespace vellary {
+
+// Matroska and WebM files, measured by walking the Segment's top-level elements.
+class MatroskaCarver : public FormatCarver {
+public:
+    std::optional<std::vector<std::uint8_t>> leadBytes() const override;
+    std::optional<FileKind> sniff(ByteSpan bytes) const override;
+    std::optional<Carved> carve(const BlockReader& reader, std::uint64_t start,
+                                FileKind kind) const override;
+};
+
+} // namespace vellary
