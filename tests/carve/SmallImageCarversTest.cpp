@@ -160,6 +160,26 @@ TEST(PNGCarver, DatesFromTheTimeChunk) {
     }
 }
 
+TEST(PNGCarver, ExifDateWinsOverTheTimeChunk) {
+    const auto exif = CarveFixtures::tiff(false, {{0x010F, "Apple"}, {0x0110, "iPhone 14"}},
+                                          {{0x9003, "2021:05:03 14:22:10"}});
+    const auto carved =
+        measure(png, pngFile({ihdr(), timeChunk(2019, 6, 1, 12, 0, 0), chunk("eXIf", exif),
+                              chunk("IDAT", {1}), chunk("IEND", {})}));
+    ASSERT_TRUE(carved);
+    EXPECT_EQ(carved->modified, Binary::localDate(2021, 5, 3, 14, 22, 10));
+    EXPECT_EQ(carved->device, "Apple iPhone 14");
+
+    // EXIF without a date: the time chunk dates the file, the camera still names it.
+    const auto undated = CarveFixtures::tiff(true, {{0x010F, "Apple"}, {0x0110, "iPhone 14"}});
+    const auto fallback =
+        measure(png, pngFile({ihdr(), chunk("eXIf", undated), timeChunk(2019, 6, 1, 12, 0, 0),
+                              chunk("IDAT", {1}), chunk("IEND", {})}));
+    ASSERT_TRUE(fallback && fallback->modified);
+    EXPECT_DOUBLE_EQ(unixSeconds(*fallback->modified), utc(2019, 6, 1, 12, 0, 0));
+    EXPECT_EQ(fallback->device, "Apple iPhone 14");
+}
+
 TEST(PNGCarver, MeasuresImageMagickOutput) {
     TempDir dir;
     const auto file =
@@ -306,6 +326,42 @@ TEST(PSDCarver, RejectsCorruptLengths) {
     auto psbLayers = psdFile({.version = 2});
     psbLayers[34] = 0x01; // a 64-bit length of 2^56
     EXPECT_FALSE(measure(psd, psbLayers));
+}
+
+namespace {
+
+Bytes resource(std::uint16_t id, const Bytes& data) {
+    Bytes out;
+    append(out, "8BIM");
+    putU16(out, id);
+    out.insert(out.end(), {3, 'a', 'b', 'c'}); // Pascal name, already even
+    putU32(out, static_cast<std::uint32_t>(data.size()));
+    append(out, data);
+    if (data.size() % 2) out.push_back(0);
+    return out;
+}
+
+} // namespace
+
+TEST(PSDCarver, DatesAndCameraFromTheExifResource) {
+    const auto exif =
+        CarveFixtures::tiff(false, {{0x010F, "NIKON CORPORATION"}, {0x0110, "NIKON Z 6"}},
+                            {{0x9003, "2021:05:03 14:22:10"}});
+    Bytes resources = resource(0x03ED, Bytes(17, 1)); // odd size, padded
+    append(resources, resource(0x0422, exif));
+    const auto file = psdFile({}, resources);
+    const auto carved = measure(psd, file);
+    ASSERT_TRUE(carved);
+    EXPECT_EQ(carved->size, file.size());
+    EXPECT_EQ(carved->modified, Binary::localDate(2021, 5, 3, 14, 22, 10));
+    EXPECT_EQ(carved->device, "NIKON Z 6");
+
+    // A broken resource block leaves the file undated but still carved.
+    auto broken = resources;
+    broken[0] = 'X';
+    const auto plain = measure(psd, psdFile({}, broken));
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->modified);
 }
 
 TEST(PSDCarver, SniffChecksTheHeaderFields) {
