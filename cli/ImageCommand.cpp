@@ -58,9 +58,13 @@ int runImage(const Args& args) {
     const std::string& sourcePath = args[0];
     const std::filesystem::path destination = args[1];
     installInterruptFlag();
+    const auto& probe = DestinationCheck::system();
+    if (DestinationCheck::onSource(
+            destination.parent_path().empty() ? "." : destination.parent_path(), sourcePath, probe))
+        return fail(RecoverError::destinationOnSource().errorDescription());
     const auto reader = openSource(sourcePath);
-    if (const auto problem = DestinationCheck::forImage(destination, sourcePath, reader->size(),
-                                                        DestinationCheck::system()))
+    if (const auto problem =
+            DestinationCheck::forImage(destination, sourcePath, reader->size(), probe))
         return fail(problem->errorDescription());
 
     ProgressLine line;

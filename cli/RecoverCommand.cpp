@@ -134,11 +134,11 @@ int runRecover(const Args& rawArgs) {
         return 2;
     }
     installInterruptFlag();
-    const auto reader = openSource(args.source);
     const auto& probe = DestinationCheck::system();
-    // Refuse before the scan: a whole-disk scan takes long, and the answer does not depend on it.
+    // Refused before the disk is even opened, let alone scanned.
     if (DestinationCheck::onSource(args.destination, args.source, probe))
         return fail(RecoverError::destinationOnSource().errorDescription());
+    const auto reader = openSource(args.source);
 
     ProgressLine line;
     ScanOptions options;

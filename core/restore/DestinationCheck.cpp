@@ -20,16 +20,21 @@ std::string firstLine(const fs::path& file) {
     return line;
 }
 
-void collectDisks(dev_t device, int depth, std::set<std::string>& disks);
+// Whether a loop device stands for the disk that holds its backing file. True on the writing
+// side: files saved into a loop-mounted image land on that disk. False on the reading side: an
+// attached image is only a file, which writes elsewhere on its disk never overwrite.
+enum class Backing { follow, ignore };
+
+void collectDisks(dev_t device, Backing backing, int depth, std::set<std::string>& disks);
 
 void collectDisksOfFile(const fs::path& path, int depth, std::set<std::string>& disks) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) collectDisks(st.st_dev, depth + 1, disks);
+    if (::stat(path.c_str(), &st) == 0) collectDisks(st.st_dev, Backing::follow, depth + 1, disks);
 }
 
 // Follows /sys/dev/block/MAJ:MIN up to whole disks: a partition to its disk, a device-mapper
-// or RAID device to its slaves, a loop device to the disk holding its backing file.
-void collectDisks(dev_t device, int depth, std::set<std::string>& disks) {
+// or RAID device to its slaves, and a loop device (when asked) to the disk of its backing file.
+void collectDisks(dev_t device, Backing backing, int depth, std::set<std::string>& disks) {
     if (depth > kMaxDepth) return;
     std::error_code error;
     const fs::path link =
@@ -43,12 +48,14 @@ void collectDisks(dev_t device, int depth, std::set<std::string>& disks) {
         unsigned major = 0;
         unsigned minor = 0;
         if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) == 2) {
-            collectDisks(makedev(major, minor), depth + 1, disks);
+            collectDisks(makedev(major, minor), backing, depth + 1, disks);
             stacked = true;
         }
     }
-    const std::string backing = firstLine(node / "loop" / "backing_file");
-    if (!backing.empty()) collectDisksOfFile(backing, depth, disks);
+    if (backing == Backing::follow) {
+        const std::string file = firstLine(node / "loop" / "backing_file");
+        if (!file.empty()) collectDisksOfFile(file, depth, disks);
+    }
     if (!stacked) disks.insert(node.filename().string());
 }
 
@@ -62,7 +69,7 @@ public:
         std::set<std::string> disks;
         struct stat st {};
         if (::stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
-            collectDisks(st.st_rdev, 0, disks);
+            collectDisks(st.st_rdev, Backing::ignore, 0, disks);
         return disks;
     }
     std::set<std::string> disksHolding(const fs::path& folder) const override {

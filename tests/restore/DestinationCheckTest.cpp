@@ -1,5 +1,6 @@
 #include "core/restore/DestinationCheck.hpp"
 
+#include "tests/support/LoopDisk.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,26 @@ TEST(DestinationCheck, TheSystemProbeFindsTheDiskBehindAFolder) {
     EXPECT_TRUE(probe.isBlockDevice(device));
     EXPECT_EQ(probe.disksOfDevice(device), disks);
     EXPECT_TRUE(DestinationCheck::onSource(dir / "not/yet", device, probe));
+}
+
+TEST(DestinationCheck, AFolderOnAMountedLoopDiskIsOnThatDiskAndOnItsBackingDisk) {
+    TempDir dir;
+    testing::LoopDisk disk(dir.path(), 32 * MiB);
+    if (!disk.ready()) GTEST_SKIP() << "cannot attach and mount a loop device here (needs root)";
+    const auto& probe = DestinationCheck::system();
+    const std::string loop = disk.device().filename().string();
+    EXPECT_EQ(probe.disksOfDevice(disk.device()), (std::set<std::string>{loop}));
+    const auto holding = probe.disksHolding(disk.mountPoint());
+    EXPECT_EQ(holding.count(loop), 1u);
+    // Files saved there end up in the image file, on the disk that holds it.
+    for (const auto& backing : probe.disksHolding(dir.path()))
+        EXPECT_EQ(holding.count(backing), 1u) << backing;
+
+    EXPECT_TRUE(DestinationCheck::onSource(disk.mountPoint() / "new/folder", disk.device(), probe));
+    EXPECT_EQ(DestinationCheck::forImage(disk.mountPoint() / "copy.img", disk.device(), 1, probe),
+              RecoverError::destinationOnSource());
+    // Reading an attached image and saving beside its file cannot overwrite it.
+    EXPECT_FALSE(DestinationCheck::onSource(dir / "out", disk.device(), probe));
 }
 
 } // namespace
