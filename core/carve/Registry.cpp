@@ -1,13 +1,20 @@
 #include "core/carve/Registry.hpp"
 
 #include "core/carve/BMPCarver.hpp"
+#include "core/carve/FLACCarver.hpp"
 #include "core/carve/GIFCarver.hpp"
 #include "core/carve/ISOMediaCarver.hpp"
 #include "core/carve/JPEGCarver.hpp"
+#include "core/carve/MP3Carver.hpp"
+#include "core/carve/MatroskaCarver.hpp"
+#include "core/carve/OLE2Carver.hpp"
+#include "core/carve/PDFCarver.hpp"
 #include "core/carve/PNGCarver.hpp"
 #include "core/carve/PSDCarver.hpp"
 #include "core/carve/RAFCarver.hpp"
+#include "core/carve/RIFFCarver.hpp"
 #include "core/carve/TIFFRawCarver.hpp"
+#include "core/carve/ZIPCarver.hpp"
 
 namespace vellary {
 namespace {
@@ -23,21 +30,10 @@ template <typename C> const FormatCarver* one() {
 const std::vector<const FormatCarver*>& Registry::all() {
     // The one table of carvers. The order is fixed: carvers sharing a lead byte are tried in it.
     static const std::vector<const FormatCarver*> carvers = {
-        one<JPEGCarver>(),
-        one<RAFCarver>(),
-        one<ISOMediaCarver>(),
-        one<TIFFRawCarver>(),
-        one<PNGCarver>(),
-        one<GIFCarver>(),
-        // RIFFCarver
-        // PDFCarver
-        // ZIPCarver
-        // OLE2Carver
-        // MP3Carver
-        // FLACCarver
-        // MatroskaCarver
-        one<PSDCarver>(),
-        one<BMPCarver>(),
+        one<JPEGCarver>(),     one<RAFCarver>(),  one<ISOMediaCarver>(), one<TIFFRawCarver>(),
+        one<PNGCarver>(),      one<GIFCarver>(),  one<RIFFCarver>(),     one<PDFCarver>(),
+        one<ZIPCarver>(),      one<OLE2Carver>(), one<MP3Carver>(),      one<FLACCarver>(),
+        one<MatroskaCarver>(), one<PSDCarver>(),  one<BMPCarver>(),
     };
     return carvers;
 }
