@@ -30,10 +30,21 @@ template <typename C> const FormatCarver* one() {
 const std::vector<const FormatCarver*>& Registry::all() {
     // The one table of carvers. The order is fixed: carvers sharing a lead byte are tried in it.
     static const std::vector<const FormatCarver*> carvers = {
-        one<JPEGCarver>(),     one<RAFCarver>(),  one<ISOMediaCarver>(), one<TIFFRawCarver>(),
-        one<PNGCarver>(),      one<GIFCarver>(),  one<RIFFCarver>(),     one<PDFCarver>(),
-        one<ZIPCarver>(),      one<OLE2Carver>(), one<MP3Carver>(),      one<FLACCarver>(),
-        one<MatroskaCarver>(), one<PSDCarver>(),  one<BMPCarver>(),
+        one<JPEGCarver>(),
+        one<RAFCarver>(),
+        one<ISOMediaCarver>(),
+        one<TIFFRawCarver>(),
+        one<PNGCarver>(),
+        one<GIFCarver>(),
+        one<RIFFCarver>(),
+        one<PDFCarver>(),
+        one<ZIPCarver>(),
+        one<OLE2Carver>(),
+        one<MP3Carver>(),
+        one<FLACCarver>(),
+        one<MatroskaCarver>(),
+        one<PSDCarver>(),
+        one<BMPCarver>(),
     };
     return carvers;
 }
