@@ -31,9 +31,13 @@ std::string MFTCatalog::recycleKey(std::uint64_t parent, std::string_view name) 
 void MFTCatalog::add(std::uint64_t number, const MFTRecord& record, ByteSpan bytes,
                      const Locate& locate) {
     if (record.baseReference != 0) {
+        const auto baseSequence = static_cast<std::uint16_t>(record.baseReference >> 48);
+        if (record.fileName)
+            extensionNames[record.baseReference & kRecordMask].push_back(
+                {baseSequence, *record.fileName});
         if (record.inUse || record.dataStreams.empty()) return;
         extensions[record.baseReference & kRecordMask].push_back(
-            {static_cast<std::uint16_t>(record.baseReference >> 48), record.dataStreams});
+            {baseSequence, record.dataStreams});
         return;
     }
     if (number == kBitmapRecord && record.inUse) {
@@ -51,10 +55,13 @@ void MFTCatalog::add(std::uint64_t number, const MFTRecord& record, ByteSpan byt
                 bitmap = BitmapSource{BitmapSource::Kind::clusters, {}, *first};
         }
     }
-    if (!record.fileName) return;
-    std::string name = record.fileName->name;
+    // A record with an attribute list may keep its name in an extension record: hold it nameless
+    // until nameFromExtensions.
+    const bool nameElsewhere = !record.fileName && record.hasAttributeList;
+    if (!record.fileName && !nameElsewhere) return;
+    std::string name = record.fileName ? record.fileName->name : std::string();
     std::replace(name.begin(), name.end(), '/', '_');
-    const std::uint64_t parent = record.fileName->parent;
+    const std::uint64_t parent = record.fileName ? record.fileName->parent : 0;
 
     if (record.isDirectory) {
         folders[number] = Folder{std::move(name), parent, record.sequence, record.inUse};
@@ -68,11 +75,7 @@ void MFTCatalog::add(std::uint64_t number, const MFTRecord& record, ByteSpan byt
                 recycled[recycleKey(parent, name)] = std::move(*path);
     }
     if (record.inUse || number < kFirstUserRecord || candidates.size() >= kMaxCandidates) return;
-    if (startsWith(name, "$")) {
-        if (!startsWith(name, "$R")) return;
-    } else if (FileTyping::skipFile(name) || NTFSScanner::ruledOut(name, options)) {
-        return;
-    }
+    if (!nameElsewhere && !acceptsName(name)) return;
 
     Candidate candidate;
     if (record.residentData) {
@@ -96,6 +99,56 @@ void MFTCatalog::add(std::uint64_t number, const MFTRecord& record, ByteSpan byt
     candidate.modified = record.modified;
     candidate.hasAttributeList = record.hasAttributeList;
     candidates.push_back(std::move(candidate));
+}
+
+bool MFTCatalog::acceptsName(std::string_view name) const {
+    if (startsWith(name, "$")) return startsWith(name, "$R");
+    return !FileTyping::skipFile(name) && !NTFSScanner::ruledOut(name, options);
+}
+
+std::optional<NTFSFileName> MFTCatalog::extensionName(std::uint64_t number,
+                                                      std::uint16_t sequence) const {
+    const auto found = extensionNames.find(number);
+    if (found == extensionNames.end()) return std::nullopt;
+    std::optional<NTFSFileName> best;
+    for (const auto& entry : found->second)
+        if (sequenceMatches(entry.baseSequence, sequence) &&
+            MFTRecord::prefersName(entry.fileName, best))
+            best = entry.fileName;
+    if (best) std::replace(best->name.begin(), best->name.end(), '/', '_');
+    return best;
+}
+
+void MFTCatalog::nameFromExtensions() {
+    for (auto entry = folders.begin(); entry != folders.end();) {
+        Folder& folder = entry->second;
+        if (folder.name.empty()) {
+            const auto name = extensionName(entry->first, folder.sequence);
+            if (!name) {
+                entry = folders.erase(entry);
+                continue;
+            }
+            folder.name = name->name;
+            folder.parent = name->parent;
+        }
+        ++entry;
+    }
+    std::erase_if(candidates, [&](Candidate& candidate) {
+        if (!candidate.name.empty()) return false;
+        const auto name = extensionName(candidate.number, candidate.sequence);
+        if (!name || !acceptsName(name->name)) return true;
+        candidate.name = name->name;
+        candidate.parent = name->parent;
+        if (!candidate.modified) candidate.modified = name->modified;
+        return false;
+    });
+    extensionNames.clear();
+}
+
+bool MFTCatalog::sequenceMatches(std::uint16_t baseSequence, std::uint16_t sequence) {
+    // Freeing a record raises its sequence number; 65,535 wraps to 1.
+    const std::uint16_t previous = sequence == 1 ? 65535 : static_cast<std::uint16_t>(sequence - 1);
+    return baseSequence == sequence || baseSequence == previous;
 }
 
 std::optional<NTFSStream> MFTCatalog::joinedStream(const Candidate& candidate,

@@ -47,6 +47,12 @@ struct MFTCatalog {
         std::vector<NTFSStream> streams;
     };
 
+    // A $FILE_NAME that NTFS moved out of its base record into an extension record.
+    struct ExtensionName {
+        std::uint16_t baseSequence = 0;
+        NTFSFileName fileName;
+    };
+
     struct BitmapSource {
         enum class Kind { resident, clusters };
         Kind kind = Kind::resident;
@@ -66,14 +72,25 @@ struct MFTCatalog {
     std::unordered_map<std::uint64_t, std::vector<Extension>> extensions;
     std::unordered_map<std::string, std::string> recycled;
     std::optional<BitmapSource> bitmap;
+    std::unordered_map<std::uint64_t, std::vector<ExtensionName>> extensionNames;
 
     void add(std::uint64_t number, const MFTRecord& record, ByteSpan bytes, const Locate& locate);
+    // Names the folders and deleted files whose only $FILE_NAME lives in an extension record
+    // (kept nameless by add until the whole table has been seen); drops those left without one.
+    void nameFromExtensions();
     // The candidate's extents joined in VCN order, with those of its extension records.
     std::optional<NTFSStream> joinedStream(const Candidate& candidate,
                                            const std::vector<NTFSStream>& own) const;
 
+    // Whether an extension written for baseSequence belongs to a record now at sequence.
+    static bool sequenceMatches(std::uint16_t baseSequence, std::uint16_t sequence);
+
     // Parent record number in decimal, "/", the name after its "$I"/"$R" prefix upper-cased.
     static std::string recycleKey(std::uint64_t parent, std::string_view name);
+
+private:
+    bool acceptsName(std::string_view name) const;
+    std::optional<NTFSFileName> extensionName(std::uint64_t number, std::uint16_t sequence) const;
 };
 
 } // namespace vellary

@@ -65,20 +65,6 @@ bool isWin32(std::uint8_t nameSpace) {
     return nameSpace == 1 || nameSpace == 3;
 }
 
-// The long Win32 name wins, then a POSIX name, then the DOS short name; the first of equal rank
-// stays.
-bool prefer(const NTFSFileName& next, const std::optional<NTFSFileName>& current) {
-    if (!current) return true;
-    switch (current->nameSpace) {
-    case 0:
-        return isWin32(next.nameSpace);
-    case 2:
-        return next.nameSpace == 0 || isWin32(next.nameSpace);
-    default:
-        return false;
-    }
-}
-
 std::optional<NTFSFileName> parseFileName(ByteSpan value) {
     if (value.size() < static_cast<std::size_t>(kNameChars)) return std::nullopt;
     const std::size_t units = value[kNameLength];
@@ -190,7 +176,7 @@ bool MFTRecord::parseInPlace(std::span<std::uint8_t> bytes, MFTRecord& r) {
                     auto name =
                         parseFileName(view.subspan(static_cast<std::size_t>(value->lower),
                                                    static_cast<std::size_t>(value->count())));
-                    if (name && prefer(*name, r.fileName)) r.fileName = std::move(name);
+                    if (name && prefersName(*name, r.fileName)) r.fileName = std::move(name);
                 }
                 break;
             case kData:
@@ -204,6 +190,20 @@ bool MFTRecord::parseInPlace(std::span<std::uint8_t> bytes, MFTRecord& r) {
     }
     if (!r.modified && r.fileName) r.modified = r.fileName->modified;
     return true;
+}
+
+// The long Win32 name wins, then a POSIX name, then the DOS short name; the first of equal rank
+// stays.
+bool MFTRecord::prefersName(const NTFSFileName& next, const std::optional<NTFSFileName>& current) {
+    if (!current) return true;
+    switch (current->nameSpace) {
+    case 0:
+        return isWin32(next.nameSpace);
+    case 2:
+        return next.nameSpace == 0 || isWin32(next.nameSpace);
+    default:
+        return false;
+    }
 }
 
 std::optional<MFTRecord> MFTRecord::parseInPlace(std::span<std::uint8_t> bytes) {

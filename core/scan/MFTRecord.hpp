@@ -58,6 +58,9 @@ struct MFTRecord {
     // Where the fixed-up bytes of range lie in the record as stored: the last two bytes of each
     // protected 512-byte stride live in the update sequence array.
     std::vector<RecordRange> storedPieces(RecordRange range) const;
+
+    // The namespace rule: whether next replaces current as the record's name.
+    static bool prefersName(const NTFSFileName& next, const std::optional<NTFSFileName>& current);
 };
 
 struct MFTRecord::Parsed {

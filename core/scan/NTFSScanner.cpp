@@ -182,8 +182,10 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
             } else {
                 std::uint64_t last = 0;
                 if (__builtin_add_overflow(*run.lcn, position, &last) ||
-                    __builtin_add_overflow(last, take, &last) || last > geometry.totalClusters)
+                    __builtin_add_overflow(last, take, &last) || last > geometry.totalClusters) {
+                    catalog.nameFromExtensions();
                     return;
+                }
                 const std::uint64_t offset =
                     geometry.partitionOffset + (*run.lcn + position) * clusterSize;
                 const auto got = reader.readTolerant(offset, expected, kSector);
@@ -227,6 +229,7 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
             buffer.compact();
         }
     }
+    catalog.nameFromExtensions();
 }
 
 void NTFSScanner::recover(const MFTCatalog& catalog, const BlockReader& reader,
