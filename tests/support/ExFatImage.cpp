@@ -1,0 +1,170 @@
+#include "tests/support/ExFatImage.hpp"
+
+#include "core/io/Binary.hpp"
+#include "tests/support/Tools.hpp"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace vellary::testing {
+namespace {
+
+void put16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put64(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+bool ExFatImage::formatAvailable() {
+    return haveTool("mkfs.exfat");
+}
+
+ExFatImage::ExFatImage(std::filesystem::path path, std::uint64_t size, std::uint64_t clusterSize)
+    : path_(std::move(path)) {
+    makeBlankFile(path_, size);
+    if (run("mkfs.exfat -c " + std::to_string(clusterSize) + " -L CARD '" + path_.string() +
+            "' >/dev/null") != 0)
+        throw std::runtime_error("mkfs.exfat failed");
+}
+
+Bytes ExFatImage::bytes() const {
+    const std::string text = readFile(path_);
+    return Bytes(text.begin(), text.end());
+}
+
+void ExFatImage::writeBytes(std::uint64_t offset, const Bytes& data) const {
+    std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+}
+
+ExFatImage::Layout ExFatImage::layout() const {
+    Bytes boot(512);
+    std::ifstream in(path_, std::ios::binary);
+    in.read(reinterpret_cast<char*>(boot.data()), 512);
+    Layout l;
+    l.bytesPerSector = std::uint64_t{1} << boot[108];
+    l.clusterSize = l.bytesPerSector << boot[109];
+    l.fatOffset = *Binary::u32le(boot, 80) * l.bytesPerSector;
+    l.heapOffset = *Binary::u32le(boot, 88) * l.bytesPerSector;
+    l.clusterCount = *Binary::u32le(boot, 92);
+    l.rootCluster = *Binary::u32le(boot, 96);
+    return l;
+}
+
+Bytes ExFatImage::encode(const EntrySet& set) {
+    const std::size_t nameEntries = (set.name.size() + 14) / 15;
+    Bytes b(32 * (2 + nameEntries), 0);
+    const std::uint8_t inUse = set.deleted ? 0x00 : 0x80;
+    b[0] = 0x05 | inUse;
+    b[1] = static_cast<std::uint8_t>(set.secondaryCount >= 0 ? set.secondaryCount
+                                                             : static_cast<int>(1 + nameEntries));
+    put16(b, 4, set.directory ? 0x10 : 0x20);
+    put32(b, 8, set.created);
+    put32(b, 12, set.modified);
+    put32(b, 16, set.modified);
+    b[22] = set.createdUtc;
+    b[23] = set.modifiedUtc;
+    b[32] = 0x40 | inUse;
+    b[33] = static_cast<std::uint8_t>(0x01 | (set.noFatChain ? 0x02 : 0x00));
+    b[35] = static_cast<std::uint8_t>(set.name.size());
+    put64(b, 40, set.validLength);
+    put32(b, 52, set.firstCluster);
+    put64(b, 56, set.dataLength);
+    for (std::size_t i = 0; i < set.name.size(); ++i) {
+        const std::size_t entry = 64 + 32 * (i / 15);
+        b[entry] = 0x41 | inUse;
+        put16(b, entry + 2 + 2 * (i % 15), static_cast<std::uint16_t>(set.name[i]));
+    }
+    for (std::size_t e = 0; e < nameEntries; ++e)
+        b[64 + 32 * e] = 0x41 | inUse;
+    return b;
+}
+
+std::uint64_t ExFatImage::append(std::uint32_t folderCluster, const Bytes& entries) const {
+    const Layout l = layout();
+    const std::uint64_t start = l.clusterOffset(folderCluster);
+    Bytes cluster(l.clusterSize);
+    {
+        std::ifstream in(path_, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(start));
+        in.read(reinterpret_cast<char*>(cluster.data()),
+                static_cast<std::streamsize>(cluster.size()));
+    }
+    for (std::uint64_t p = 0; p + entries.size() <= cluster.size(); p += 32)
+        if (cluster[p] == 0x00) {
+            writeBytes(start + p, entries);
+            return start + p;
+        }
+    throw std::runtime_error("folder cluster is full");
+}
+
+void ExFatImage::setFat(std::uint32_t cluster, std::uint32_t value) const {
+    Bytes raw(4);
+    put32(raw, 0, value);
+    writeBytes(layout().fatOffset + 4ull * cluster, raw);
+}
+
+std::uint32_t ExFatImage::spareCluster(std::uint32_t index) const {
+    return layout().clusterCount / 2 + index;
+}
+
+std::uint32_t ExFatImage::stamp(int year, int month, int day, int hour, int minute, int second) {
+    return static_cast<std::uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 |
+                                      minute << 5 | second / 2);
+}
+
+ExFatMount::ExFatMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint)
+    : mountPoint_(mountPoint) {
+    if (!haveTool("mount.exfat-fuse") || !haveTool("losetup")) {
+        failure_ = "exfat-fuse or losetup is not installed";
+        return;
+    }
+    if (!std::filesystem::exists("/dev/fuse")) {
+        failure_ = "/dev/fuse is missing";
+        return;
+    }
+    loop_ = capture("losetup -f --show '" + image.string() + "' 2>/dev/null");
+    while (!loop_.empty() && (loop_.back() == '\n' || loop_.back() == ' '))
+        loop_.pop_back();
+    if (loop_.empty()) {
+        failure_ = "no loop device could be attached";
+        return;
+    }
+    std::filesystem::create_directories(mountPoint_);
+    if (run("mount.exfat-fuse -o sync '" + loop_ + "' '" + mountPoint_.string() + "' 2>&1") != 0) {
+        failure_ = "exfat-fuse could not mount the loop device";
+        run("losetup -d '" + loop_ + "'");
+        loop_.clear();
+        return;
+    }
+    mounted_ = true;
+}
+
+void ExFatMount::unmount() {
+    if (mounted_) {
+        run("sync; fusermount -u '" + mountPoint_.string() + "' || umount '" +
+            mountPoint_.string() + "'");
+        mounted_ = false;
+    }
+    if (!loop_.empty()) {
+        run("losetup -d '" + loop_ + "'");
+        loop_.clear();
+    }
+}
+
+ExFatMount::~ExFatMount() {
+    unmount();
+}
+
+} // namespace vellary::testing
