@@ -188,3 +188,46 @@ TEST(MFTCatalog, CandidateLimit) {
         catalog.add(100 + i, parsed->record, parsed->bytes, locateAt(0));
     EXPECT_EQ(catalog.candidates.size(), MFTCatalog::kMaxCandidates);
 }
+
+TEST(MFTCatalog, NamesKeptInExtensionRecords) {
+    MFTCatalog catalog;
+    // A deleted file and an in-use folder whose names live in extension records.
+    add(catalog, 30,
+        MftRecordBuilder().flags(0).sequence(4).attributeList().nonResident(
+            0x80, encodeRunList({{2, 40}}), 8000, 8000));
+    add(catalog, 31,
+        MftRecordBuilder()
+            .flags(0)
+            .baseReference(0x000300000000001EULL)
+            .fileName(0x0002000000000028ULL, "moved/name.jpg", 1));
+    add(catalog, 40, MftRecordBuilder().flags(3).sequence(2).attributeList());
+    add(catalog, 41,
+        MftRecordBuilder()
+            .flags(1)
+            .baseReference(0x0002000000000028ULL)
+            .fileName(kRoot, "Big folder", 1));
+    // Nameless records whose extension is gone or belongs to another file.
+    add(catalog, 50,
+        MftRecordBuilder().flags(0).sequence(9).attributeList().residentData(Bytes(4, 1)));
+    add(catalog, 51,
+        MftRecordBuilder()
+            .flags(0)
+            .baseReference(0x0001000000000032ULL)
+            .fileName(kRoot, "stale.txt", 1));
+    add(catalog, 52, MftRecordBuilder().flags(2).sequence(2).attributeList());
+    add(catalog, 60,
+        MftRecordBuilder().flags(0).sequence(4).attributeList().residentData(Bytes(4, 1)));
+    add(catalog, 61,
+        MftRecordBuilder()
+            .flags(0)
+            .baseReference(0x000300000000003CULL)
+            .fileName(kRoot, "$Secret", 1));
+    EXPECT_EQ(catalog.candidates.size(), 3u);
+    catalog.nameFromExtensions();
+    ASSERT_EQ(catalog.candidates.size(), 1u);
+    EXPECT_EQ(catalog.candidates[0].name, "moved_name.jpg");
+    EXPECT_EQ(catalog.candidates[0].parent, 0x0002000000000028ULL);
+    ASSERT_EQ(catalog.folders.size(), 1u);
+    EXPECT_EQ(catalog.folders.at(40).name, "Big folder");
+    EXPECT_EQ(catalog.folders.at(40).parent, kRoot);
+}
