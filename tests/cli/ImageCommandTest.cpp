@@ -78,6 +78,22 @@ TEST(ImageCommand, CopiesARealDiskButNotOntoItself) {
               "same\n");
 }
 
+TEST(ImageCommand, ASourceThatEndsBeforeItsSizeGivesAnIncompleteCopyAndFails) {
+    // sysfs files claim a size of a whole page but hold a few bytes: a source that ends early.
+    const fs::path source = "/sys/devices/system/cpu/online";
+    std::error_code error;
+    const auto claimed = fs::file_size(source, error);
+    const std::string content = readFile(source);
+    if (error || content.empty() || claimed <= content.size())
+        GTEST_SKIP() << "no sysfs file that ends before its size here";
+    TempDir dir;
+    const auto result = runCli("image " + q(source) + " " + q(dir / "short.img"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("The copy is incomplete"), std::string::npos) << result.err;
+    // The bytes that were read stay, for the user to judge.
+    EXPECT_EQ(readFile(dir / "short.img"), content);
+}
+
 TEST(ImageCommand, InterruptingRemovesThePartialCopy) {
     TempDir dir;
     // Large and sparse: reading it takes seconds, storing it takes almost nothing.
