@@ -63,9 +63,12 @@ bool makeImage(const fs::path& image, const fs::path& mount) {
             ok = writeFile(folder / ("IMG_" + std::to_string(i) + ".jpg"),
                            200 + (seed * 977) % 12000, seed);
         }
-        for (int i = 0; i < kFilesPerFolder && ok; i += 2)
-            fs::remove(folder / ("IMG_" + std::to_string(i) + ".jpg"));
     }
+    // Deleted only once all are written, so that no freed record is taken again.
+    for (int f = 0; f < kFolders && ok; ++f)
+        for (int i = 0; i < kFilesPerFolder; i += 2)
+            fs::remove(mount / ("Folder " + std::to_string(f)) /
+                       ("IMG_" + std::to_string(i) + ".jpg"));
     return sh("umount '" + mount.string() + "'") && ok;
 }
 

@@ -21,16 +21,15 @@ MftRecordBuilder deletedFile() {
 
 TEST(MFTRecord, ParsesHeaderNamesDatesAndStreams) {
     const Bytes runs = encodeRunList({{3, 100}, {2, 50}});
-    const Bytes raw = MftRecordBuilder()
-                          .flags(1)
-                          .sequence(9)
-                          .standardInformation(fileTime(kJan2020) + 5000000)
-                          .fileName(0x0005000000000005ULL, "LONGNA~1.JPG", 2, fileTime(1000000000))
-                          .fileName(0x0005000000000005ULL, "long name.jpg", 1)
-                          .nonResident(0x80, runs, 20000, 18000)
-                          .nonResident(0xA0, encodeRunList({{1, 400}}), 4096, 4096)
-                          .build();
-    const auto parsed = MFTRecord::parse(raw);
+    MftRecordBuilder builder;
+    builder.flags(1)
+        .sequence(9)
+        .standardInformation(fileTime(kJan2020) + 5000000)
+        .fileName(0x0005000000000005ULL, "LONGNA~1.JPG", 2, fileTime(1000000000))
+        .fileName(0x0005000000000005ULL, "long name.jpg", 1)
+        .nonResident(0x80, runs, 20000, 18000)
+        .nonResident(0xA0, encodeRunList({{1, 400}}), 4096, 4096);
+    const auto parsed = MFTRecord::parse(builder.build());
     ASSERT_TRUE(parsed);
     const MFTRecord& r = parsed->record;
     EXPECT_EQ(r.sequence, 9);
@@ -49,16 +48,7 @@ TEST(MFTRecord, ParsesHeaderNamesDatesAndStreams) {
     EXPECT_EQ(r.allocated, (std::vector<NTFSRun>{{100, 3}, {150, 2}, {400, 1}}));
     EXPECT_EQ(r.updateSequenceOffset, 48);
     EXPECT_EQ(r.updateSequenceCount, 3);
-    EXPECT_EQ(parsed->bytes,
-              MftRecordBuilder()
-                  .flags(1)
-                  .sequence(9)
-                  .standardInformation(fileTime(kJan2020) + 5000000)
-                  .fileName(0x0005000000000005ULL, "LONGNA~1.JPG", 2, fileTime(1000000000))
-                  .fileName(0x0005000000000005ULL, "long name.jpg", 1)
-                  .nonResident(0x80, runs, 20000, 18000)
-                  .nonResident(0xA0, encodeRunList({{1, 400}}), 4096, 4096)
-                  .fixedUp());
+    EXPECT_EQ(parsed->bytes, builder.fixedUp());
 }
 
 TEST(MFTRecord, NamespaceRule) {
