@@ -177,7 +177,8 @@ struct ID3 {
         const std::string text = performer ? *performer + " - " + *title : *title;
         const std::string safe = OutputPath::sanitize(text);
         if (safe == "file") return std::nullopt;
-        return firstCharacters(safe, kMaxHintCharacters);
+        // The hint becomes the file's name as it stands, so it carries the extension.
+        return firstCharacters(safe, kMaxHintCharacters) + ".mp3";
     }
 };
 

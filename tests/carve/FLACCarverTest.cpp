@@ -1,5 +1,6 @@
 #include "core/carve/FLACCarver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const FLACCarver flac;
@@ -77,7 +79,7 @@ TEST(FLACCarverTest, EncoderOutputMeasuredToTheLastFrame) {
     if (streams.empty()) GTEST_SKIP() << "neither ffmpeg nor sox is installed";
     for (const auto& [name, file] : streams) {
         ASSERT_TRUE(flac.sniff(ByteSpan(file).first(22))) << name;
-        const auto tail = DocumentFixtures::noise(20000, 6);
+        const auto tail = CarveFixtures::noise(20000, 6);
         const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
         ASSERT_TRUE(carved) << name;
         EXPECT_EQ(carved->kind, FileKind::flac);

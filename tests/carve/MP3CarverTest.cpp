@@ -1,5 +1,6 @@
 #include "core/carve/MP3Carver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const MP3Carver mp3;
@@ -106,12 +108,12 @@ TEST(MP3CarverTest, LameOutputWithBothTagVersions) {
         const bool hasV1 = std::string(file->end() - 128, file->end() - 125) == "TAG";
         EXPECT_EQ(hasV1, c.id3v1) << c.name;
 
-        const auto tail = DocumentFixtures::noise(10000, 7);
+        const auto tail = CarveFixtures::noise(10000, 7);
         const auto carved = carveAt(DocumentFixtures::concat({&*file, &tail}));
         ASSERT_TRUE(carved) << c.name;
         EXPECT_EQ(carved->kind, FileKind::mp3);
         EXPECT_EQ(carved->size, file->size()) << c.name;
-        EXPECT_EQ(carved->nameHint, "The Quay - Harbour Lights") << c.name;
+        EXPECT_EQ(carved->nameHint, "The Quay - Harbour Lights.mp3") << c.name;
         EXPECT_TRUE(carved->complete);
 
         // Cut in the middle of a frame: the cut frame is left out, never counted past the source.
@@ -162,21 +164,20 @@ TEST(MP3CarverTest, NameHintFromTheTag) {
     };
     const auto title = textFrame(3, "TIT2", 0, latin1("Harbour Lights"));
     const auto performer = textFrame(3, "TPE1", 0, latin1("The Quay"));
-    EXPECT_EQ(hint(3, {title, performer}), "The Quay - Harbour Lights");
-    EXPECT_EQ(hint(3, {title}), "Harbour Lights");
+    EXPECT_EQ(hint(3, {title, performer}), "The Quay - Harbour Lights.mp3");
+    EXPECT_EQ(hint(3, {title}), "Harbour Lights.mp3");
     EXPECT_FALSE(hint(3, {performer}));
     // The first decoded title wins; frames after a padding byte are not read.
-    EXPECT_EQ(hint(3, {title, textFrame(3, "TIT2", 0, latin1("Other"))}), "Harbour Lights");
+    EXPECT_EQ(hint(3, {title, textFrame(3, "TIT2", 0, latin1("Other"))}), "Harbour Lights.mp3");
     EXPECT_FALSE(hint(3, {Bytes(10, 0), title}));
 
     // Encodings: UTF-16 with either byte order, UTF-16 big-endian, UTF-8; NULs and blanks go.
     const Bytes le = {0xFF, 0xFE, 'S', 0, 0xE9, 0, 'a', 0, 0, 0};
-    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 1, le)}), "S\xC3\xA9"
-                                                      "a");
+    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 1, le)}), std::string("S\xC3\xA9") + "a.mp3");
     const Bytes be = {0xFE, 0xFF, 0, 'S', 0, 'e', 0, 'a'};
-    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 1, be)}), "Sea");
-    EXPECT_EQ(hint(4, {textFrame(4, "TIT2", 2, Bytes{0, 'S', 0, 'k', 0, 'y'})}), "Sky");
-    EXPECT_EQ(hint(4, {textFrame(4, "TIT2", 3, latin1("  Caf\xC3\xA9\n\0"))}), "Caf\xC3\xA9");
+    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 1, be)}), "Sea.mp3");
+    EXPECT_EQ(hint(4, {textFrame(4, "TIT2", 2, Bytes{0, 'S', 0, 'k', 0, 'y'})}), "Sky.mp3");
+    EXPECT_EQ(hint(4, {textFrame(4, "TIT2", 3, latin1("  Caf\xC3\xA9\n\0"))}), "Caf\xC3\xA9.mp3");
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 1, latin1("no byte order mark"))}));
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 3, latin1("bad \xC3"))}));
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 9, latin1("odd"))}));
@@ -185,13 +186,14 @@ TEST(MP3CarverTest, NameHintFromTheTag) {
     // Version 2 frame IDs.
     EXPECT_EQ(
         hint(2, {textFrame(2, "TT2", 0, latin1("Old")), textFrame(2, "TP1", 0, latin1("Band"))}),
-        "Band - Old");
+        "Band - Old.mp3");
 
     // Sanitised like a destination name; nothing when only the fallback name is left.
-    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1("AC/DC: Live"))}), "AC_DC_ Live");
+    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1("AC/DC: Live"))}), "AC_DC_ Live.mp3");
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 0, latin1("..."))}));
     const std::string longTitle(300, 'x');
-    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1(longTitle))}), std::string(120, 'x'));
+    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1(longTitle))}),
+              std::string(120, 'x') + ".mp3");
     // A title frame above 1024 bytes is not decoded.
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 0, latin1(std::string(1100, 'y')))}));
 
@@ -199,11 +201,11 @@ TEST(MP3CarverTest, NameHintFromTheTag) {
     EXPECT_FALSE(hint(3, {title}, 0x80));
     Bytes extended = {0, 0, 0, 6, 0, 0, 0, 0, 0, 0};
     extended.insert(extended.end(), title.begin(), title.end());
-    EXPECT_EQ(hint(3, {extended}, 0x40), "Harbour Lights");
+    EXPECT_EQ(hint(3, {extended}, 0x40), "Harbour Lights.mp3");
     Bytes extended4 = {0, 0, 0, 6, 1, 0};
     const auto title4 = textFrame(4, "TIT2", 0, latin1("Four"));
     extended4.insert(extended4.end(), title4.begin(), title4.end());
-    EXPECT_EQ(hint(4, {extended4}, 0x40), "Four");
+    EXPECT_EQ(hint(4, {extended4}, 0x40), "Four.mp3");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "core/carve/MatroskaCarver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const MatroskaCarver matroska;
@@ -78,7 +80,7 @@ TEST(MatroskaCarverTest, FFmpegFilesWithKnownSizes) {
     const auto files = videos(dir);
     if (files.empty()) GTEST_SKIP() << "ffmpeg is not installed";
     for (const auto& [name, kind, file] : files) {
-        const auto tail = DocumentFixtures::noise(30000, 8);
+        const auto tail = CarveFixtures::noise(30000, 8);
         const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
         ASSERT_TRUE(carved) << name;
         EXPECT_EQ(carved->kind, kind) << name;
@@ -121,7 +123,7 @@ TEST(MatroskaCarverTest, LiveRecordingsWithUnknownSizes) {
     const auto segment = findAll(*live, kSegmentID)[0];
     ASSERT_EQ((*live)[segment + 4], 0x01) << "a live recording has a Segment of unknown size";
 
-    const auto tail = DocumentFixtures::noise(30000, 8);
+    const auto tail = CarveFixtures::noise(30000, 8);
     const auto whole = carveAt(DocumentFixtures::concat({&*live, &tail}));
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->kind, FileKind::webm);

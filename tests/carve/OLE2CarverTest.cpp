@@ -1,5 +1,6 @@
 #include "core/carve/OLE2Carver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 
@@ -10,6 +11,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const OLE2Carver ole2;
@@ -51,7 +53,7 @@ TEST(OLE2CarverTest, OfficeFilesFromLibreOffice) {
     for (const auto& [file, kind] : {std::pair{*doc, FileKind::doc}, std::pair{*xls, FileKind::xls},
                                      std::pair{*ppt, FileKind::ppt}}) {
         ASSERT_TRUE(ole2.sniff(ByteSpan(file).first(32)));
-        const auto tail = DocumentFixtures::noise(4096, 2);
+        const auto tail = CarveFixtures::noise(4096, 2);
         const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
         ASSERT_TRUE(carved) << fileKind::rawValue(kind);
         EXPECT_EQ(carved->kind, kind);
@@ -63,7 +65,7 @@ TEST(OLE2CarverTest, OfficeFilesFromLibreOffice) {
 
 TEST(OLE2CarverTest, SizeFromTheHighestUsedSector) {
     const auto file = DocumentFixtures::compoundFile({"WordDocument"}, 40);
-    const auto tail = DocumentFixtures::noise(8192, 3);
+    const auto tail = CarveFixtures::noise(8192, 3);
     const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
     ASSERT_TRUE(carved);
     EXPECT_EQ(carved->size, 42u * 512);

@@ -1,5 +1,6 @@
 #include "core/carve/PDFCarver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const PDFCarver pdf;
@@ -81,7 +83,7 @@ TEST(PDFCarverTest, GhostscriptAndQpdfOutput) {
 
     const auto now = std::chrono::system_clock::now();
     for (const auto& [what, file] : files) {
-        const auto tail = DocumentFixtures::noise(5000, 1);
+        const auto tail = CarveFixtures::noise(5000, 1);
         const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
         ASSERT_TRUE(carved) << what;
         EXPECT_EQ(carved->kind, FileKind::pdf);

@@ -1,5 +1,6 @@
 #include "core/carve/RIFFCarver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 
 const RIFFCarver riff;
@@ -85,7 +87,7 @@ TEST(RIFFCarverTest, RealFiles) {
         const auto file = DocumentFixtures::produce(dir, c.name, c.command);
         if (!file) GTEST_SKIP() << "ffmpeg, sox or cwebp is missing (" << c.name << ")";
         ASSERT_EQ(riff.sniff(ByteSpan(*file).first(20)), c.kind) << c.name;
-        const auto tail = DocumentFixtures::noise(4096, 12);
+        const auto tail = CarveFixtures::noise(4096, 12);
         const auto carved = carveAt(DocumentFixtures::concat({&*file, &tail}), c.kind);
         ASSERT_TRUE(carved) << c.name;
         EXPECT_EQ(carved->kind, c.kind);
@@ -165,35 +167,8 @@ TEST(RIFFCarverTest, Metadata) {
                      .modified);
 
     // An EXIF chunk with make, model and date, as WebP carries it.
-    Bytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
-    const auto entry = [&](std::uint16_t tag, std::uint32_t count, std::uint32_t offset) {
-        const Bytes e = {static_cast<std::uint8_t>(tag),
-                         static_cast<std::uint8_t>(tag >> 8),
-                         2,
-                         0,
-                         static_cast<std::uint8_t>(count),
-                         0,
-                         0,
-                         0,
-                         static_cast<std::uint8_t>(offset),
-                         static_cast<std::uint8_t>(offset >> 8),
-                         0,
-                         0};
-        tiff.insert(tiff.end(), e.begin(), e.end());
-    };
-    const std::string make = "Canon", model = "Canon EOS R5", date = "2022:07:08 09:10:11";
-    const std::uint32_t strings = 10 + 3 * 12 + 4;
-    entry(0x010F, static_cast<std::uint32_t>(make.size() + 1), strings);
-    entry(0x0110, static_cast<std::uint32_t>(model.size() + 1),
-          strings + static_cast<std::uint32_t>(make.size() + 1));
-    entry(0x0132, static_cast<std::uint32_t>(date.size() + 1),
-          strings + static_cast<std::uint32_t>(make.size() + model.size() + 2));
-    tiff.insert(tiff.end(), {0, 0, 0, 0});
-    for (const auto* s : {&make, &model, &date}) {
-        tiff.insert(tiff.end(), s->begin(), s->end());
-        tiff.push_back(0);
-    }
-    if (tiff.size() % 2) tiff.push_back(0);
+    const auto tiff = CarveFixtures::tiff(
+        true, {{0x010F, "Canon"}, {0x0110, "Canon EOS R5"}, {0x0132, "2022:07:08 09:10:11"}});
     const Bytes exifPrefix = {'E', 'x', 'i', 'f', 0, 0};
     const auto exif = DocumentFixtures::concat({&exifPrefix, &tiff});
     Bytes vp8x(10, 0);
@@ -204,7 +179,7 @@ TEST(RIFFCarverTest, Metadata) {
     ASSERT_TRUE(withExif);
     EXPECT_EQ(withExif->size, webp.size());
     EXPECT_EQ(withExif->modified, Binary::localDate(2022, 7, 8, 9, 10, 11));
-    EXPECT_TRUE(withExif->device);
+    EXPECT_EQ(withExif->device, "Canon EOS R5");
 
     // A WebP whose first chunk is "ALPH" is not carved.
     EXPECT_FALSE(
@@ -263,7 +238,7 @@ TEST(RIFFCarverTest, OpenDMLExtensionParts) {
     const auto moviX = static_cast<std::uint32_t>(kPart - 12 - 8);
     source.place(kPart, header("AVIX", {{"movi", moviX}}));
     source.place(2 * kPart, header("AVIX", {{"movi", moviX}}));
-    source.place(3 * kPart, DocumentFixtures::noise(4096, 13));
+    source.place(3 * kPart, CarveFixtures::noise(4096, 13));
 
     const auto carved = riff.carve(source, 0, FileKind::avi);
     ASSERT_TRUE(carved);

@@ -1,5 +1,6 @@
 #include "core/carve/ZIPCarver.hpp"
 
+#include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 namespace vellary {
 namespace {
 
+using testing::CarveFixtures;
 using testing::DocumentFixtures;
 using Entry = DocumentFixtures::Entry;
 
@@ -18,7 +20,7 @@ std::optional<Carved> carveAt(const Bytes& source, std::uint64_t start = 0) {
 
 void expectWhole(const Bytes& file, FileKind kind, const std::string& what) {
     ASSERT_TRUE(zip.sniff(ByteSpan(file).first(32))) << what;
-    const auto tail = DocumentFixtures::noise(3000, 3);
+    const auto tail = CarveFixtures::noise(3000, 3);
     const auto carved = carveAt(DocumentFixtures::concat({&file, &tail}));
     ASSERT_TRUE(carved) << what;
     EXPECT_EQ(carved->kind, kind) << what;
@@ -64,7 +66,7 @@ TEST(ZIPCarverTest, ArchivesFromInfoZip) {
     for (int i = 0; i < 400; ++i)
         text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
     testing::writeFile(dir / "notes.txt", text);
-    const auto noise = DocumentFixtures::noise(5000, 9);
+    const auto noise = CarveFixtures::noise(5000, 9);
     testing::writeFile(dir / "noise.bin", std::string(noise.begin(), noise.end()));
     const struct {
         const char* name;
@@ -172,7 +174,7 @@ TEST(ZIPCarverTest, MissingCentralDirectoryIsNotGuessed) {
     const auto file = DocumentFixtures::storedZip({{"a.txt", "hello"}, {"b.txt", "world"}});
     const auto localEnd = 2 * 30 + 5 + 5 + 5 + 5;
     Bytes local(file.begin(), file.begin() + localEnd);
-    const auto tail = DocumentFixtures::noise(4096, 4);
+    const auto tail = CarveFixtures::noise(4096, 4);
     EXPECT_FALSE(carveAt(DocumentFixtures::concat({&local, &tail})));
 }
 

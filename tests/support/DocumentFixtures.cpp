@@ -1,6 +1,7 @@
 #include "tests/support/DocumentFixtures.hpp"
 
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/CarveFixtures.hpp"
 
 #include <gtest/gtest.h>
 
@@ -214,14 +215,6 @@ Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
     return out;
 }
 
-Bytes DocumentFixtures::noise(std::size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(random() | 1);
-    return bytes;
-}
-
 Bytes DocumentFixtures::concat(std::initializer_list<const Bytes*> parts) {
     Bytes out;
     for (const auto* part : parts)
@@ -251,7 +244,7 @@ int DocumentFixtures::expectSafeOnDamage(const FormatCarver& carver, const Bytes
               "cut at " + std::to_string(length));
     }
     check(Bytes(file.begin(), file.end() - 1), "one byte short");
-    const auto tail = noise(64 * 1024, 11);
+    const auto tail = CarveFixtures::noise(64 * 1024, 11);
     check(concat({&file, &tail}), "followed by random bytes");
     std::mt19937 random(5);
     const std::size_t span = std::min<std::size_t>(file.size(), 4096);

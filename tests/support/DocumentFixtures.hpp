@@ -38,8 +38,6 @@ struct DocumentFixtures {
     static Bytes compoundFile(const std::vector<std::string>& streams, std::uint32_t highestSector,
                               std::uint64_t rootTime = 0, std::uint32_t fatSectors = 1);
 
-    // Reproducible random bytes without zero sectors.
-    static Bytes noise(std::size_t count, unsigned seed);
     static Bytes concat(std::initializer_list<const Bytes*> parts);
     static Bytes fromString(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
