@@ -1,8 +1,8 @@
 #include "core/carve/JPEGCarver.hpp"
 
 #include "core/carve/CameraNames.hpp"
+#include "core/carve/HeldWindow.hpp"
 #include "core/carve/MPF.hpp"
-#include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
 
@@ -53,7 +53,7 @@ std::optional<std::string> cameraName(ByteSpan payload) {
 }
 
 // The offset just past the end-of-image marker that closes the entropy-coded data from `from`.
-std::optional<std::uint64_t> scanEntropy(ByteWindow& window, std::uint64_t from) {
+std::optional<std::uint64_t> scanEntropy(HeldWindow& window, std::uint64_t from) {
     std::uint64_t pos = from;
     for (;;) {
         const auto ff = window.nextFF(pos);
@@ -116,7 +116,7 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
     std::uint64_t end = 0;
     if (__builtin_add_overflow(start, maxLength, &end)) end = UINT64_MAX;
     end = std::min(end, reader.size());
-    ByteWindow window(reader, end, kWindow);
+    HeldWindow window(reader, start, end, kWindow);
     if (window.byte(start) != 0xFF || window.byte(start + 1) != 0xD8) return std::nullopt;
 
     Parsed parsed;

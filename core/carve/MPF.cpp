@@ -18,7 +18,7 @@ constexpr std::int64_t kImageOffset = 8; // u32 within an entry
 } // namespace
 
 std::optional<std::vector<std::uint64_t>>
-MPF::imageEnds(ByteSpan payload, std::uint64_t payloadStart, ByteWindow& bytes) {
+MPF::imageEnds(ByteSpan payload, std::uint64_t payloadStart, HeldWindow& bytes) {
     if (payload.size() <= 16 || std::memcmp(payload.data(), "MPF\0", kHeader) != 0)
         return std::nullopt;
     const auto tiff = TIFFBytes::make(payload.subspan(kHeader));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/io/ByteWindow.hpp"
+#include "core/carve/HeldWindow.hpp"
 
 #include <optional>
 #include <vector>
@@ -14,7 +14,7 @@ struct MPF {
     // the payload is not an MPF index or announces none. payloadStart: the payload's source
     // offset, from which the index's offsets count (after the four-byte "MPF" header).
     static std::optional<std::vector<std::uint64_t>>
-    imageEnds(ByteSpan payload, std::uint64_t payloadStart, ByteWindow& bytes);
+    imageEnds(ByteSpan payload, std::uint64_t payloadStart, HeldWindow& bytes);
 };
 
 } // namespace vellary
