@@ -1,7 +1,7 @@
 #include "core/carve/OLE2Carver.hpp"
 
+#include "core/carve/CarveRead.hpp"
 #include "core/carve/TextDecode.hpp"
-#include "core/records/RecoverError.hpp"
 
 #include <algorithm>
 #include <ctime>
@@ -65,16 +65,8 @@ std::optional<Carved> OLE2Carver::carve(const BlockReader& reader, std::uint64_t
     if (start >= reader.size()) return std::nullopt;
     const std::uint64_t span = std::min(reader.size() - start, kMaxSpan);
     // Every read must deliver exactly what was asked; a failing medium is no result here.
-    const auto readExactly = [&](std::uint64_t offset,
-                                 std::uint64_t count) -> std::optional<Bytes> {
-        try {
-            auto data = reader.read(offset, static_cast<std::int64_t>(count));
-            if (data.size() != count) return std::nullopt;
-            return data;
-        } catch (const RecoverError& error) {
-            if (error.kind() == RecoverError::Case::deviceGone) throw;
-            return std::nullopt;
-        }
+    const auto readExactly = [&](std::uint64_t offset, std::uint64_t count) {
+        return CarveRead::exact(reader, offset, static_cast<std::int64_t>(count));
     };
 
     const auto header = readExactly(start, 512);
