@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DVELLARY_WERROR=ON
 
-.PHONY: setup build demo test test-asan bench format clean
+.PHONY: setup build demo test test-asan fuzz-smoke bench format clean
 
 setup:
 	@bash scripts/setup
@@ -19,15 +19,19 @@ demo: build
 	@$(BUILD)/cli/vellary-cli demo-image $(BUILD)/demo.img
 	@$(BUILD)/cli/vellary-cli scan $(BUILD)/demo.img
 
-# Every test, then the engine's tests again under AddressSanitizer and UBSan.
+# Every test, then again under AddressSanitizer and UBSan, then each fuzz target briefly.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory fuzz-smoke
 
 test-asan: setup
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja $(CMAKE_FLAGS) -DVELLARY_SANITIZE=ON -DVELLARY_BENCH=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz-smoke: setup
+	@bash scripts/fuzz 20
 
 bench: build
 	@bash bench/run
