@@ -71,7 +71,11 @@ public:
         : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)) {
         if (fd_ < 0) die("cannot create " + path.string() + ": " + std::strerror(errno));
     }
-    ~Output() { ::close(fd_); }
+    // Written back before anything is measured, so that write-back does not compete.
+    ~Output() {
+        ::fsync(fd_);
+        ::close(fd_);
+    }
     void write(const std::uint8_t* data, std::size_t count) {
         while (count > 0) {
             const auto done = ::write(fd_, data, count);

@@ -15,6 +15,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kReportInterval = std::chrono::milliseconds(250);
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kPrefetchDistance = 32 * Carver::kSpacing;
 
 // The next multiple of 512 at or after value; saturates instead of wrapping.
 std::uint64_t roundUp(std::uint64_t value) {
@@ -150,18 +151,18 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
             progress();
         }
 
-        const auto chunk = source.load(position, std::min(size - position, kChunkSize));
-        outcome.unreadable +=
-            static_cast<std::uint64_t>(std::max<std::int64_t>(chunk.unreadable, 0));
-        const auto data = chunk.data;
-        if (data.empty()) break;
-        const std::uint64_t length = data.size();
-        const std::uint64_t chunkEnd = position + length;
+        source.start(position, std::min(size - position, kChunkSize));
+        source.require(kSniffBytes);
+        if (source.length() == 0) {
+            outcome.unreadable +=
+                static_cast<std::uint64_t>(std::max<std::int64_t>(source.finish(), 0));
+            break;
+        }
 
         // Moves the walk to next; false when that leaves this chunk.
         std::uint64_t i = 0;
         const auto jumpTo = [&](std::uint64_t next) {
-            if (next >= chunkEnd) {
+            if (next >= position + source.length()) {
                 position = next;
                 return false;
             }
@@ -170,7 +171,10 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
         };
 
         bool jumpedOut = false;
-        while (length >= kMinCandidateBytes && i <= length - kMinCandidateBytes) {
+        for (;;) {
+            // The chunk may turn out shorter once read, so its length is asked for each time.
+            if (source.length() < kMinCandidateBytes || i > source.length() - kMinCandidateBytes)
+                break;
             const std::uint64_t at = position + i;
             if (const auto claimed = cover.claimedEnd(at)) {
                 if (!jumpTo(roundUp(*claimed))) {
@@ -179,22 +183,28 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
                 }
                 continue;
             }
-            // The candidates lie 512 bytes apart, too far for the hardware to fetch them ahead.
-            if (i + 8 * kSpacing < length) __builtin_prefetch(data.data() + i + 8 * kSpacing);
+            source.require(i + kSniffBytes);
+            const std::uint64_t length = source.length();
+            if (length < kMinCandidateBytes || i > length - kMinCandidateBytes) break;
+            const auto* data = source.data();
+            // Candidates lie 512 bytes apart, too far apart for the processor to fetch them
+            // ahead by itself, and most are looked at only for their first byte.
+            if (i + kPrefetchDistance < length) __builtin_prefetch(data + i + kPrefetchDistance);
             const auto& candidates = carvers[data[i]];
+            if (candidates.empty()) {
+                i += kSpacing;
+                continue;
+            }
+            const ByteSpan window(data + i, static_cast<std::size_t>(
+                                                std::min<std::uint64_t>(kSniffBytes, length - i)));
             std::optional<Carved> carved;
-            if (!candidates.empty()) {
-                const ByteSpan window(
-                    data.data() + i,
-                    static_cast<std::size_t>(std::min<std::uint64_t>(kSniffBytes, length - i)));
-                for (const auto* carver : candidates) {
-                    const auto kind = carver->sniff(window);
-                    if (!kind) continue;
-                    carved = carver->carve(source, at, *kind);
-                    // A measurement that is empty or runs past the source is a carver's mistake.
-                    if (carved && (carved->size == 0 || carved->size > size - at)) carved.reset();
-                    if (carved) break;
-                }
+            for (const auto* carver : candidates) {
+                const auto kind = carver->sniff(window);
+                if (!kind) continue;
+                carved = carver->carve(source, at, *kind);
+                // A measurement that is empty or runs past the source is a carver's mistake.
+                if (carved && (carved->size == 0 || carved->size > size - at)) carved.reset();
+                if (carved) break;
             }
             if (!carved) {
                 i += kSpacing;
@@ -210,7 +220,10 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
                 break;
             }
         }
-        if (!jumpedOut) position = chunkEnd;
+        // Bytes the walk jumped over are still read, so that every unreadable one is counted.
+        outcome.unreadable +=
+            static_cast<std::uint64_t>(std::max<std::int64_t>(source.finish(), 0));
+        if (!jumpedOut) position += source.length();
         if (sink.size() >= kMaxFiles) break;
     }
 

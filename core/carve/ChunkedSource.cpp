@@ -12,23 +12,34 @@ namespace {
 
 // Piece size of the tolerant read: small enough to isolate bad areas, large enough to be quick.
 constexpr std::int64_t kTolerantSector = 4096;
+// Small enough to stay in the processor's cache until the walk has looked at it.
+constexpr std::uint64_t kPiece = 1024 * 1024;
 
 } // namespace
 
 ChunkedSource::ChunkedSource(const BlockReader& source) : source_(source) {
-    // A file read without alignment can fill the reused buffer directly; anything else goes
-    // through the reader's own tolerant read.
+    // A file read without alignment can be read piece by piece straight into the buffer;
+    // anything else is read whole through the reader's own tolerant read.
     if (const auto* file = dynamic_cast<const FileBlockReader*>(&source); file && !file->aligned())
         descriptor_ = file->descriptor();
 }
 
-bool ChunkedSource::readDirect(std::uint64_t offset, std::uint64_t count) {
-    if (descriptor_ < 0) return false;
-    if (buffer_.size() < count) buffer_.resize(count);
+void ChunkedSource::start(std::uint64_t offset, std::uint64_t count) {
+    chunkStart_ = offset;
+    count_ = offset < size() ? std::min(count, size() - offset) : 0;
+    if (buffer_.size() < count_) buffer_.resize(count_);
+    length_ = count_;
+    loaded_ = 0;
+    unreadable_ = 0;
+    piecewise_ = descriptor_ >= 0;
+    if (!piecewise_) readWhole();
+}
+
+bool ChunkedSource::readPiece(std::uint64_t at, std::uint64_t count) const {
     std::uint64_t done = 0;
     while (done < count) {
-        const auto got = ::pread(descriptor_, buffer_.data() + done, count - done,
-                                 static_cast<off_t>(offset + done));
+        const auto got = ::pread(descriptor_, buffer_.data() + (at - chunkStart_) + done,
+                                 count - done, static_cast<off_t>(at + done));
         if (got < 0 && errno == EINTR) continue;
         // Errors and short reads are left to the reader, which knows how to tell them apart.
         if (got <= 0) return false;
@@ -37,44 +48,62 @@ bool ChunkedSource::readDirect(std::uint64_t offset, std::uint64_t count) {
     return true;
 }
 
-ChunkedSource::Chunk ChunkedSource::load(std::uint64_t offset, std::uint64_t count) {
-    chunk_ = {};
-    clean_ = false;
-    count = offset < size() ? std::min(count, size() - offset) : 0;
-    Chunk chunk;
-    if (readDirect(offset, count)) {
-        chunk_ = ByteSpan(buffer_.data(), count);
-    } else {
-        auto tolerant =
-            source_.readTolerant(offset, static_cast<std::int64_t>(count), kTolerantSector);
-        buffer_ = std::move(tolerant.data);
-        chunk_ = ByteSpan(buffer_.data(), buffer_.size());
-        chunk.unreadable = tolerant.unreadable;
-    }
-    chunkStart_ = offset;
-    // Zero-filled bytes must not stand in for a failing source in a carver's eyes.
-    clean_ = chunk.unreadable == 0;
-    chunk.data = chunk_;
-    return chunk;
+void ChunkedSource::readWhole() const {
+    piecewise_ = false;
+    auto tolerant =
+        source_.readTolerant(chunkStart_, static_cast<std::int64_t>(count_), kTolerantSector);
+    // Copied, not swapped in: windows over the chunk keep pointing into the buffer.
+    const auto n = std::min<std::uint64_t>(tolerant.data.size(), count_);
+    std::copy(tolerant.data.begin(), tolerant.data.begin() + static_cast<std::ptrdiff_t>(n),
+              buffer_.begin());
+    length_ = loaded_ = n;
+    unreadable_ = tolerant.unreadable;
 }
 
-std::optional<ByteSpan> ChunkedSource::held(std::uint64_t offset) const {
-    if (!clean_ || offset < chunkStart_ || offset - chunkStart_ >= chunk_.size())
+void ChunkedSource::require(std::uint64_t upTo) const {
+    upTo = std::min(upTo, length_);
+    while (piecewise_ && loaded_ < upTo) {
+        const std::uint64_t piece = std::min(kPiece, length_ - loaded_);
+        if (!readPiece(chunkStart_ + loaded_, piece)) {
+            readWhole();
+            return;
+        }
+        loaded_ += piece;
+    }
+}
+
+std::int64_t ChunkedSource::finish() {
+    require(length_);
+    return unreadable_;
+}
+
+std::optional<std::uint64_t> ChunkedSource::loadedThrough(std::uint64_t offset) const {
+    if (offset < chunkStart_ || offset - chunkStart_ >= length_ || unreadable_ != 0)
         return std::nullopt;
-    return chunk_.subspan(offset - chunkStart_);
+    require(offset - chunkStart_ + 1);
+    if (unreadable_ != 0 || offset - chunkStart_ >= loaded_) return std::nullopt;
+    return chunkStart_ + loaded_;
 }
 
 Bytes ChunkedSource::read(std::uint64_t offset, std::int64_t count) const {
-    const auto bytes = held(offset);
-    if (!bytes || count < 1) return source_.read(offset, count);
-    const std::uint64_t held =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(count), bytes->size());
-    Bytes out(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(held));
-    if (held < static_cast<std::uint64_t>(count)) {
-        const auto rest = source_.read(offset + held, count - static_cast<std::int64_t>(held));
-        out.insert(out.end(), rest.begin(), rest.end());
+    if (count >= 1 && offset >= chunkStart_ && offset - chunkStart_ < length_ && unreadable_ == 0) {
+        const std::uint64_t inside = offset - chunkStart_;
+        require(inside +
+                std::min<std::uint64_t>(static_cast<std::uint64_t>(count), length_ - inside));
+        if (unreadable_ == 0 && inside < loaded_) {
+            const auto held =
+                std::min<std::uint64_t>(static_cast<std::uint64_t>(count), loaded_ - inside);
+            const auto* first = buffer_.data() + inside;
+            Bytes out(first, first + held);
+            if (held < static_cast<std::uint64_t>(count)) {
+                const auto rest =
+                    source_.read(offset + held, count - static_cast<std::int64_t>(held));
+                out.insert(out.end(), rest.begin(), rest.end());
+            }
+            return out;
+        }
     }
-    return out;
+    return source_.read(offset, count);
 }
 
 } // namespace vellary
