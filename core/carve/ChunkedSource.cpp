@@ -35,11 +35,11 @@ void ChunkedSource::start(std::uint64_t offset, std::uint64_t count) {
     if (!piecewise_) readWhole();
 }
 
-bool ChunkedSource::readPiece(std::uint64_t at, std::uint64_t count) const {
+bool ChunkedSource::readAt(std::uint8_t* into, std::uint64_t at, std::uint64_t count) const {
     std::uint64_t done = 0;
     while (done < count) {
-        const auto got = ::pread(descriptor_, buffer_.data() + (at - chunkStart_) + done,
-                                 count - done, static_cast<off_t>(at + done));
+        const auto got =
+            ::pread(descriptor_, into + done, count - done, static_cast<off_t>(at + done));
         if (got < 0 && errno == EINTR) continue;
         // Errors and short reads are left to the reader, which knows how to tell them apart.
         if (got <= 0) return false;
@@ -64,7 +64,7 @@ void ChunkedSource::require(std::uint64_t upTo) const {
     upTo = std::min(upTo, length_);
     while (piecewise_ && loaded_ < upTo) {
         const std::uint64_t piece = std::min(kPiece, length_ - loaded_);
-        if (!readPiece(chunkStart_ + loaded_, piece)) {
+        if (!readAt(buffer_.data() + loaded_, chunkStart_ + loaded_, piece)) {
             readWhole();
             return;
         }
@@ -83,6 +83,15 @@ std::optional<std::uint64_t> ChunkedSource::loadedThrough(std::uint64_t offset) 
     require(offset - chunkStart_ + 1);
     if (unreadable_ != 0 || offset - chunkStart_ >= loaded_) return std::nullopt;
     return chunkStart_ + loaded_;
+}
+
+std::optional<ByteSpan> ChunkedSource::ahead(std::uint64_t offset, std::uint64_t end) const {
+    end = std::min(end, size());
+    if (descriptor_ < 0 || offset < chunkStart_ + length_ || offset >= end) return std::nullopt;
+    const std::uint64_t count = std::min(kPiece, end - offset);
+    if (ahead_.size() < kPiece) ahead_.resize(kPiece);
+    if (!readAt(ahead_.data(), offset, count)) return std::nullopt;
+    return ByteSpan(ahead_.data(), count);
 }
 
 Bytes ChunkedSource::read(std::uint64_t offset, std::int64_t count) const {

@@ -37,17 +37,23 @@ public:
         return buffer_.data() + (offset - chunkStart_);
     }
 
+    // Up to 1 MiB of a plain file's bytes from offset, which lies past the chunk, read into a
+    // second reused buffer (valid until the next call): for a carver that follows a file out of
+    // the chunk. Nothing for other sources, past end, or when the read fails or comes up short.
+    std::optional<ByteSpan> ahead(std::uint64_t offset, std::uint64_t end) const;
+
     std::uint64_t size() const override { return source_.size(); }
     Bytes read(std::uint64_t offset, std::int64_t count) const override;
     std::int64_t blockSize() const override { return source_.blockSize(); }
 
 private:
-    bool readPiece(std::uint64_t at, std::uint64_t count) const;
+    bool readAt(std::uint8_t* into, std::uint64_t at, std::uint64_t count) const;
     void readWhole() const;
 
     const BlockReader& source_;
     int descriptor_ = -1; // set when the source is a plain file or device read without alignment
     mutable Bytes buffer_;
+    mutable Bytes ahead_;
     std::uint64_t chunkStart_ = 0;
     std::uint64_t count_ = 0;
     mutable std::uint64_t length_ = 0;

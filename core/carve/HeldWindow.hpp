@@ -8,26 +8,27 @@ namespace vellary {
 
 class ChunkedSource;
 
-// A ByteWindow that answers from the deep scan's chunk, already in memory, where it can, and
-// reads the source through an ordinary window elsewhere. Gives the same bytes either way.
+// A ByteWindow that answers from memory the deep scan already holds where it can: the current
+// chunk, or a piece read ahead of it into a reused buffer. Elsewhere, and over any other reader,
+// it reads through an ordinary window. Gives the same bytes either way. One at a time per walk.
 class HeldWindow {
 public:
-    // from: the first offset the caller will ask for (bytes before it come from the source).
-    HeldWindow(const BlockReader& reader, std::uint64_t from, std::uint64_t end,
-               std::int64_t windowSize);
+    HeldWindow(const BlockReader& reader, std::uint64_t end, std::int64_t windowSize);
 
     std::uint64_t end() const { return window_.end(); }
     std::optional<std::uint8_t> byte(std::uint64_t at) {
-        if ((at >= heldStart_ && at < heldEnd_) || grow(at)) return held_[at - heldStart_];
+        if ((at >= heldStart_ && at < heldEnd_) || hold(at, at)) return held_[at - heldStart_];
         return window_.byte(at);
     }
     std::optional<std::uint16_t> u16be(std::uint64_t at);
     std::optional<Bytes> bytes(std::uint64_t at, std::int64_t count);
     std::optional<std::uint64_t> nextFF(std::uint64_t from);
+    // Like nextFF, but may pass over FF bytes followed by 00 (stuffing in JPEG entropy data).
+    std::optional<std::uint64_t> nextUnstuffedFF(std::uint64_t from);
 
 private:
-    // Extends the bytes held in memory through at, when the chunk has them.
-    bool grow(std::uint64_t at);
+    // Holds memory from at through `through`, when the walk's source has it.
+    bool hold(std::uint64_t at, std::uint64_t through);
 
     ByteWindow window_;
     const ChunkedSource* chunked_ = nullptr;

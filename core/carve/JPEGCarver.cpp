@@ -56,7 +56,7 @@ std::optional<std::string> cameraName(ByteSpan payload) {
 std::optional<std::uint64_t> scanEntropy(HeldWindow& window, std::uint64_t from) {
     std::uint64_t pos = from;
     for (;;) {
-        const auto ff = window.nextFF(pos);
+        const auto ff = window.nextUnstuffedFF(pos);
         if (!ff) return std::nullopt;
         const auto b = window.byte(*ff + 1);
         if (!b) return std::nullopt;
@@ -116,7 +116,7 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
     std::uint64_t end = 0;
     if (__builtin_add_overflow(start, maxLength, &end)) end = UINT64_MAX;
     end = std::min(end, reader.size());
-    HeldWindow window(reader, start, end, kWindow);
+    HeldWindow window(reader, end, kWindow);
     if (window.byte(start) != 0xFF || window.byte(start + 1) != 0xD8) return std::nullopt;
 
     Parsed parsed;

@@ -52,6 +52,17 @@ TEST(ChunkedSource, FileAndMemorySourcesFindTheSameFiles) {
     const RangeCover cover({{MiB - 2048, 4096}, {8 * MiB - 5000, 5000}});
     EXPECT_EQ(found(file, cover), found(memory, cover));
     EXPECT_EQ(found(file, cover).size(), 2u);
+
+    ChunkedSource source(file);
+    source.start(0, MiB);
+    const auto ahead = source.ahead(MiB + 10, 3 * MiB);
+    ASSERT_TRUE(ahead);
+    EXPECT_TRUE(std::equal(ahead->begin(), ahead->end(), image.begin() + MiB + 10));
+    EXPECT_EQ(ahead->size(), MiB);
+    EXPECT_EQ(source.ahead(19 * MiB - 5, UINT64_MAX)->size(), 5u);
+    EXPECT_FALSE(source.ahead(10, 3 * MiB));      // inside the chunk
+    EXPECT_FALSE(source.ahead(2 * MiB, 2 * MiB)); // at the limit
+    EXPECT_FALSE(ChunkedSource(memory).ahead(2 * MiB, 3 * MiB));
 }
 
 TEST(ChunkedSource, FileThatShrinksDuringTheScanEndsTheWalk) {
