@@ -158,9 +158,9 @@ std::optional<Carved> PSDCarver::carve(const BlockReader& reader, std::uint64_t 
         if (__builtin_mul_overflow(rows, rowBytes, &data)) return std::nullopt;
     } else if (*compression == 1) {
         const std::uint64_t entrySize = large ? 4 : 2;
-        // PackBits needs one header byte per 128 literals; some writers (ImageMagick) also
-        // round that count up and add two, so the bound rounds up rather than down.
-        const auto bound = rowBytes + (rowBytes + 127) / 128 + 2;
+        // PackBits needs one header byte per 128 literals; ImageMagick also ends every row with
+        // a no-op 0x80 byte, one more than a bare PackBits bound allows.
+        const auto bound = rowBytes + rowBytes / 128 + 3;
         const auto table = imageAt + 2;
         if (rows > (end - std::min(end, table)) / entrySize) return std::nullopt;
         const auto sum = sumRowLengths(window, table, rows, entrySize, bound);

@@ -301,8 +301,8 @@ TEST(PSDCarver, AddsUpTheSections) {
 }
 
 TEST(PSDCarver, RejectsCorruptLengths) {
-    // A row length above the PackBits bound: one header byte per started 128 bytes, plus 2,
-    // which makes 4 for a one-byte row.
+    // A row length above the PackBits bound, with room for the closing no-op byte some writers
+    // add: 1 + 1 / 128 + 3 = 4 for a one-byte row.
     auto rle = psdFile({.width = 1, .depth = 8, .compression = 1});
     const auto table = rle.size() - 12 * 3 - 12 * 2;
     rle[table + 1] = 4;
@@ -391,7 +391,12 @@ TEST(PSDCarver, MeasuresImageMagickOutput) {
     for (const auto& c :
          {Case{"rle.psd", "-size 90x70 plasma:fractal -depth 8 -compress RLE", ""},
           Case{"raw.psd", "-size 90x70 plasma:fractal -depth 16 -compress None", ""},
-          Case{"large.psb", "-size 90x70 plasma:fractal -depth 8 -compress RLE", "psb"}}) {
+          Case{"large.psb", "-size 90x70 plasma:fractal -depth 8 -compress RLE", "psb"},
+          // Noisy rows, which ImageMagick packs to their longest and closes with a no-op byte;
+          // 256 and 300 bytes per row.
+          Case{"noise.psd", "-size 256x40 xc: +noise Random -depth 8 -compress RLE", ""},
+          Case{"noise.psb", "-size 300x40 xc: +noise Random -depth 8 -compress RLE", "psb"},
+          Case{"photo.psd", "-size 640x120 -seed 9 plasma:fractal -depth 8 -compress RLE", ""}}) {
         const auto file = EncodedMedia::magick(dir, c.name, c.arguments, c.format);
         if (!file) GTEST_SKIP() << "ImageMagick (/usr/bin/convert) is not installed";
         expectExact(psd, *file, FileKind::psd);
