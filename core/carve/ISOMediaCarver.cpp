@@ -58,10 +58,6 @@ std::optional<FileKind> kindForBrand(std::string_view brand) {
     return std::nullopt;
 }
 
-bool isKnownBox(std::string_view type) {
-    return std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type) != kKnownBoxes.end();
-}
-
 // The compatible brands may turn a generic major brand into CR3 or AVIF.
 std::optional<FileKind> refine(ByteSpan ftyp, FileKind sniffed) {
     if (ftyp.size() < 16) return std::nullopt;
@@ -178,6 +174,7 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
         // Compared without adding, so that a size near 2^64 cannot wrap past the test.
         if (boxSize > end - pos) return std::nullopt;
 
+        const auto known = std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type);
         if (boxes == 0) {
             if (type != "ftyp" || boxSize > kMaxFtyp) return std::nullopt;
             const auto ftyp = CarveRead::exact(reader, pos, static_cast<std::int64_t>(boxSize));
@@ -185,11 +182,10 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
             const auto refined = refine(*ftyp, kind);
             if (!refined) return std::nullopt;
             kind = *refined;
-        } else if (!isKnownBox(type)) {
+        } else if (known == kKnownBoxes.end()) {
             break;
         }
 
-        const auto known = std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type);
         if (*known == "moov") {
             moov = pos;
             moovSize = boxSize;
