@@ -1,5 +1,9 @@
 #include "core/carve/TIFFBytes.hpp"
 
+#include "core/carve/TextDecode.hpp"
+
+#include <string_view>
+
 namespace vellary {
 namespace {
 
@@ -18,77 +22,27 @@ bool headerOrder(ByteSpan data, bool& little) {
     return true;
 }
 
-bool whiteSpace(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
+// White space and line breaks in the Unicode sense, as UTF-8.
+constexpr std::string_view kSpaces[] = {
+    "\t",     "\n",     "\v",     "\f",     "\r",     " ",      "\u0085", "\u00A0", "\u1680",
+    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
+    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
 
-void appendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes UTF-8, replacing each maximal invalid subpart with U+FFFD.
-std::u32string decodeUTF8(ByteSpan bytes) {
-    std::u32string out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::uint8_t b = bytes[i];
-        if (b < 0x80) {
-            out += b;
-            ++i;
-            continue;
-        }
-        int need = 0;
-        char32_t c = 0;
-        std::uint8_t lo = 0x80, hi = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            c = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            c = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        } else {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        std::size_t j = i + 1;
-        bool ok = true;
-        for (int k = 0; k < need; ++k, ++j) {
-            if (j >= bytes.size() || bytes[j] < lo || bytes[j] > hi) {
-                ok = false;
-                break;
+std::string_view trimmed(std::string_view text) {
+    for (bool cut = true; cut && !text.empty();) {
+        cut = false;
+        for (const auto space : kSpaces) {
+            if (text.starts_with(space)) {
+                text.remove_prefix(space.size());
+                cut = true;
             }
-            c = (c << 6) | (bytes[j] & 0x3F);
-            lo = 0x80;
-            hi = 0xBF;
+            if (text.ends_with(space)) {
+                text.remove_suffix(space.size());
+                cut = true;
+            }
         }
-        out += ok ? c : U'\uFFFD';
-        i = j;
     }
-    return out;
+    return text;
 }
 
 } // namespace
@@ -145,17 +99,10 @@ std::optional<std::string> TIFFBytes::string(const Entry& entry) const {
             break;
         }
     }
-    const auto chars = decodeUTF8(text);
-    std::size_t first = 0, last = chars.size();
-    while (first < last && whiteSpace(chars[first]))
-        ++first;
-    while (last > first && whiteSpace(chars[last - 1]))
-        --last;
-    if (first == last) return std::nullopt;
-    std::string out;
-    for (std::size_t i = first; i < last; ++i)
-        appendUTF8(out, chars[i]);
-    return out;
+    const auto text8 = TextDecode::utf8Repaired(text);
+    const auto kept = trimmed(text8);
+    if (kept.empty()) return std::nullopt;
+    return std::string(kept);
 }
 
 } // namespace vellary

@@ -63,16 +63,18 @@ TEST(TIFFBytes, StringsInlineOffsetTrimmedAndRepaired) {
                                                  {3, "   "},
                                                  {4, "caf\xC3\xA9"},
                                                  {5, "bad\xFF\xC3"},
-                                                 {6, std::string("x\0y", 3)}});
+                                                 {6, std::string("x\0y", 3)},
+                                                 {7, "\u3000Wide\u00A0\r\n"}});
     const auto tiff = TIFFBytes::make(data);
     const auto entries = tiff->entries(8);
-    ASSERT_EQ(entries.size(), 6u);
+    ASSERT_EQ(entries.size(), 7u);
     EXPECT_EQ(tiff->string(entries[0]), "abc");
     EXPECT_EQ(tiff->string(entries[1]), "Long value");
     EXPECT_FALSE(tiff->string(entries[2]));
     EXPECT_EQ(tiff->string(entries[3]), "caf\xC3\xA9");
     EXPECT_EQ(tiff->string(entries[4]), "bad\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(tiff->string(entries[5]), "x");
+    EXPECT_EQ(tiff->string(entries[6]), "Wide");
 
     auto wrongType = entries[1];
     wrongType.type = 7;
