@@ -60,6 +60,9 @@ TEST(BMPSniff, HeaderChecks) {
     set16(core, 22, 1);
     set16(core, 24, 24);
     EXPECT_EQ(carver.sniff(core), FileKind::bmp);
+    core.resize(60, 0); // a 42-byte file among more bytes
+    set32(core, 2, 26 + 16);
+    EXPECT_EQ(measured(core), 42u);
     set16(core, 24, 16); // not a core-header depth
     EXPECT_FALSE(carver.sniff(core));
 }
