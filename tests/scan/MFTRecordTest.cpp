@@ -263,3 +263,44 @@ TEST(MFTRecord, ParseInPlaceReusesTheRecord) {
     Bytes junk(1024, 0);
     EXPECT_FALSE(MFTRecord::parseInPlace(junk, record));
 }
+
+TEST(MFTRecord, CorruptedRecordsStayInsideTheirBuffer) {
+    // Random byte damage to a full record: every result must point inside the record.
+    const Bytes good =
+        deletedFile()
+            .fileName(5, "photo.jpg", 1)
+            .fileName(5, "PHOTO~1.JPG", 2)
+            .residentData(patternBytes(300, 9))
+            .nonResident(0x80, encodeRunList({{3, 100}, {2, -50}, {4, std::nullopt}}), 9000, 9000,
+                         0, 0, "x")
+            .attributeList()
+            .build();
+    std::uint32_t x = 12345;
+    const auto next = [&] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    int parsed = 0;
+    for (int round = 0; round < 20000; ++round) {
+        Bytes bad = good;
+        const int flips = 1 + static_cast<int>(next() % 8);
+        for (int i = 0; i < flips; ++i)
+            bad[next() % bad.size()] = static_cast<std::uint8_t>(next());
+        const std::size_t length = round % 5 == 0 ? 512 + next() % 512 : bad.size();
+        const auto result = MFTRecord::parse(ByteSpan(bad).first(length));
+        if (!result) continue;
+        ++parsed;
+        const auto& r = result->record;
+        if (r.residentData) {
+            ASSERT_GE(r.residentData->lower, 0);
+            ASSERT_LE(r.residentData->upper, static_cast<std::int64_t>(result->bytes.size()));
+            for (const auto& piece : r.storedPieces(*r.residentData)) {
+                ASSERT_GE(piece.lower, 0);
+                ASSERT_LE(piece.upper, static_cast<std::int64_t>(result->bytes.size()));
+            }
+        }
+    }
+    EXPECT_GT(parsed, 0);
+}

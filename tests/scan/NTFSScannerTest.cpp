@@ -386,3 +386,33 @@ TEST_P(NTFSPartitionScan, FindsDeletedFilesInsideThePartition) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, NTFSPartitionScan, ::testing::Values("dos", "gpt"));
+
+TEST_F(NTFSImageScan, CorruptedFileTablesNeverCrash) {
+    const Bytes original = readRanges(*reader_, {{0, reader_->size()}});
+    const auto geometry = *NTFSGeometry::parse(original, 0);
+    const std::uint64_t mft = geometry.mftCluster * geometry.clusterSize;
+    std::uint32_t x = 7;
+    const auto next = [&] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int round = 0; round < 8; ++round) {
+        Bytes bytes = original;
+        // Damage the first 200 records, sparing record 0 so the walk runs.
+        for (int i = 0; i < 3000; ++i)
+            bytes[mft + 1024 + next() % (199 * 1024)] = static_cast<std::uint8_t>(next());
+        const DataBlockReader damaged(std::move(bytes));
+        std::vector<RecoverableFile> sink;
+        std::vector<ByteRange> used;
+        try {
+            NTFSScanner::scanVolume(damaged, FoundVolume{0, VolumeKind::ntfs}, ScanOptions{}, sink,
+                                    used);
+        } catch (const RecoverError&) {
+        }
+        for (const auto& f : sink)
+            for (const auto& r : f.ranges)
+                EXPECT_LE(r.end(), damaged.size());
+    }
+}

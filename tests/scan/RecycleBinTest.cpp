@@ -61,3 +61,22 @@ TEST(RecycleBin, RejectsWhatIsNotAnIndexFile) {
     EXPECT_FALSE(RecycleBin::originalPath(Bytes{2, 0, 0, 0, 0, 0, 0, 0, 0, 0})); // no length
     EXPECT_FALSE(RecycleBin::originalPath(indexFile(2, u"C:\\a.jpg", true, 0)));
 }
+
+TEST(RecycleBin, RandomBytesNeverReadOutside) {
+    std::uint32_t x = 99;
+    for (int round = 0; round < 5000; ++round) {
+        Bytes data(static_cast<std::size_t>(round % 80));
+        for (auto& b : data) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<std::uint8_t>(x % 4 == 0 ? 0 : x);
+        }
+        if (data.size() >= 8) data[0] = static_cast<std::uint8_t>(1 + round % 2);
+        for (std::size_t i = 1; i < std::min<std::size_t>(8, data.size()); ++i)
+            data[i] = 0;
+        if (const auto path = RecycleBin::originalPath(data)) {
+            EXPECT_FALSE(path->empty());
+        }
+    }
+}
