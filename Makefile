@@ -3,6 +3,10 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DVELLARY_WERROR=ON
+# Let ccache reuse objects built in another checkout of the same sources.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := true
+export CCACHE_MAXSIZE ?= 5G
 
 .PHONY: setup build demo test test-asan fuzz-smoke bench format clean
 
