@@ -33,6 +33,7 @@ struct ExFATGeometry {
     ClusterChain follow(std::uint32_t start, std::uint64_t limit) const;
 
 private:
+    // Scratch marks for follow; one thread at a time.
     mutable std::vector<std::uint64_t> seen_;
 };
 

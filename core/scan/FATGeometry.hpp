@@ -51,7 +51,8 @@ struct FATGeometry {
     static constexpr std::uint64_t kDirectoryBytes = 0x2000000;
 
 private:
-    // Marks the clusters collected by follow; cleared after each call.
+    // Marks the clusters collected by follow; cleared after each call. So a geometry serves one
+    // thread at a time, as one volume's walk does.
     mutable std::vector<std::uint64_t> seen_;
 };
 

@@ -2,6 +2,7 @@
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
 #include "core/carve/Signatures.hpp"
+#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 #include "tests/support/FatImage.hpp"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 
 namespace vellary {
 namespace {
@@ -386,6 +388,45 @@ TEST_F(FATDamageTest, CancellationEndsTheVolume) {
         FAIL() << "expected cancelled";
     } catch (const RecoverError& error) {
         EXPECT_EQ(error.kind(), RecoverError::Case::cancelled);
+    }
+}
+
+} // namespace
+} // namespace vellary
+
+namespace vellary {
+namespace {
+
+TEST(FATFuzzTest, RandomlyDamagedMetadataNeverCrashesOrLeavesTheSource) {
+    if (!FatImage::toolsAvailable()) GTEST_SKIP() << "mkfs.fat and mtools are not installed";
+    testing::TempDir dir;
+    FatImage image(dir / "card.img", 4ull << 20, 16, 1);
+    image.makeDirectory("DCIM");
+    image.makeDirectory("DCIM/100CANON");
+    for (int i = 0; i < 6; ++i) {
+        const auto local = dir / ("f" + std::to_string(i));
+        testing::writeFile(local, testing::patternBytes(3000 + 700 * i, i));
+        image.copyIn(local, "DCIM/100CANON/Photo number " + std::to_string(i) + ".jpg");
+        if (i % 2 == 0) image.remove("DCIM/100CANON/Photo number " + std::to_string(i) + ".jpg");
+    }
+    const Bytes pristine = image.bytes();
+    const std::uint64_t metadata = image.layout().dataOffset + 16 * 512;
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        Bytes damaged = pristine;
+        for (int k = 0; k < 40; ++k)
+            damaged[512 + rng() % (metadata - 512)] = static_cast<std::uint8_t>(rng());
+        if (round % 10 == 0) damaged.resize(rng() % damaged.size());
+        const DataBlockReader reader(std::move(damaged));
+        std::vector<RecoverableFile> files;
+        std::vector<ByteRange> used;
+        try {
+            FATScanner::scan(reader, {0, VolumeKind::fat16}, {}, files, used);
+        } catch (const RecoverError&) {
+        }
+        for (const auto& f : files)
+            for (const auto& r : f.ranges)
+                ASSERT_LE(r.end(), reader.size()) << f.name;
     }
 }
 

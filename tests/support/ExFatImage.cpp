@@ -1,6 +1,7 @@
 #include "tests/support/ExFatImage.hpp"
 
 #include "core/io/Binary.hpp"
+#include "tests/support/FatImage.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <fstream>
@@ -42,10 +43,7 @@ Bytes ExFatImage::bytes() const {
 }
 
 void ExFatImage::writeBytes(std::uint64_t offset, const Bytes& data) const {
-    std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
+    patchFile(path_, offset, data);
 }
 
 ExFatImage::Layout ExFatImage::layout() const {

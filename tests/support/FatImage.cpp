@@ -94,10 +94,7 @@ Bytes FatImage::bytes() const {
 }
 
 void FatImage::writeBytes(std::uint64_t offset, const Bytes& data) const {
-    std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
+    patchFile(path_, offset, data);
 }
 
 FatImage::Layout FatImage::layout() const {
@@ -144,6 +141,13 @@ void FatImage::setFatEntry(std::uint32_t cluster, std::uint32_t value) const {
     for (int copy = 0; copy < l.fatCount; ++copy)
         writeBytes(l.fatOffset + static_cast<std::uint64_t>(copy) * l.fatBytes + cluster * width,
                    raw);
+}
+
+void patchFile(const std::filesystem::path& path, std::uint64_t offset, const Bytes& data) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
 }
 
 std::string patternBytes(std::size_t size, std::uint32_t seed) {

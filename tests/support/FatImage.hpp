@@ -69,6 +69,8 @@ private:
     int sectorsPerCluster_ = 1;
 };
 
+// Writes bytes into an existing fixture file at offset (for damaging images on purpose).
+void patchFile(const std::filesystem::path& path, std::uint64_t offset, const Bytes& data);
 // Deterministic pseudo-random bytes.
 std::string patternBytes(std::size_t size, std::uint32_t seed);
 // Sets a file's modification time (local time "YYYY-MM-DD HH:MM:SS").
