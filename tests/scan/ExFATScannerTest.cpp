@@ -147,6 +147,17 @@ TEST(ExFATCardTest, FilesDeletedThroughFuseComeBackWithNamesFoldersDatesAndBytes
     // Live files and the boot area are claimed.
     ASSERT_FALSE(scan.used.empty());
     EXPECT_EQ(scan.used.back(), (ByteRange{0, image.layout().heapOffset}));
+
+    // The command line lists them by folder and name too.
+    if (fs::exists(VELLARY_CLI)) {
+        const std::string out =
+            testing::capture(std::string(VELLARY_CLI) + " scan '" + image.path().string() + "'");
+        EXPECT_NE(out.find("ExFAT"), std::string::npos) << out;
+        EXPECT_NE(out.find("  DCIM/100CANON/Holiday at the beach, day two.jpg\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("  Trip/Day 1/Beach.jpg\n"), std::string::npos) << out;
+    }
 }
 
 class ExFATBuiltTest : public ::testing::Test {

@@ -75,6 +75,16 @@ TEST_F(FATScanIntegrationTest, PartitionedCardListsItsDeletedPhotosWithoutADeepS
     }
 }
 
+TEST_F(FATScanIntegrationTest, CommandLineListsTheDeletedPhotosByFolderNameAndDate) {
+    if (!fs::exists(VELLARY_CLI)) GTEST_SKIP() << "vellary-cli is not built";
+    const std::string out =
+        testing::capture(std::string(VELLARY_CLI) + " scan '" + image_->path().string() + "'");
+    EXPECT_NE(out.find("FAT32"), std::string::npos) << out;
+    EXPECT_NE(out.find("2023-08-02 09:30  DCIM/100CANON/Photo 2.jpg"), std::string::npos) << out;
+    EXPECT_NE(out.find("2023-08-03 09:30  DCIM/100CANON/Photo 3.jpg"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Photo 1.jpg"), std::string::npos) << out;
+}
+
 TEST_F(FATScanIntegrationTest, UnreadableFolderGivesTheWarningAndNoFilesFromTheVolume) {
     const auto layout = image_->layout();
     const auto entry = image_->findEntry("100CANON   ");
