@@ -164,7 +164,9 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
     MFTBuffer buffer;
     MFTRecord record;
     std::uint64_t consumed = 0;
-    for (std::size_t index = 0; index < runs.size() && consumed < recordCount; ++index) {
+    bool pastVolume = false; // a run of the MFT points beyond the volume: the walk ends there
+    for (std::size_t index = 0; index < runs.size() && consumed < recordCount && !pastVolume;
+         ++index) {
         const NTFSRun run = runs[index];
         std::uint64_t position = 0;
         while (position < run.length && consumed < recordCount) {
@@ -183,8 +185,8 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
                 std::uint64_t last = 0;
                 if (__builtin_add_overflow(*run.lcn, position, &last) ||
                     __builtin_add_overflow(last, take, &last) || last > geometry.totalClusters) {
-                    catalog.nameFromExtensions();
-                    return;
+                    pastVolume = true;
+                    break;
                 }
                 const std::uint64_t offset =
                     geometry.partitionOffset + (*run.lcn + position) * clusterSize;
@@ -213,11 +215,8 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
                         for (const auto& extent : extents) {
                             if (extent.firstVCN != covered) continue;
                             runs.insert(runs.end(), extent.runs.begin(), extent.runs.end());
-                            const std::uint64_t more = clustersIn(extent.runs);
-                            covered = more == UINT64_MAX ||
-                                              __builtin_add_overflow(covered, more, &covered)
-                                          ? UINT64_MAX
-                                          : covered;
+                            if (__builtin_add_overflow(covered, clustersIn(extent.runs), &covered))
+                                covered = UINT64_MAX;
                         }
                     }
                 }
