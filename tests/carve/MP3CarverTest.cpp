@@ -153,6 +153,11 @@ TEST(MP3CarverTest, FrameCountAndTrailingTag) {
     mixed[mixed.size() - 417 + 2] = 0x94; // 48 kHz
     EXPECT_EQ(carveAt(mixed).value().size, mixed.size() - 417);
 
+    // A tag size that points into the middle of a frame: no frame chain starts there.
+    auto misSized = syntheticMP3(3, {}, 12);
+    misSized[9] += 7;
+    EXPECT_FALSE(carveAt(misSized));
+
     // A version-4 footer is part of the tag.
     const auto footer = syntheticMP3(4, {}, 10, 0x10);
     EXPECT_EQ(carveAt(footer).value().size, footer.size());
