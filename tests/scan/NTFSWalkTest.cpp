@@ -66,21 +66,21 @@ TEST(NTFSWalk, FollowsTheMFTsOwnExtensionRecordsAndSparseRuns) {
               .build());
     place(disk, 12, 1,
           MftRecordBuilder()
-              .flags(0)
-              .fileName(kRoot, "late.txt", 1)
-              .residentData(Bytes(5, 2))
+              .fileName(kRoot, "late.bin", 1)
+              .nonResident(0x80, encodeRunList({{1, 50}}), 4096, 4096)
               .build());
     const DataBlockReader reader(disk);
     MFTCatalog catalog;
     std::vector<ByteRange> used;
     NTFSScanner::walkMFT(reader, geometry(), mftStream({{4, 1}, {std::nullopt, 1}}, 12),
                          ScanOptions{}, catalog, used);
-    // Record numbers are positions in the table; numbers below 24 are system records, so the
-    // test reads the catalogue's view through the used ranges and the resident locations.
-    // In-use records claim their runs: the table's extension record and live.bin.
-    EXPECT_EQ(used,
-              (std::vector<ByteRange>{{12 * kCluster, kCluster}, {40 * kCluster, 2 * kCluster}}));
-    EXPECT_TRUE(numbers(catalog).empty()); // records 2 and 9 are system-numbered
+    // Records 2 and 9 are below 24 and so never candidates. The used list shows the walk passed
+    // the sparse run and reached the extent the extension names: in-use records claim their
+    // runs (the table's extension record, live.bin and late.bin).
+    EXPECT_EQ(used, (std::vector<ByteRange>{{12 * kCluster, kCluster},
+                                            {40 * kCluster, 2 * kCluster},
+                                            {50 * kCluster, kCluster}}));
+    EXPECT_TRUE(numbers(catalog).empty());
 }
 
 TEST(NTFSWalk, CandidatesAndTheEndOfTheVolume) {
