@@ -47,6 +47,7 @@ private:
 
     UniqueFd fd_;
     std::string name_;
+    off_t written_ = 0;
 };
 
 } // namespace vellary
