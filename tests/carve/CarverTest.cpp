@@ -155,6 +155,15 @@ TEST(CarverWalk, SkipsClaimedRangesWithinAndAcrossChunks) {
               (std::vector<std::uint64_t>{0, 512, 5120, 5632, 8 * MiB + 3072, 8 * MiB + 3584}));
 }
 
+TEST(CarverWalk, ClaimedRangeReachingTheEndOfNumbersEndsTheWalk) {
+    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
+    const DataBlockReader reader(leads(4 * 512));
+    // offset + length does not fit in 64 bits.
+    const auto run = walk(reader, {&fake}, RangeCover({{1024, UINT64_MAX - 100}}));
+    EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 512}));
+    EXPECT_EQ(run.progress.back().bytesDone, 4u * 512);
+}
+
 TEST(CarverWalk, TriesTheLastCandidateOnlyWithSixteenBytesLeft) {
     for (const std::uint64_t tail : {15u, 16u}) {
         FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
