@@ -38,7 +38,7 @@ fuzz-smoke: setup
 	@bash scripts/fuzz 20
 
 bench: build
-	@bash bench/run
+	@BUILD=$(BUILD) bash bench/run
 
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -13,7 +13,8 @@ RangeCover::RangeCover(const std::vector<RecoverableFile>& files,
 }
 
 RangeCover::RangeCover(std::vector<ByteRange> all) {
-    std::erase_if(all, [](const ByteRange& r) { return r.length == 0; });
+    // Empty ranges claim nothing; a range whose end would pass 2^64 is not a range at all.
+    std::erase_if(all, [](const ByteRange& r) { return r.length == 0 || r.end() < r.offset; });
     std::stable_sort(all.begin(), all.end(),
                      [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
     for (const auto& range : all) {
