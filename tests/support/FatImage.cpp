@@ -163,9 +163,12 @@ void setModified(const std::filesystem::path& path, const std::string& localTime
 }
 
 bool makeJpeg(const std::filesystem::path& path, int width, int height, int seed) {
-    if (!haveTool("convert")) return false;
-    return run("convert -size " + std::to_string(width) + "x" + std::to_string(height) + " -seed " +
-               std::to_string(seed) + " xc:gray +noise Random -quality 90 " +
+    // /usr/local/bin/convert may be a stand-in; ImageMagick's own lives in /usr/bin.
+    const std::string magick =
+        std::filesystem::exists("/usr/bin/convert") ? "/usr/bin/convert" : "convert";
+    if (!haveTool(magick)) return false;
+    return run(magick + " -size " + std::to_string(width) + "x" + std::to_string(height) +
+               " -seed " + std::to_string(seed) + " xc:gray +noise Random -quality 90 " +
                quote(path.string())) == 0 &&
            std::filesystem::exists(path);
 }
