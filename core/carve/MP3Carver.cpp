@@ -1,7 +1,7 @@
 #include "core/carve/MP3Carver.hpp"
 
-#include "core/carve/TextDecode.hpp"
 #include "core/io/ByteWindow.hpp"
+#include "core/records/TextDecode.hpp"
 #include "core/restore/OutputPath.hpp"
 
 #include <unicode/brkiter.h>
@@ -90,12 +90,12 @@ struct ID3 {
             break;
         case 1:
             if (body.size() >= 2 && body[0] == 0xFF && body[1] == 0xFE)
-                text = TextDecode::utf16(body.subspan(2), false);
+                text = TextDecode::utf16Strict(body.subspan(2), false);
             else if (body.size() >= 2 && body[0] == 0xFE && body[1] == 0xFF)
-                text = TextDecode::utf16(body.subspan(2), true);
+                text = TextDecode::utf16Strict(body.subspan(2), true);
             break;
         case 2:
-            text = TextDecode::utf16(body, true);
+            text = TextDecode::utf16Strict(body, true);
             break;
         case 3:
             text = TextDecode::utf8Strict(body);

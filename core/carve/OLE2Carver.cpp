@@ -1,7 +1,7 @@
 #include "core/carve/OLE2Carver.hpp"
 
 #include "core/carve/CarveRead.hpp"
-#include "core/carve/TextDecode.hpp"
+#include "core/records/TextDecode.hpp"
 
 #include <algorithm>
 #include <ctime>
@@ -146,7 +146,8 @@ std::optional<Carved> OLE2Carver::carve(const BlockReader& reader, std::uint64_t
             if (walked == 0 && at == 0 && entry[kEntryType] == kRootStorage)
                 modified = date(Binary::rawU64le(entry + kEntryModified));
             if (nameLength < 2 || nameLength > 64) continue;
-            if (auto name = TextDecode::utf16(ByteSpan(entry, (nameLength / 2u - 1u) * 2u), false))
+            if (auto name =
+                    TextDecode::utf16Strict(ByteSpan(entry, (nameLength / 2u - 1u) * 2u), false))
                 names.insert(std::move(*name));
         }
         next = fat[next];

@@ -1,6 +1,6 @@
 #include "core/carve/TIFFBytes.hpp"
 
-#include "core/carve/TextDecode.hpp"
+#include "core/records/TextDecode.hpp"
 
 #include <string_view>
 

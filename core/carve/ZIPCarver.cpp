@@ -1,7 +1,7 @@
 #include "core/carve/ZIPCarver.hpp"
 
-#include "core/carve/TextDecode.hpp"
 #include "core/io/ByteWindow.hpp"
+#include "core/records/TextDecode.hpp"
 
 #include <algorithm>
 #include <array>

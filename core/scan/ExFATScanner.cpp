@@ -2,9 +2,9 @@
 
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"
+#include "core/records/TextDecode.hpp"
 #include "core/scan/DeletedFile.hpp"
 #include "core/scan/DirectoryStream.hpp"
-#include "core/scan/Utf16.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -66,7 +66,7 @@ std::optional<RecoverableFile> record(ByteSpan set, const EntrySet& entry,
     const std::uint64_t stored = std::min(allocation->clusters.count * cs, entry.size);
     auto ranges = ClusterMap::ranges(allocation->clusters, stored, cs, g.heapStart());
     if (ranges.empty()) return std::nullopt;
-    std::string name = Utf16::trimmed(entry.name);
+    std::string name = TextDecode::trimmed(entry.name);
     if (FileTyping::skipFile(name)) return std::nullopt;
 
     DeletedFile::Draft draft;
@@ -114,7 +114,7 @@ std::string ExFATScanner::fileName(ByteSpan set, int secondaryCount) {
     if (units.size() > length) units.resize(length);
     const auto nul = std::find(units.begin(), units.end(), 0);
     units.erase(nul, units.end());
-    return Utf16::decode(units);
+    return TextDecode::utf16(units);
 }
 
 ExFATGeometry ExFATScanner::load(const BlockReader& reader, const FoundVolume& volume) {

@@ -1,6 +1,6 @@
 #include "core/scan/FATNames.hpp"
 
-#include "core/scan/Utf16.hpp"
+#include "core/records/TextDecode.hpp"
 
 namespace vellary {
 namespace {
@@ -52,7 +52,7 @@ std::optional<std::string> FATNames::longName(std::span<const Entry> entries, By
             if (u != 0xFFFF) units.push_back(u);
         }
     if (units.empty()) return std::nullopt;
-    return Utf16::decode(units);
+    return TextDecode::utf16(units);
 }
 
 std::optional<std::string> FATNames::bestLongName(std::span<const Entry> entries,

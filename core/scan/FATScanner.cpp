@@ -2,10 +2,10 @@
 
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"
+#include "core/records/TextDecode.hpp"
 #include "core/scan/DeletedFile.hpp"
 #include "core/scan/DirectoryStream.hpp"
 #include "core/scan/FATNames.hpp"
-#include "core/scan/Utf16.hpp"
 
 #include <algorithm>
 #include <unordered_set>
@@ -133,7 +133,7 @@ private:
         if (ranges.empty()) return std::nullopt;
         auto name = FATNames::bestLongName(longNames, entry);
         if (!name) name = FileTyping::repairFujifilmShortName(FATNames::shortName(entry));
-        std::string trimmed = Utf16::trimmed(*name);
+        std::string trimmed = TextDecode::trimmed(*name);
         if (FileTyping::skipFile(trimmed)) return std::nullopt;
 
         DeletedFile::Draft draft;

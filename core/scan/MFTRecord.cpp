@@ -1,6 +1,6 @@
 #include "core/scan/MFTRecord.hpp"
 
-#include "core/scan/UTF16Text.hpp"
+#include "core/records/TextDecode.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -70,7 +70,7 @@ std::optional<NTFSFileName> parseFileName(ByteSpan value) {
     const std::size_t units = value[kNameLength];
     if (units < 1 || kNameChars + 2 * units > value.size()) return std::nullopt;
     NTFSFileName result;
-    result.name = UTF16Text::decodeLE(value.subspan(kNameChars, 2 * units), units, false);
+    result.name = TextDecode::utf16LE(value.subspan(kNameChars, 2 * units), units, false);
     if (result.name.empty()) return std::nullopt;
     result.parent = Binary::rawU64le(value.data() + kNameParent);
     result.nameSpace = value[kNameSpace];

@@ -1,6 +1,6 @@
 #include "core/scan/RecycleBin.hpp"
 
-#include "core/scan/UTF16Text.hpp"
+#include "core/records/TextDecode.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -35,7 +35,7 @@ std::optional<std::string> RecycleBin::originalPath(ByteSpan data) {
     }
     if (static_cast<std::size_t>(start) > data.size()) return std::nullopt;
     const std::string text =
-        UTF16Text::decodeLE(data.subspan(static_cast<std::size_t>(start)), bound, true);
+        TextDecode::utf16LE(data.subspan(static_cast<std::size_t>(start)), bound, true);
     if (text.empty()) return std::nullopt;
 
     std::vector<std::string_view> parts;
