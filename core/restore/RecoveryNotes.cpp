@@ -14,6 +14,14 @@ namespace {
 
 constexpr int kMaxAlternatives = 100;
 
+// Names come from the disk: a line break or other control character in one must not break the
+// note's layout.
+std::string oneLine(std::string text) {
+    for (auto& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return text;
+}
+
 } // namespace
 
 std::optional<std::string> RecoveryNotes::text(const RestoreReport& report) {
@@ -21,7 +29,7 @@ std::optional<std::string> RecoveryNotes::text(const RestoreReport& report) {
     if (!report.failed.empty()) {
         lines.emplace_back("These files couldn't be saved:");
         for (const auto& line : report.failed)
-            lines.push_back("  " + line);
+            lines.push_back("  " + oneLine(line));
         lines.emplace_back();
     }
     bool headed = false;
@@ -32,7 +40,7 @@ std::optional<std::string> RecoveryNotes::text(const RestoreReport& report) {
                                "filled with blanks. They may open with gaps or glitches:");
             headed = true;
         }
-        lines.push_back("  " + file.name + " (" + ByteText::string(file.unreadableBytes) +
+        lines.push_back("  " + oneLine(file.name) + " (" + ByteText::string(file.unreadableBytes) +
                         " unreadable)");
     }
     if (lines.empty()) return std::nullopt;

@@ -47,6 +47,15 @@ TEST(RecoveryNotes, PartlyReadFilesListTheirUnreadableBytes) {
                                                "unreadable)");
 }
 
+TEST(RecoveryNotes, NamesFromTheDiskCannotBreakTheLayout) {
+    RestoreReport report;
+    report.failed = {"evil\nname.jpg: broken"};
+    report.saved = {{"/x/a.jpg", 100, "tab\there\r.jpg", 4096}};
+    EXPECT_EQ(RecoveryNotes::text(report),
+              "These files couldn't be saved:\n  evil name.jpg: broken\n\n" +
+                  std::string(kPartlyRead) + "\n  tab here .jpg (4 KB unreadable)");
+}
+
 TEST(RecoveryNotes, NothingToSayWritesNothing) {
     RestoreReport report;
     report.saved = {{"/x/a.jpg", 100, "a.jpg", 0}};
