@@ -1,5 +1,6 @@
 #include "core/carve/BMPCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 
@@ -9,15 +10,7 @@ namespace vellary {
 namespace {
 
 using testing::CarveFixtures;
-
-void set16(Bytes& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void set32(Bytes& b, std::size_t at, std::uint32_t v) {
-    set16(b, at, static_cast<std::uint16_t>(v));
-    set16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
+using testing::putLE;
 
 std::optional<Carved> carve(const Bytes& data, std::uint64_t start = 0) {
     return BMPCarver().carve(DataBlockReader(data), start, FileKind::bmp);
@@ -36,7 +29,7 @@ TEST(BMPSniff, HeaderChecks) {
     EXPECT_FALSE(carver.sniff(ByteSpan(good).first(29)));
     const auto broken = [&](std::size_t at, std::uint32_t value, bool wide = true) {
         auto b = good;
-        wide ? set32(b, at, value) : set16(b, at, static_cast<std::uint16_t>(value));
+        wide ? putLE(b, at, value, 4) : putLE(b, at, static_cast<std::uint16_t>(value), 2);
         return carver.sniff(ByteSpan(b).first(32));
     };
     EXPECT_FALSE(broken(6, 1));   // reserved
@@ -52,18 +45,18 @@ TEST(BMPSniff, HeaderChecks) {
 
     Bytes core = {'B', 'M'};
     core.resize(30, 0);
-    set32(core, 2, 26 + 12);
-    set32(core, 10, 26);
-    set32(core, 14, 12);
-    set16(core, 18, 2);
-    set16(core, 20, 2);
-    set16(core, 22, 1);
-    set16(core, 24, 24);
+    putLE(core, 2, 26 + 12, 4);
+    putLE(core, 10, 26, 4);
+    putLE(core, 14, 12, 4);
+    putLE(core, 18, 2, 2);
+    putLE(core, 20, 2, 2);
+    putLE(core, 22, 1, 2);
+    putLE(core, 24, 24, 2);
     EXPECT_EQ(carver.sniff(core), FileKind::bmp);
     core.resize(60, 0); // a 42-byte file among more bytes
-    set32(core, 2, 26 + 16);
+    putLE(core, 2, 26 + 16, 4);
     EXPECT_EQ(measured(core), 42u);
-    set16(core, 24, 16); // not a core-header depth
+    putLE(core, 24, 16, 2); // not a core-header depth
     EXPECT_FALSE(carver.sniff(core));
 }
 
@@ -80,7 +73,7 @@ TEST(BMPCarve, DeclaredSizeWithinSlack) {
         }
     }
     auto shortDeclared = CarveFixtures::bmp(5, 7);
-    set32(shortDeclared, 2, static_cast<std::uint32_t>(shortDeclared.size() - 1));
+    putLE(shortDeclared, 2, static_cast<std::uint32_t>(shortDeclared.size() - 1), 4);
     EXPECT_FALSE(carve(shortDeclared));
 }
 
@@ -89,68 +82,68 @@ TEST(BMPCarve, TopDownAndExtremeHeights) {
     EXPECT_EQ(measured(topDown), topDown.size());
     // The most negative height has no 32-bit absolute value.
     auto extreme = CarveFixtures::bmp(6, -5);
-    set32(extreme, 22, 0x80000000u);
+    putLE(extreme, 22, 0x80000000u, 4);
     EXPECT_FALSE(carve(extreme));
     auto tall = CarveFixtures::bmp(1, 1);
-    set32(tall, 22, 65537);
+    putLE(tall, 22, 65537, 4);
     EXPECT_FALSE(carve(tall));
     auto wide = CarveFixtures::bmp(1, 1);
-    set32(wide, 18, 0xFFFFFFFFu); // width -1
+    putLE(wide, 18, 0xFFFFFFFFu, 4); // width -1
     EXPECT_FALSE(carve(wide));
 }
 
 TEST(BMPCarve, CompressionAndPalette) {
     auto rle = CarveFixtures::bmp(8, 8);
-    set16(rle, 28, 8);
-    set32(rle, 30, 1);
-    set32(rle, 34, 100);
-    set32(rle, 2, 54 + 100);
+    putLE(rle, 28, 8, 2);
+    putLE(rle, 30, 1, 4);
+    putLE(rle, 34, 100, 4);
+    putLE(rle, 2, 54 + 100, 4);
     EXPECT_EQ(measured(rle), 154u);
-    set32(rle, 34, 0);
+    putLE(rle, 34, 0, 4);
     EXPECT_FALSE(carve(rle));
 
     auto rle4 = rle;
-    set16(rle4, 28, 4);
-    set32(rle4, 30, 2);
-    set32(rle4, 34, 100);
+    putLE(rle4, 28, 4, 2);
+    putLE(rle4, 30, 2, 4);
+    putLE(rle4, 34, 100, 4);
     EXPECT_EQ(measured(rle4), 154u);
-    set16(rle4, 28, 8);
+    putLE(rle4, 28, 8, 2);
     EXPECT_FALSE(carve(rle4));
 
     auto bitfields = CarveFixtures::bmp(8, 8);
-    set32(bitfields, 30, 3);
+    putLE(bitfields, 30, 3, 4);
     EXPECT_FALSE(carve(bitfields)); // 24 bits
-    set16(bitfields, 28, 32);
-    set32(bitfields, 2, 54 + 8 * 4 * 8);
+    putLE(bitfields, 28, 32, 2);
+    putLE(bitfields, 2, 54 + 8 * 4 * 8, 4);
     bitfields.resize(54 + 8 * 4 * 8);
     EXPECT_EQ(measured(bitfields), 54u + 256);
-    set32(bitfields, 30, 4); // JPEG inside: not measured
+    putLE(bitfields, 30, 4, 4); // JPEG inside: not measured
     EXPECT_FALSE(carve(bitfields));
 
     auto palette = CarveFixtures::bmp(8, 8);
-    set16(palette, 28, 4);
-    set32(palette, 2, 54 + 4 * 8);
-    set32(palette, 46, 16);
+    putLE(palette, 28, 4, 2);
+    putLE(palette, 2, 54 + 4 * 8, 4);
+    putLE(palette, 46, 16, 4);
     EXPECT_EQ(measured(palette), 54u + 32);
-    set32(palette, 46, 17);
+    putLE(palette, 46, 17, 4);
     EXPECT_FALSE(carve(palette));
 }
 
 TEST(BMPCarve, EmbeddedProfileExtendsTheFile) {
     Bytes v5 = {'B', 'M'};
     v5.resize(14 + 124 + 16 + 200, 0);
-    set32(v5, 2, static_cast<std::uint32_t>(v5.size()));
-    set32(v5, 10, 14 + 124);
-    set32(v5, 14, 124);
-    set32(v5, 18, 2);
-    set32(v5, 22, 2);
-    set16(v5, 26, 1);
-    set16(v5, 28, 32);
-    set32(v5, 70, 0x4D424544);
-    set32(v5, 126, 124 + 16);
-    set32(v5, 130, 200);
+    putLE(v5, 2, static_cast<std::uint32_t>(v5.size()), 4);
+    putLE(v5, 10, 14 + 124, 4);
+    putLE(v5, 14, 124, 4);
+    putLE(v5, 18, 2, 4);
+    putLE(v5, 22, 2, 4);
+    putLE(v5, 26, 1, 2);
+    putLE(v5, 28, 32, 2);
+    putLE(v5, 70, 0x4D424544, 4);
+    putLE(v5, 126, 124 + 16, 4);
+    putLE(v5, 130, 200, 4);
     EXPECT_EQ(measured(v5), v5.size());
-    set32(v5, 130, 201); // the profile runs past the declared size
+    putLE(v5, 130, 201, 4); // the profile runs past the declared size
     EXPECT_FALSE(carve(v5));
 }
 

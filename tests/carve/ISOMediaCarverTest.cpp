@@ -1,6 +1,7 @@
 #include "core/carve/ISOMediaCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
@@ -11,6 +12,7 @@
 #include <string_view>
 
 using namespace vellary;
+using vellary::testing::appendBE;
 using vellary::testing::CarveFixtures;
 using vellary::testing::EncodedMedia;
 using vellary::testing::TempDir;
@@ -23,19 +25,9 @@ void append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-void putU32(Bytes& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-void putU64(Bytes& out, std::uint64_t v) {
-    putU32(out, static_cast<std::uint32_t>(v >> 32));
-    putU32(out, static_cast<std::uint32_t>(v));
-}
-
 Bytes box(std::string_view type, const Bytes& body) {
     Bytes out;
-    putU32(out, static_cast<std::uint32_t>(8 + body.size()));
+    appendBE(out, static_cast<std::uint32_t>(8 + body.size()), 4);
     out.insert(out.end(), type.begin(), type.end());
     append(out, body);
     return out;
@@ -43,7 +35,7 @@ Bytes box(std::string_view type, const Bytes& body) {
 
 Bytes ftyp(std::string_view major, std::initializer_list<std::string_view> compatible = {}) {
     Bytes body(major.begin(), major.end());
-    putU32(body, 0x200);
+    appendBE(body, 0x200, 4);
     for (const auto brand : compatible)
         body.insert(body.end(), brand.begin(), brand.end());
     return box("ftyp", body);
@@ -53,9 +45,9 @@ Bytes ftyp(std::string_view major, std::initializer_list<std::string_view> compa
 Bytes moov(std::uint64_t created, bool wide = false) {
     Bytes mvhd{static_cast<std::uint8_t>(wide ? 1 : 0), 0, 0, 0};
     if (wide)
-        putU64(mvhd, created);
+        appendBE(mvhd, created, 8);
     else
-        putU32(mvhd, static_cast<std::uint32_t>(created));
+        appendBE(mvhd, static_cast<std::uint32_t>(created), 4);
     mvhd.resize(100, 0);
     return box("moov", box("mvhd", mvhd));
 }
@@ -234,9 +226,9 @@ TEST(ISOMediaCarver, RejectsBoxesThatRunPastTheSource) {
     for (const std::uint64_t huge : {~0ULL, ~0ULL - 7, ~0ULL - 4095, 1ULL << 63}) {
         auto wrap = head;
         append(wrap, filler("free", 5000));
-        putU32(wrap, 1);
+        appendBE(wrap, 1, 4);
         wrap.insert(wrap.end(), {'m', 'd', 'a', 't'});
-        putU64(wrap, huge);
+        appendBE(wrap, huge, 8);
         append(wrap, Bytes(64, 9));
         EXPECT_FALSE(measure(wrap)) << huge;
     }
@@ -244,16 +236,16 @@ TEST(ISOMediaCarver, RejectsBoxesThatRunPastTheSource) {
     // A 64-bit size below the 16-byte header, or cut off.
     auto below = head;
     append(below, filler("free", 5000));
-    putU32(below, 1);
+    appendBE(below, 1, 4);
     below.insert(below.end(), {'m', 'd', 'a', 't'});
-    putU64(below, 15);
+    appendBE(below, 15, 8);
     EXPECT_FALSE(measure(below));
 
     // An honest 64-bit size is followed.
     auto large = head;
-    putU32(large, 1);
+    appendBE(large, 1, 4);
     large.insert(large.end(), {'m', 'd', 'a', 't'});
-    putU64(large, 5016);
+    appendBE(large, 5016, 8);
     append(large, Bytes(5000, 3));
     const auto length = large.size();
     append(large, CarveFixtures::noise(700, 2));

@@ -1,5 +1,6 @@
 #include "core/carve/OLE2Carver.hpp"
 
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
@@ -13,16 +14,12 @@ namespace {
 
 using testing::CarveFixtures;
 using testing::DocumentFixtures;
+using testing::putLE;
 
 const OLE2Carver ole2;
 
 std::optional<Carved> carveAt(const Bytes& source, std::uint64_t start = 0) {
     return DocumentFixtures::carve(ole2, source, start, FileKind::doc);
-}
-
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k)
-        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
 // Offset of FAT entry n in a built file (FAT in sector 0).
@@ -119,22 +116,22 @@ TEST(OLE2CarverTest, TablesThatDoNotCheckOut) {
         return carveAt(b);
     };
     // A FAT entry pointing past the end of the FAT (128 entries here).
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, fatEntry(10), 128); }));
-    EXPECT_TRUE(damaged([](Bytes& b) { put32(b, fatEntry(10), 127); }));
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, fatEntry(10), 128, 4); }));
+    EXPECT_TRUE(damaged([](Bytes& b) { putLE(b, fatEntry(10), 127, 4); }));
     // The reserved special value.
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, fatEntry(10), 0xFFFFFFFB); }));
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, fatEntry(10), 0xFFFFFFFB, 4); }));
     // A used sector beyond the source.
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, fatEntry(100), 0xFFFFFFFE); }));
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, fatEntry(100), 0xFFFFFFFE, 4); }));
     // The directory chain ends in a free sector, or loops.
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, fatEntry(1), 0xFFFFFFFF); }));
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, fatEntry(1), 1); }));
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, fatEntry(1), 0xFFFFFFFF, 4); }));
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, fatEntry(1), 1, 4); }));
     // Header fields.
-    EXPECT_FALSE(damaged([](Bytes& b) { b[32] = 7; }));          // mini-sector shift
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, 56, 2048); })); // mini-stream cutoff
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, 44, 0); }));    // no FAT sectors
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, 44, 1000); })); // FAT larger than the source
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, 72, 2); }));    // more DIFAT than FAT sectors
-    EXPECT_FALSE(damaged([](Bytes& b) { put32(b, 76, 0xFFFFFFFF); })); // FAT sector not a sector
+    EXPECT_FALSE(damaged([](Bytes& b) { b[32] = 7; }));             // mini-sector shift
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, 56, 2048, 4); })); // mini-stream cutoff
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, 44, 0, 4); }));    // no FAT sectors
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, 44, 1000, 4); })); // FAT larger than the source
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, 72, 2, 4); }));    // more DIFAT than FAT sectors
+    EXPECT_FALSE(damaged([](Bytes& b) { putLE(b, 76, 0xFFFFFFFF, 4); })); // FAT sector not a sector
     // A directory entry with an impossible name length is skipped, not fatal.
     EXPECT_FALSE(damaged([](Bytes& b) { b[1024 + 128 + 64] = 66; }));
     EXPECT_TRUE(damaged([](Bytes& b) { b[1024 + 64] = 80; }));
@@ -149,7 +146,7 @@ TEST(OLE2CarverTest, FATSectorsListedInTheDIFAT) {
     EXPECT_EQ(carved->size, file.size());
     EXPECT_EQ(carved->kind, FileKind::ppt);
     Bytes broken = file;
-    put32(broken, 68, 0xFFFFFFFE); // the DIFAT chain is gone
+    putLE(broken, 68, 0xFFFFFFFE, 4); // the DIFAT chain is gone
     EXPECT_FALSE(carveAt(broken));
 }
 

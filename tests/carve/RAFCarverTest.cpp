@@ -1,5 +1,6 @@
 #include "core/carve/RAFCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/RawFixtures.hpp"
 
@@ -7,6 +8,7 @@
 
 using namespace vellary;
 using vellary::testing::CarveFixtures;
+using vellary::testing::putBE;
 using vellary::testing::RawFixtures;
 
 namespace {
@@ -29,11 +31,6 @@ std::optional<Carved> measure(const Bytes& data) {
     const auto kind = carver.sniff(ByteSpan(data).first(std::min<std::size_t>(32, data.size())));
     if (!kind) return std::nullopt;
     return carver.carve(DataBlockReader(data), 0, *kind);
-}
-
-void put32(Bytes& data, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        data[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
 } // namespace
@@ -75,16 +72,16 @@ TEST(RAFCarver, RejectsBadHeadersAndLengths) {
     EXPECT_FALSE(measure(notJPEG));
 
     auto lowOffset = good;
-    put32(lowOffset, 84, 100);
+    putBE(lowOffset, 84, 100, 4);
     EXPECT_FALSE(measure(lowOffset));
 
     auto huge = good;
-    put32(huge, 104, 600'000'000); // CFA length above 512 MiB
+    putBE(huge, 104, 600'000'000, 4); // CFA length above 512 MiB
     EXPECT_FALSE(measure(huge));
 
     auto wrap = good;
-    put32(wrap, 100, 0xFFFFFFFF);
-    put32(wrap, 104, 0xFFFFFFFF);
+    putBE(wrap, 100, 0xFFFFFFFF, 4);
+    putBE(wrap, 104, 0xFFFFFFFF, 4);
     EXPECT_FALSE(measure(wrap));
 
     const Bytes truncated(good.begin(), good.end() - 1);

@@ -1,5 +1,6 @@
 #include "core/carve/RIFFCarver.hpp"
 
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
@@ -12,6 +13,7 @@ namespace {
 
 using testing::CarveFixtures;
 using testing::DocumentFixtures;
+using testing::putLE;
 
 const RIFFCarver riff;
 
@@ -19,15 +21,10 @@ std::optional<Carved> carveAt(const Bytes& source, FileKind kind) {
     return DocumentFixtures::carve(riff, source, 0, kind);
 }
 
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k)
-        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-}
-
 Bytes chunk(const std::string& id, const Bytes& body) {
     Bytes out(id.begin(), id.end());
     out.resize(8);
-    put32(out, 4, static_cast<std::uint32_t>(body.size()));
+    putLE(out, 4, static_cast<std::uint32_t>(body.size()), 4);
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
@@ -38,7 +35,7 @@ Bytes riffFile(const std::string& form, const std::vector<Bytes>& chunks) {
     out.insert(out.end(), form.begin(), form.end());
     for (const auto& c : chunks)
         out.insert(out.end(), c.begin(), c.end());
-    put32(out, 4, static_cast<std::uint32_t>(out.size() - 8));
+    putLE(out, 4, static_cast<std::uint32_t>(out.size() - 8), 4);
     return out;
 }
 
@@ -55,7 +52,7 @@ TEST(RIFFCarverTest, Sniff) {
     EXPECT_FALSE(riff.sniff(riffFile("AIFF", {chunk("COMM", Bytes(10, 0))})));
     EXPECT_FALSE(riff.sniff(riffFile("WAVE", {chunk(" mt ", Bytes(10, 0))})));
     auto small = wav;
-    put32(small, 4, 11);
+    putLE(small, 4, 11, 4);
     EXPECT_FALSE(riff.sniff(small));
 }
 
@@ -115,11 +112,11 @@ TEST(RIFFCarverTest, WavChunkRules) {
 
     // An absurd RIFF size: the RIFF end is outside the source.
     auto absurd = wav;
-    put32(absurd, 4, 0xFFFFFFF0);
+    putLE(absurd, 4, 0xFFFFFFF0, 4);
     EXPECT_FALSE(carveAt(absurd, FileKind::wav));
     // A data chunk that runs past the source end.
     auto runaway = wav;
-    put32(runaway, 4 + 8 + 24 + 4, 1000);
+    putLE(runaway, 4 + 8 + 24 + 4, 1000, 4);
     EXPECT_FALSE(carveAt(runaway, FileKind::wav));
 
     // An odd-sized RIFF ending exactly at the source end: carved without the pad byte; with
@@ -135,7 +132,7 @@ TEST(RIFFCarverTest, WavChunkRules) {
     // An odd last chunk ending at the RIFF end without room for its pad: accepted. A chunk
     // running one byte further: not a WAV.
     auto longer = odd;
-    put32(longer, 4 + 8 + 24 + 4, 102);
+    putLE(longer, 4 + 8 + 24 + 4, 102, 4);
     longer.push_back(0);
     EXPECT_FALSE(carveAt(longer, FileKind::wav));
 
@@ -216,7 +213,7 @@ TEST(RIFFCarverTest, OpenDMLExtensionParts) {
                             const std::vector<std::pair<std::string, std::uint32_t>>& lists) {
         Bytes b = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
         b.insert(b.end(), form.begin(), form.end());
-        put32(b, 4, static_cast<std::uint32_t>(kPart - 8));
+        putLE(b, 4, static_cast<std::uint32_t>(kPart - 8), 4);
         for (const auto& [type, size] : lists) {
             const Bytes list = {'L',
                                 'I',

@@ -2,6 +2,7 @@
 #include "core/carve/PNGCarver.hpp"
 #include "core/carve/PSDCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 
@@ -10,6 +11,7 @@
 #include <string_view>
 
 using namespace vellary;
+using vellary::testing::appendBE;
 using vellary::testing::CarveFixtures;
 using vellary::testing::EncodedMedia;
 using vellary::testing::TempDir;
@@ -27,15 +29,6 @@ void append(Bytes& out, std::string_view text) {
     out.insert(out.end(), text.begin(), text.end());
 }
 
-void putU16(Bytes& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-void putU32(Bytes& out, std::uint32_t v) {
-    putU16(out, static_cast<std::uint16_t>(v >> 16));
-    putU16(out, static_cast<std::uint16_t>(v));
-}
-
 std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
     std::uint32_t c = 0xFFFFFFFFU;
     for (std::size_t i = 0; i < n; ++i) {
@@ -48,17 +41,17 @@ std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
 
 Bytes chunk(std::string_view type, const Bytes& data) {
     Bytes out;
-    putU32(out, static_cast<std::uint32_t>(data.size()));
+    appendBE(out, static_cast<std::uint32_t>(data.size()), 4);
     append(out, type);
     append(out, data);
-    putU32(out, crc32(out.data() + 4, out.size() - 4));
+    appendBE(out, crc32(out.data() + 4, out.size() - 4), 4);
     return out;
 }
 
 Bytes ihdr(std::uint8_t depth = 8, std::uint8_t colour = 2) {
     Bytes data;
-    putU32(data, 16);
-    putU32(data, 16);
+    appendBE(data, 16, 4);
+    appendBE(data, 16, 4);
     data.insert(data.end(), {depth, colour, 0, 0, 0});
     return chunk("IHDR", data);
 }
@@ -72,7 +65,7 @@ Bytes pngFile(const std::vector<Bytes>& chunks) {
 
 Bytes timeChunk(int year, int month, int day, int hour, int minute, int second) {
     Bytes data;
-    putU16(data, static_cast<std::uint16_t>(year));
+    appendBE(data, static_cast<std::uint16_t>(year), 2);
     for (const int v : {month, day, hour, minute, second})
         data.push_back(static_cast<std::uint8_t>(v));
     return chunk("tIME", data);
@@ -255,28 +248,28 @@ struct PSDShape {
 Bytes psdFile(const PSDShape& s, const Bytes& resources = {}) {
     Bytes out;
     append(out, "8BPS");
-    putU16(out, s.version);
+    appendBE(out, s.version, 2);
     out.insert(out.end(), 6, 0);
-    putU16(out, s.channels);
-    putU32(out, s.height);
-    putU32(out, s.width);
-    putU16(out, s.depth);
-    putU16(out, 3); // RGB
-    putU32(out, 0); // colour mode data
-    putU32(out, static_cast<std::uint32_t>(resources.size()));
+    appendBE(out, s.channels, 2);
+    appendBE(out, s.height, 4);
+    appendBE(out, s.width, 4);
+    appendBE(out, s.depth, 2);
+    appendBE(out, 3, 2); // RGB
+    appendBE(out, 0, 4); // colour mode data
+    appendBE(out, static_cast<std::uint32_t>(resources.size()), 4);
     append(out, resources);
-    if (s.version == 2) putU32(out, 0);
-    putU32(out, 10); // layer and mask section
+    if (s.version == 2) appendBE(out, 0, 4);
+    appendBE(out, 10, 4); // layer and mask section
     out.insert(out.end(), 10, 0);
-    putU16(out, s.compression);
+    appendBE(out, s.compression, 2);
     const std::uint64_t rows = std::uint64_t{s.height} * s.channels;
     const std::uint64_t rowBytes = s.depth == 1 ? (s.width + 7) / 8 : s.width * s.depth / 8;
     if (s.compression == 0) {
         out.insert(out.end(), rows * rowBytes, 0x21);
     } else {
         for (std::uint64_t r = 0; r < rows; ++r) {
-            if (s.version == 2) putU16(out, 0);
-            putU16(out, 3);
+            if (s.version == 2) appendBE(out, 0, 2);
+            appendBE(out, 3, 2);
         }
         out.insert(out.end(), rows * 3, 0x7E);
     }
@@ -333,9 +326,9 @@ namespace {
 Bytes resource(std::uint16_t id, const Bytes& data) {
     Bytes out;
     append(out, "8BIM");
-    putU16(out, id);
+    appendBE(out, id, 2);
     out.insert(out.end(), {3, 'a', 'b', 'c'}); // Pascal name, already even
-    putU32(out, static_cast<std::uint32_t>(data.size()));
+    appendBE(out, static_cast<std::uint32_t>(data.size()), 4);
     append(out, data);
     if (data.size() % 2) out.push_back(0);
     return out;

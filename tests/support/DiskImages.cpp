@@ -34,12 +34,6 @@ void put(Bytes& image, std::uint64_t offset, const Bytes& bytes) {
     std::memcpy(image.data() + offset, bytes.data(), bytes.size());
 }
 
-void putLE(Bytes& image, std::uint64_t offset, std::uint64_t value, int width) {
-    if (image.size() < offset + static_cast<std::uint64_t>(width)) image.resize(offset + width, 0);
-    for (int i = 0; i < width; ++i)
-        image[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
                     std::uint16_t fatSectors16, std::uint32_t fatSectors32,
                     std::uint16_t rootEntries) {

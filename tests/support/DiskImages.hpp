@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/io/BlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -21,6 +22,5 @@ Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
                     std::uint16_t rootEntries);
 // Places bytes into a buffer at offset, growing it if needed.
 void put(Bytes& image, std::uint64_t offset, const Bytes& bytes);
-void putLE(Bytes& image, std::uint64_t offset, std::uint64_t value, int width);
 
 } // namespace vellary::testing

@@ -1,6 +1,7 @@
 #include "tests/support/DocumentFixtures.hpp"
 
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -12,26 +13,6 @@
 namespace vellary::testing {
 namespace {
 
-void put16(Bytes& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k)
-        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-}
-void put64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int k = 0; k < 8; ++k)
-        b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-}
-void append16(Bytes& b, std::uint16_t v) {
-    b.resize(b.size() + 2);
-    put16(b, b.size() - 2, v);
-}
-void append32(Bytes& b, std::uint32_t v) {
-    b.resize(b.size() + 4);
-    put32(b, b.size() - 4, v);
-}
 void appendText(Bytes& b, const std::string& text) {
     b.insert(b.end(), text.begin(), text.end());
 }
@@ -93,49 +74,49 @@ Bytes DocumentFixtures::storedZip(const std::vector<Entry>& entries, const std::
         const auto crc = crc32(entry.data);
         const auto size = static_cast<std::uint32_t>(entry.data.size());
         const auto nameLength = static_cast<std::uint16_t>(entry.name.size());
-        append32(out, 0x04034B50);
-        append16(out, 20);
-        append16(out, 0); // flags
-        append16(out, 0); // stored
-        append16(out, 0x6000);
-        append16(out, 0x5A21);
-        append32(out, crc);
-        append32(out, size);
-        append32(out, size);
-        append16(out, nameLength);
-        append16(out, 0);
+        appendLE(out, 0x04034B50, 4);
+        appendLE(out, 20, 2);
+        appendLE(out, 0, 2); // flags
+        appendLE(out, 0, 2); // stored
+        appendLE(out, 0x6000, 2);
+        appendLE(out, 0x5A21, 2);
+        appendLE(out, crc, 4);
+        appendLE(out, size, 4);
+        appendLE(out, size, 4);
+        appendLE(out, nameLength, 2);
+        appendLE(out, 0, 2);
         appendText(out, entry.name);
         appendText(out, entry.data);
 
-        append32(directory, 0x02014B50);
-        append16(directory, 0x031E);
-        append16(directory, 20);
-        append16(directory, 0);
-        append16(directory, 0);
-        append16(directory, 0x6000);
-        append16(directory, 0x5A21);
-        append32(directory, crc);
-        append32(directory, size);
-        append32(directory, size);
-        append16(directory, nameLength);
-        append16(directory, 0); // extra
-        append16(directory, 0); // comment
-        append16(directory, 0); // disk
-        append16(directory, 0); // internal attributes
-        append32(directory, 0); // external attributes
-        append32(directory, offset);
+        appendLE(directory, 0x02014B50, 4);
+        appendLE(directory, 0x031E, 2);
+        appendLE(directory, 20, 2);
+        appendLE(directory, 0, 2);
+        appendLE(directory, 0, 2);
+        appendLE(directory, 0x6000, 2);
+        appendLE(directory, 0x5A21, 2);
+        appendLE(directory, crc, 4);
+        appendLE(directory, size, 4);
+        appendLE(directory, size, 4);
+        appendLE(directory, nameLength, 2);
+        appendLE(directory, 0, 2); // extra
+        appendLE(directory, 0, 2); // comment
+        appendLE(directory, 0, 2); // disk
+        appendLE(directory, 0, 2); // internal attributes
+        appendLE(directory, 0, 4); // external attributes
+        appendLE(directory, offset, 4);
         appendText(directory, entry.name);
     }
     const auto cdOffset = static_cast<std::uint32_t>(out.size());
     out.insert(out.end(), directory.begin(), directory.end());
-    append32(out, 0x06054B50);
-    append16(out, 0);
-    append16(out, 0);
-    append16(out, static_cast<std::uint16_t>(entries.size()));
-    append16(out, static_cast<std::uint16_t>(entries.size()));
-    append32(out, static_cast<std::uint32_t>(directory.size()));
-    append32(out, cdOffset);
-    append16(out, static_cast<std::uint16_t>(comment.size()));
+    appendLE(out, 0x06054B50, 4);
+    appendLE(out, 0, 2);
+    appendLE(out, 0, 2);
+    appendLE(out, static_cast<std::uint16_t>(entries.size()), 2);
+    appendLE(out, static_cast<std::uint16_t>(entries.size()), 2);
+    appendLE(out, static_cast<std::uint32_t>(directory.size()), 4);
+    appendLE(out, cdOffset, 4);
+    appendLE(out, static_cast<std::uint16_t>(comment.size()), 2);
     appendText(out, comment);
     return out;
 }
@@ -158,26 +139,26 @@ Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
 
     static constexpr std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::copy(std::begin(signature), std::end(signature), out.begin());
-    put16(out, 24, 0x3E);
-    put16(out, 26, 3);
-    put16(out, 28, 0xFFFE);
-    put16(out, 30, 9);
-    put16(out, 32, 6);
-    put32(out, 44, fatSectors);
-    put32(out, 48, firstDirectory);
-    put32(out, 56, 4096);
-    put32(out, 60, kEnd); // no mini FAT
-    put32(out, 68, difatSectors > 0 ? fatSectors : kEnd);
-    put32(out, 72, difatSectors);
+    putLE(out, 24, 0x3E, 2);
+    putLE(out, 26, 3, 2);
+    putLE(out, 28, 0xFFFE, 2);
+    putLE(out, 30, 9, 2);
+    putLE(out, 32, 6, 2);
+    putLE(out, 44, fatSectors, 4);
+    putLE(out, 48, firstDirectory, 4);
+    putLE(out, 56, 4096, 4);
+    putLE(out, 60, kEnd, 4); // no mini FAT
+    putLE(out, 68, difatSectors > 0 ? fatSectors : kEnd, 4);
+    putLE(out, 72, difatSectors, 4);
     for (std::uint32_t i = 0; i < 109; ++i)
-        put32(out, 76 + 4 * i, i < fatSectors ? i : kFree);
+        putLE(out, 76 + 4 * i, i < fatSectors ? i : kFree, 4);
     for (std::uint32_t d = 0; d < difatSectors; ++d) {
         const auto at = sectorAt(fatSectors + d);
         for (std::uint32_t i = 0; i + 1 < kPerSector; ++i) {
             const std::uint32_t n = 109 + d * (kPerSector - 1) + i;
-            put32(out, at + 4 * i, n < fatSectors ? n : kFree);
+            putLE(out, at + 4 * i, n < fatSectors ? n : kFree, 4);
         }
-        put32(out, at + 4 * (kPerSector - 1), d + 1 < difatSectors ? fatSectors + d + 1 : kEnd);
+        putLE(out, at + 4 * (kPerSector - 1), d + 1 < difatSectors ? fatSectors + d + 1 : kEnd, 4);
     }
 
     std::vector<std::uint32_t> fat(std::size_t{fatSectors} * kPerSector, kFree);
@@ -192,7 +173,7 @@ Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
         fat[s] = s == highest ? kEnd : s + 1;
     for (std::uint32_t s = 0; s < fatSectors; ++s)
         for (std::uint32_t i = 0; i < kPerSector; ++i)
-            put32(out, sectorAt(s) + 4 * i, fat[std::size_t{s} * kPerSector + i]);
+            putLE(out, sectorAt(s) + 4 * i, fat[std::size_t{s} * kPerSector + i], 4);
 
     std::vector<std::string> names = {"Root Entry"};
     names.insert(names.end(), streams.begin(), streams.end());
@@ -200,14 +181,14 @@ Bytes DocumentFixtures::compoundFile(const std::vector<std::string>& streams,
         const auto entry = sectorAt(firstDirectory) + 128 * i;
         const auto& name = names[i];
         for (std::size_t k = 0; k < name.size(); ++k)
-            put16(out, entry + 2 * k, static_cast<std::uint8_t>(name[k]));
-        put16(out, entry + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+            putLE(out, entry + 2 * k, static_cast<std::uint8_t>(name[k]), 2);
+        putLE(out, entry + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)), 2);
         out[entry + 66] = i == 0 ? 5 : 2;
-        put32(out, entry + 68, kFree);
-        put32(out, entry + 72, kFree);
-        put32(out, entry + 76, i == 0 && names.size() > 1 ? 1 : kFree);
-        if (i == 0) put64(out, entry + 108, rootTime);
-        put32(out, entry + 116, i == 0 ? kEnd : lastDirectory + 1);
+        putLE(out, entry + 68, kFree, 4);
+        putLE(out, entry + 72, kFree, 4);
+        putLE(out, entry + 76, i == 0 && names.size() > 1 ? 1 : kFree, 4);
+        if (i == 0) putLE(out, entry + 108, rootTime, 8);
+        putLE(out, entry + 116, i == 0 ? kEnd : lastDirectory + 1, 4);
     }
     for (std::uint32_t s = lastDirectory + 1; s <= highest; ++s)
         for (std::size_t k = 0; k < kSector; ++k)

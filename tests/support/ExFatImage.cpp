@@ -1,6 +1,7 @@
 #include "tests/support/ExFatImage.hpp"
 
 #include "core/io/Binary.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/Tools.hpp"
 
@@ -8,23 +9,6 @@
 #include <stdexcept>
 
 namespace vellary::testing {
-namespace {
-
-void put16(Bytes& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-} // namespace
-
 bool ExFatImage::formatAvailable() {
     return haveTool("mkfs.exfat");
 }
@@ -67,22 +51,22 @@ Bytes ExFatImage::encode(const EntrySet& set) {
     b[0] = 0x05 | inUse;
     b[1] = static_cast<std::uint8_t>(set.secondaryCount >= 0 ? set.secondaryCount
                                                              : static_cast<int>(1 + nameEntries));
-    put16(b, 4, set.directory ? 0x10 : 0x20);
-    put32(b, 8, set.created);
-    put32(b, 12, set.modified);
-    put32(b, 16, set.modified);
+    putLE(b, 4, set.directory ? 0x10 : 0x20, 2);
+    putLE(b, 8, set.created, 4);
+    putLE(b, 12, set.modified, 4);
+    putLE(b, 16, set.modified, 4);
     b[22] = set.createdUtc;
     b[23] = set.modifiedUtc;
     b[32] = 0x40 | inUse;
     b[33] = static_cast<std::uint8_t>(0x01 | (set.noFatChain ? 0x02 : 0x00));
     b[35] = static_cast<std::uint8_t>(set.name.size());
-    put64(b, 40, set.validLength);
-    put32(b, 52, set.firstCluster);
-    put64(b, 56, set.dataLength);
+    putLE(b, 40, set.validLength, 8);
+    putLE(b, 52, set.firstCluster, 4);
+    putLE(b, 56, set.dataLength, 8);
     for (std::size_t i = 0; i < set.name.size(); ++i) {
         const std::size_t entry = 64 + 32 * (i / 15);
         b[entry] = 0x41 | inUse;
-        put16(b, entry + 2 + 2 * (i % 15), static_cast<std::uint16_t>(set.name[i]));
+        putLE(b, entry + 2 + 2 * (i % 15), static_cast<std::uint16_t>(set.name[i]), 2);
     }
     for (std::size_t e = 0; e < nameEntries; ++e)
         b[64 + 32 * e] = 0x41 | inUse;
@@ -109,7 +93,7 @@ std::uint64_t ExFatImage::append(std::uint32_t folderCluster, const Bytes& entri
 
 void ExFatImage::setFat(std::uint32_t cluster, std::uint32_t value) const {
     Bytes raw(4);
-    put32(raw, 0, value);
+    putLE(raw, 0, value, 4);
     writeBytes(layout().fatOffset + 4ull * cluster, raw);
 }
 

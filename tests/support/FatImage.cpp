@@ -1,6 +1,7 @@
 #include "tests/support/FatImage.hpp"
 
 #include "core/io/Binary.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <fstream>
@@ -135,9 +136,8 @@ std::optional<std::uint64_t> FatImage::findEntry(const std::string& shortName11)
 void FatImage::setFatEntry(std::uint32_t cluster, std::uint32_t value) const {
     const Layout l = layout();
     const std::uint64_t width = l.fatBits == 32 ? 4 : 2;
-    Bytes raw(width);
-    for (std::uint64_t i = 0; i < width; ++i)
-        raw[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    Bytes raw;
+    appendLE(raw, value, static_cast<int>(width));
     for (int copy = 0; copy < l.fatCount; ++copy)
         writeBytes(l.fatOffset + static_cast<std::uint64_t>(copy) * l.fatBytes + cluster * width,
                    raw);

@@ -1,5 +1,6 @@
 #include "tests/support/NtfsImage.hpp"
 
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <algorithm>
@@ -7,19 +8,6 @@
 
 namespace vellary::testing {
 namespace {
-
-void put16(Bytes& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(Bytes& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 Bytes utf16(const std::string& ascii) {
     Bytes out;
@@ -38,11 +26,11 @@ std::size_t align8(std::size_t n) {
 Bytes attributeHeader(std::uint32_t type, bool nonResident, const std::string& name,
                       std::size_t headerSize) {
     Bytes a(headerSize, 0);
-    put32(a, 0, type);
+    putLE(a, 0, type, 4);
     a[8] = nonResident ? 1 : 0;
     a[9] = static_cast<std::uint8_t>(name.size());
     if (!name.empty()) {
-        put16(a, 10, static_cast<std::uint16_t>(headerSize));
+        putLE(a, 10, static_cast<std::uint16_t>(headerSize), 2);
         const Bytes n = utf16(name);
         a.insert(a.end(), n.begin(), n.end());
     }
@@ -55,9 +43,9 @@ Bytes residentAttribute(std::uint32_t type, const Bytes& value, const std::strin
     const std::size_t valueOffset = a.size();
     a.insert(a.end(), value.begin(), value.end());
     a.resize(align8(a.size()), 0);
-    put32(a, 4, static_cast<std::uint32_t>(a.size()));
-    put32(a, 16, static_cast<std::uint32_t>(value.size()));
-    put16(a, 20, static_cast<std::uint16_t>(valueOffset));
+    putLE(a, 4, static_cast<std::uint32_t>(a.size()), 4);
+    putLE(a, 16, static_cast<std::uint32_t>(value.size()), 4);
+    putLE(a, 20, static_cast<std::uint16_t>(valueOffset), 2);
     return a;
 }
 
@@ -110,18 +98,18 @@ MftRecordBuilder& MftRecordBuilder::bytesInUse(std::uint32_t value) {
 
 MftRecordBuilder& MftRecordBuilder::standardInformation(std::uint64_t modified) {
     Bytes value(72, 0);
-    put64(value, 0, modified);
-    put64(value, 8, modified);
-    put64(value, 16, modified);
-    put64(value, 24, modified);
+    putLE(value, 0, modified, 8);
+    putLE(value, 8, modified, 8);
+    putLE(value, 16, modified, 8);
+    putLE(value, 24, modified, 8);
     return raw(residentAttribute(0x10, value));
 }
 
 MftRecordBuilder& MftRecordBuilder::fileName(std::uint64_t parent, const std::string& name,
                                              std::uint8_t nameSpace, std::uint64_t modified) {
     Bytes value(66, 0);
-    put64(value, 0, parent);
-    put64(value, 16, modified);
+    putLE(value, 0, parent, 8);
+    putLE(value, 16, modified, 8);
     value[64] = static_cast<std::uint8_t>(name.size());
     value[65] = nameSpace;
     const Bytes n = utf16(name);
@@ -142,13 +130,13 @@ MftRecordBuilder::nonResident(std::uint32_t type, const Bytes& runList, std::uin
     const std::size_t runOffset = a.size();
     a.insert(a.end(), runList.begin(), runList.end());
     a.resize(align8(a.size()), 0);
-    put32(a, 4, static_cast<std::uint32_t>(a.size()));
-    put16(a, 12, attributeFlags);
-    put64(a, 16, firstVCN);
-    put16(a, 32, static_cast<std::uint16_t>(runOffset));
-    put64(a, 40, (dataSize + 4095) & ~std::uint64_t{4095});
-    put64(a, 48, dataSize);
-    put64(a, 56, initializedSize);
+    putLE(a, 4, static_cast<std::uint32_t>(a.size()), 4);
+    putLE(a, 12, attributeFlags, 2);
+    putLE(a, 16, firstVCN, 8);
+    putLE(a, 32, static_cast<std::uint16_t>(runOffset), 2);
+    putLE(a, 40, (dataSize + 4095) & ~std::uint64_t{4095}, 8);
+    putLE(a, 48, dataSize, 8);
+    putLE(a, 56, initializedSize, 8);
     return raw(a);
 }
 
@@ -165,18 +153,18 @@ Bytes MftRecordBuilder::image() const {
     Bytes r(size_, 0);
     std::copy_n("FILE", 4, r.begin());
     const auto strides = static_cast<std::uint16_t>(size_ / 512);
-    put16(r, 4, usaOffset_);
-    put16(r, 6, static_cast<std::uint16_t>(strides + 1));
-    put16(r, 16, sequence_);
+    putLE(r, 4, usaOffset_, 2);
+    putLE(r, 6, static_cast<std::uint16_t>(strides + 1), 2);
+    putLE(r, 16, sequence_, 2);
     const std::size_t first = align8(usaOffset_ + 2 * (strides + 1));
-    put16(r, 20, static_cast<std::uint16_t>(first));
-    put16(r, 22, flags_);
-    put64(r, 32, base_);
+    putLE(r, 20, static_cast<std::uint16_t>(first), 2);
+    putLE(r, 22, flags_, 2);
+    putLE(r, 32, base_, 8);
     const std::size_t end = std::min(size_ - 8, first + attributes_.size());
     std::copy_n(attributes_.begin(), end - first, r.begin() + static_cast<std::ptrdiff_t>(first));
-    put32(r, end, 0xFFFFFFFF);
-    put32(r, 24, bytesInUse_.value_or(static_cast<std::uint32_t>(end + 8)));
-    put32(r, 28, static_cast<std::uint32_t>(size_));
+    putLE(r, end, 0xFFFFFFFF, 4);
+    putLE(r, 24, bytesInUse_.value_or(static_cast<std::uint32_t>(end + 8)), 4);
+    putLE(r, 28, static_cast<std::uint32_t>(size_), 4);
     return r;
 }
 
@@ -193,11 +181,11 @@ Bytes MftRecordBuilder::fixedUp() const {
 Bytes MftRecordBuilder::build(std::uint16_t check) const {
     Bytes r = image();
     const std::size_t strides = size_ / 512;
-    put16(r, usaOffset_, check);
+    putLE(r, usaOffset_, check, 2);
     for (std::size_t i = 1; i <= strides; ++i) {
         r[usaOffset_ + 2 * i] = r[i * 512 - 2];
         r[usaOffset_ + 2 * i + 1] = r[i * 512 - 1];
-        put16(r, i * 512 - 2, check);
+        putLE(r, i * 512 - 2, check, 2);
     }
     return r;
 }

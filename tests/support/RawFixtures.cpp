@@ -1,5 +1,6 @@
 #include "tests/support/RawFixtures.hpp"
 
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 
 #include <algorithm>
@@ -212,10 +213,7 @@ RawFixtures::Raw RawFixtures::raf(const Bytes& jpeg, std::uint32_t cfaLength) {
     std::copy(magic.begin(), magic.end(), data.begin());
     const std::string model = "X-T4";
     std::copy(model.begin(), model.end(), data.begin() + 28);
-    const auto put = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            data[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-    };
+    const auto put = [&](std::size_t at, std::uint32_t v) { putBE(data, at, v, 4); };
     const auto jpegOffset = static_cast<std::uint32_t>(data.size());
     data.insert(data.end(), jpeg.begin(), jpeg.end());
     while (data.size() % 16)

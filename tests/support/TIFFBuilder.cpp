@@ -1,5 +1,7 @@
 #include "tests/support/TIFFBuilder.hpp"
 
+#include "tests/support/ByteWriters.hpp"
+
 #include <algorithm>
 
 namespace vellary::testing {
@@ -40,13 +42,11 @@ TIFFBuilder::TIFFBuilder(bool little, std::uint16_t magic, std::size_t headerSiz
 }
 
 void TIFFBuilder::put16(std::size_t at, std::uint16_t value) {
-    data_[at + (little_ ? 0 : 1)] = static_cast<std::uint8_t>(value);
-    data_[at + (little_ ? 1 : 0)] = static_cast<std::uint8_t>(value >> 8);
+    putEndian(data_, at, value, 2, little_);
 }
 
 void TIFFBuilder::put32(std::size_t at, std::uint32_t value) {
-    put16(at + (little_ ? 0 : 2), static_cast<std::uint16_t>(value));
-    put16(at + (little_ ? 2 : 0), static_cast<std::uint16_t>(value >> 16));
+    putEndian(data_, at, value, 4, little_);
 }
 
 void TIFFBuilder::setFirst(std::uint32_t offset) {
@@ -74,13 +74,8 @@ Bytes TIFFBuilder::encode(const Field& field) const {
         return out;
     }
     Bytes out;
-    for (const auto value : field.numbers) {
-        const int width = field.type == kShort ? 2 : 4;
-        for (int i = 0; i < width; ++i) {
-            const int shift = 8 * (little_ ? i : width - 1 - i);
-            out.push_back(static_cast<std::uint8_t>(value >> shift));
-        }
-    }
+    for (const auto value : field.numbers)
+        appendEndian(out, value, field.type == kShort ? 2 : 4, little_);
     return out;
 }
 
