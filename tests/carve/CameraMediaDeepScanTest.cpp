@@ -107,19 +107,14 @@ TEST(CameraMediaDeepScan, FindsEveryFormatAmongNoise) {
     const auto samples = everyFormat(dir, true);
     if (!samples) GTEST_SKIP() << "ffmpeg or ImageMagick (/usr/bin/convert) is not installed";
 
-    // Each file on a 512-byte boundary, with a few sectors of noise between them.
-    std::uint64_t total = 8192;
+    std::vector<const Bytes*> files;
     for (const auto& s : *samples)
-        total += (s.data.size() + 511) / 512 * 512 + 3 * 512;
-    Bytes image = CarveFixtures::noise(total + 8192, 41);
+        files.push_back(&s.data);
+    std::vector<std::uint64_t> starts;
+    Bytes image = CarveFixtures::scattered(files, 41, starts);
     std::map<std::uint64_t, const Sample*> placed;
-    std::uint64_t at = 8192;
-    for (std::size_t i = 0; i < samples->size(); ++i) {
-        const auto& s = (*samples)[i];
-        CarveFixtures::place(image, at, s.data);
-        placed[at] = &s;
-        at = (at + s.data.size() + 511) / 512 * 512 + (i % 3) * 512;
-    }
+    for (std::size_t i = 0; i < samples->size(); ++i)
+        placed[starts[i]] = &(*samples)[i];
 
     std::vector<RecoverableFile> sink;
     const DataBlockReader reader(image);

@@ -94,19 +94,14 @@ TEST(DocumentDeepScan, FindsEveryFormatAmongNoiseByteExact) {
     const auto samples = everyFormat(dir);
     if (!samples) GTEST_SKIP() << "a producer is missing (libreoffice, zip, gs, ffmpeg, cwebp)";
 
-    // Each file on a 512-byte boundary, with a few sectors of noise between them.
-    std::uint64_t total = 8192;
+    std::vector<const Bytes*> files;
     for (const auto& s : *samples)
-        total += (s.data.size() + 511) / 512 * 512 + 3 * 512;
-    Bytes image = CarveFixtures::noise(total + 8192, 77);
+        files.push_back(&s.data);
+    std::vector<std::uint64_t> starts;
+    Bytes image = CarveFixtures::scattered(files, 77, starts);
     std::map<std::uint64_t, const Sample*> placed;
-    std::uint64_t at = 8192;
-    for (std::size_t i = 0; i < samples->size(); ++i) {
-        const auto& s = (*samples)[i];
-        CarveFixtures::place(image, at, s.data);
-        placed[at] = &s;
-        at = (at + s.data.size() + 511) / 512 * 512 + (i % 3) * 512;
-    }
+    for (std::size_t i = 0; i < samples->size(); ++i)
+        placed[starts[i]] = &(*samples)[i];
 
     std::vector<RecoverableFile> sink;
     const DataBlockReader reader(image);

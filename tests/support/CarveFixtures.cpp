@@ -1,31 +1,12 @@
 #include "tests/support/CarveFixtures.hpp"
 
+#include "tests/support/ByteWriters.hpp"
+
 #include <fstream>
 #include <random>
 
 namespace vellary::testing {
 namespace {
-
-void put16(Bytes& out, std::uint16_t v, bool little) {
-    if (little) {
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-    } else {
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-        out.push_back(static_cast<std::uint8_t>(v));
-    }
-}
-
-void put32(Bytes& out, std::uint32_t v, bool little) {
-    put16(out, static_cast<std::uint16_t>(little ? v : v >> 16), little);
-    put16(out, static_cast<std::uint16_t>(little ? v >> 16 : v), little);
-}
-
-void set32(Bytes& out, std::size_t at, std::uint32_t v, bool little) {
-    Bytes four;
-    put32(four, v, little);
-    std::copy(four.begin(), four.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
-}
 
 // Writes a directory at the end of out; long strings go after it. Returns where the value of
 // the entry with tag `pointer` sits, so the caller can aim it at a sub-directory.
@@ -35,30 +16,30 @@ std::size_t directory(Bytes& out, bool little, const std::vector<CarveFixtures::
     const std::size_t count = tags.size() + (pointerField ? 1 : 0);
     std::size_t extra = start + 2 + count * 12 + 4;
     Bytes strings;
-    put16(out, static_cast<std::uint16_t>(count), little);
+    appendEndian(out, static_cast<std::uint16_t>(count), 2, little);
     for (const auto& tag : tags) {
         const auto length = static_cast<std::uint32_t>(tag.ascii.size() + 1);
-        put16(out, tag.tag, little);
-        put16(out, 2, little);
-        put32(out, length, little);
+        appendEndian(out, tag.tag, 2, little);
+        appendEndian(out, 2, 2, little);
+        appendEndian(out, length, 4, little);
         if (length <= 4) {
             Bytes inline4(tag.ascii.begin(), tag.ascii.end());
             inline4.resize(4, 0);
             out.insert(out.end(), inline4.begin(), inline4.end());
         } else {
-            put32(out, static_cast<std::uint32_t>(extra + strings.size()), little);
+            appendEndian(out, static_cast<std::uint32_t>(extra + strings.size()), 4, little);
             strings.insert(strings.end(), tag.ascii.begin(), tag.ascii.end());
             strings.push_back(0);
         }
     }
     if (pointerField) {
-        put16(out, pointer, little);
-        put16(out, 4, little);
-        put32(out, 1, little);
+        appendEndian(out, pointer, 2, little);
+        appendEndian(out, 4, 2, little);
+        appendEndian(out, 1, 4, little);
         *pointerField = out.size();
-        put32(out, 0, little);
+        appendEndian(out, 0, 4, little);
     }
-    put32(out, 0, little);
+    appendEndian(out, 0, 4, little);
     out.insert(out.end(), strings.begin(), strings.end());
     return start;
 }
@@ -68,20 +49,20 @@ std::size_t directory(Bytes& out, bool little, const std::vector<CarveFixtures::
 Bytes CarveFixtures::tiff(bool little, const std::vector<Tag>& tags,
                           const std::vector<Tag>& exifTags) {
     Bytes out = little ? Bytes{'I', 'I'} : Bytes{'M', 'M'};
-    put16(out, 42, little);
-    put32(out, 8, little);
+    appendEndian(out, 42, 2, little);
+    appendEndian(out, 8, 4, little);
     std::size_t field = 0;
     directory(out, little, tags, 0x8769, exifTags.empty() ? nullptr : &field);
     if (!exifTags.empty()) {
         const auto sub = directory(out, little, exifTags, 0, nullptr);
-        set32(out, field, static_cast<std::uint32_t>(sub), little);
+        putEndian(out, field, static_cast<std::uint32_t>(sub), 4, little);
     }
     return out;
 }
 
 Bytes CarveFixtures::segment(std::uint8_t marker, const Bytes& payload) {
     Bytes out = {0xFF, marker};
-    put16(out, static_cast<std::uint16_t>(payload.size() + 2), false);
+    appendEndian(out, static_cast<std::uint16_t>(payload.size() + 2), 2, false);
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
 }
@@ -115,16 +96,16 @@ Bytes CarveFixtures::bmp(std::int32_t width, std::int32_t height, std::uint32_t 
     const auto pixels = static_cast<std::uint32_t>(stride * rows);
     const std::uint32_t offset = 54;
     Bytes out = {'B', 'M'};
-    put32(out, offset + pixels + slack, true);
-    put32(out, 0, true);
-    put32(out, offset, true);
-    put32(out, 40, true);
-    put32(out, static_cast<std::uint32_t>(width), true);
-    put32(out, static_cast<std::uint32_t>(height), true);
-    put16(out, 1, true);
-    put16(out, 24, true);
+    appendEndian(out, offset + pixels + slack, 4, true);
+    appendEndian(out, 0, 4, true);
+    appendEndian(out, offset, 4, true);
+    appendEndian(out, 40, 4, true);
+    appendEndian(out, static_cast<std::uint32_t>(width), 4, true);
+    appendEndian(out, static_cast<std::uint32_t>(height), 4, true);
+    appendEndian(out, 1, 2, true);
+    appendEndian(out, 24, 2, true);
     for (int i = 0; i < 6; ++i)
-        put32(out, 0, true);
+        appendEndian(out, 0, 4, true);
     out.resize(offset + pixels + slack, 0x7F);
     return out;
 }
@@ -143,6 +124,21 @@ Bytes CarveFixtures::noise(std::size_t count, unsigned seed) {
 void CarveFixtures::place(Bytes& image, std::uint64_t offset, const Bytes& file) {
     if (image.size() < offset + file.size()) image.resize(offset + file.size(), 0);
     std::copy(file.begin(), file.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+Bytes CarveFixtures::scattered(const std::vector<const Bytes*>& files, unsigned seed,
+                               std::vector<std::uint64_t>& starts) {
+    std::uint64_t total = 8192;
+    for (const auto* file : files)
+        total += (file->size() + 511) / 512 * 512 + 3 * 512;
+    Bytes image = noise(total + 8192, seed);
+    std::uint64_t at = 8192;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        place(image, at, *files[i]);
+        starts.push_back(at);
+        at = (at + files[i]->size() + 511) / 512 * 512 + (i % 3) * 512;
+    }
+    return image;
 }
 
 std::optional<Bytes> CarveFixtures::encoded(const TempDir& dir, int width, int height,
@@ -185,21 +181,21 @@ std::optional<Bytes> CarveFixtures::tagged(const TempDir& dir, const Bytes& jpeg
 Bytes CarveFixtures::withMPF(const Bytes& primary, const Bytes& secondary) {
     // APP2: "MPF\0", then a big-endian TIFF with one directory: version, image count, entries.
     Bytes tiffPart = {'M', 'M', 0, 42, 0, 0, 0, 8};
-    put16(tiffPart, 3, false);
+    appendEndian(tiffPart, 3, 2, false);
     const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
                            const Bytes& value) {
-        put16(tiffPart, tag, false);
-        put16(tiffPart, type, false);
-        put32(tiffPart, count, false);
+        appendEndian(tiffPart, tag, 2, false);
+        appendEndian(tiffPart, type, 2, false);
+        appendEndian(tiffPart, count, 4, false);
         tiffPart.insert(tiffPart.end(), value.begin(), value.end());
     };
     entry(0xB000, 7, 4, {'0', '1', '0', '0'});
     entry(0xB001, 4, 1, {0, 0, 0, 2});
     const std::uint32_t arrayAt = 8 + 2 + 3 * 12 + 4;
     Bytes at;
-    put32(at, arrayAt, false);
+    appendEndian(at, arrayAt, 4, false);
     entry(0xB002, 7, 32, at);
-    put32(tiffPart, 0, false);
+    appendEndian(tiffPart, 0, 4, false);
     const std::size_t arrayField = tiffPart.size();
     tiffPart.resize(tiffPart.size() + 32, 0);
 
@@ -213,11 +209,11 @@ Bytes CarveFixtures::withMPF(const Bytes& primary, const Bytes& secondary) {
     out.insert(out.end(), app2.begin(), app2.end());
     out.insert(out.end(), primary.begin() + 2, primary.end());
     const std::size_t array = tiffStart + arrayField;
-    set32(out, array + 0, 0x20030000, false);
-    set32(out, array + 4, primarySize, false);
-    set32(out, array + 16, 0x00010002, false);
-    set32(out, array + 20, static_cast<std::uint32_t>(secondary.size()), false);
-    set32(out, array + 24, primarySize - tiffStart, false);
+    putEndian(out, array + 0, 0x20030000, 4, false);
+    putEndian(out, array + 4, primarySize, 4, false);
+    putEndian(out, array + 16, 0x00010002, 4, false);
+    putEndian(out, array + 20, static_cast<std::uint32_t>(secondary.size()), 4, false);
+    putEndian(out, array + 24, primarySize - tiffStart, 4, false);
     out.insert(out.end(), secondary.begin(), secondary.end());
     return out;
 }

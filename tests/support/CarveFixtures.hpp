@@ -50,6 +50,10 @@ struct CarveFixtures {
     static Bytes noise(std::size_t count, unsigned seed);
     // Copies file into image at offset (the image grows as needed).
     static void place(Bytes& image, std::uint64_t offset, const Bytes& file);
+    // Noise holding each file on a 512-byte boundary, with a few sectors of noise between them;
+    // starts receives where each file begins.
+    static Bytes scattered(const std::vector<const Bytes*>& files, unsigned seed,
+                           std::vector<std::uint64_t>& starts);
 
     // A JPEG from cjpeg over a generated picture; nothing when cjpeg is missing or fails.
     static std::optional<Bytes> encoded(const TempDir& dir, int width, int height, bool progressive,
