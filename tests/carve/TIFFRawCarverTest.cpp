@@ -1,5 +1,6 @@
 #include "core/carve/TIFFRawCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 #include "tests/support/RawFixtures.hpp"
@@ -9,8 +10,10 @@
 #include <algorithm>
 
 using namespace vellary;
+using vellary::testing::appendEndian;
 using vellary::testing::CarveFixtures;
 using vellary::testing::EncodedMedia;
+using vellary::testing::putLE;
 using vellary::testing::RawFixtures;
 using vellary::testing::TempDir;
 using vellary::testing::TIFFBuilder;
@@ -36,10 +39,7 @@ Bytes followedByNoise(const Bytes& file, std::size_t noise = 5000) {
 
 Bytes header(std::string_view magic, std::uint32_t first, bool little = true) {
     Bytes out(magic.begin(), magic.end());
-    for (int i = 0; i < 4; ++i) {
-        const int shift = little ? 8 * i : 24 - 8 * i;
-        out.push_back(static_cast<std::uint8_t>(first >> shift));
-    }
+    appendEndian(out, first, 4, little);
     out.resize(16, 0);
     return out;
 }
@@ -192,8 +192,7 @@ TEST(TIFFRawCarver, RejectsBrokenFirstDirectories) {
     const auto size = static_cast<std::uint32_t>(farValue.size());
     for (std::size_t at = static_cast<std::size_t>(first) + 2; at + 12 <= farValue.size(); at += 12)
         if (farValue[at] == 0x0E && farValue[at + 1] == 0x01) {
-            farValue[at + 8] = static_cast<std::uint8_t>(size);
-            farValue[at + 9] = static_cast<std::uint8_t>(size >> 8);
+            putLE(farValue, at + 8, size, 2);
             break;
         }
     EXPECT_FALSE(measure(farValue));

@@ -1,5 +1,6 @@
 #include "core/carve/ZIPCarver.hpp"
 
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/DocumentFixtures.hpp"
 
@@ -8,8 +9,10 @@
 namespace vellary {
 namespace {
 
+using testing::appendLE;
 using testing::CarveFixtures;
 using testing::DocumentFixtures;
+using testing::putLE;
 using Entry = DocumentFixtures::Entry;
 
 const ZIPCarver zip;
@@ -199,8 +202,7 @@ Bytes withGarbageBeforeDirectory(const Bytes& garbage) {
     // The real end record's offset counts the garbage.
     const std::size_t end = source.size() - 22;
     const auto offset = static_cast<std::uint32_t>(cdStart + garbage.size());
-    for (int k = 0; k < 4; ++k)
-        source[end + 16 + k] = static_cast<std::uint8_t>(offset >> (8 * k));
+    putLE(source, end + 16, offset, 4);
     // The second local header is damaged, so the walk stops before the garbage.
     source[firstEntry] = 'X';
     return source;
@@ -238,8 +240,7 @@ Bytes descriptorEntry(const std::string& data, bool signature) {
     if (signature) b.insert(b.end(), {'P', 'K', 7, 8});
     b.insert(b.end(), {0, 0, 0, 0}); // crc
     for (int twice = 0; twice < 2; ++twice)
-        for (int k = 0; k < 4; ++k)
-            b.push_back(static_cast<std::uint8_t>(data.size() >> (8 * k)));
+        appendLE(b, data.size(), 4);
     return b;
 }
 
@@ -250,8 +251,7 @@ Bytes closeSingle(std::size_t cdOffset) {
     b.insert(b.end(), {'d', '.', 'b', 'i', 'n'});
     const Bytes tail = {'P', 'K', 5, 6, 0, 0, 0, 0, 1, 0, 1, 0, 51, 0, 0, 0};
     b.insert(b.end(), tail.begin(), tail.end());
-    for (int k = 0; k < 4; ++k)
-        b.push_back(static_cast<std::uint8_t>(cdOffset >> (8 * k)));
+    appendLE(b, cdOffset, 4);
     b.insert(b.end(), {0, 0});
     return b;
 }

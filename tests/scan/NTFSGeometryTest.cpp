@@ -1,10 +1,12 @@
 #include "core/scan/NTFSGeometry.hpp"
 
 #include "core/io/BlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace vellary;
+using vellary::testing::putLE;
 
 namespace {
 
@@ -13,14 +15,11 @@ Bytes bootSector(std::uint16_t bytesPerSector = 512, std::uint8_t sectorsPerClus
                  std::uint64_t mirror = 2, std::uint8_t perRecord = 0xF6) {
     Bytes b(512, 0);
     std::copy_n("NTFS    ", 8, b.begin() + 3);
-    b[11] = static_cast<std::uint8_t>(bytesPerSector);
-    b[12] = static_cast<std::uint8_t>(bytesPerSector >> 8);
+    putLE(b, 11, bytesPerSector, 2);
     b[13] = sectorsPerCluster;
-    for (int i = 0; i < 8; ++i) {
-        b[40 + i] = static_cast<std::uint8_t>(totalSectors >> (8 * i));
-        b[48 + i] = static_cast<std::uint8_t>(mft >> (8 * i));
-        b[56 + i] = static_cast<std::uint8_t>(mirror >> (8 * i));
-    }
+    putLE(b, 40, totalSectors, 8);
+    putLE(b, 48, mft, 8);
+    putLE(b, 56, mirror, 8);
     b[64] = perRecord;
     b[510] = 0x55;
     b[511] = 0xAA;

@@ -4,6 +4,7 @@
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 #include "core/scan/RecoveryEngine.hpp"
+#include "tests/support/ByteWriters.hpp"
 #include "tests/support/NtfsImage.hpp"
 #include "tests/support/Tools.hpp"
 
@@ -84,10 +85,9 @@ Bytes indexFileV2(const std::u16string& path) {
     b[0] = 2;
     b[8] = 0x50; // former size, not read
     const auto units = static_cast<std::uint32_t>(path.size() + 1);
-    for (int i = 0; i < 4; ++i)
-        b[24 + i] = static_cast<std::uint8_t>(units >> (8 * i));
+    putLE(b, 24, units, 4);
     for (const char16_t c : path)
-        b.insert(b.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
+        appendLE(b, c, 2);
     b.insert(b.end(), {0, 0});
     return b;
 }

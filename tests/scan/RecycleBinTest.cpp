@@ -1,10 +1,13 @@
 #include "core/scan/RecycleBin.hpp"
 
 #include "core/io/BlockReader.hpp"
+#include "tests/support/ByteWriters.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace vellary;
+using vellary::testing::appendLE;
+using vellary::testing::putLE;
 
 namespace {
 
@@ -14,13 +17,10 @@ Bytes indexFile(std::uint64_t version, const std::u16string& path, bool terminat
     b[0] = static_cast<std::uint8_t>(version);
     if (version == 2) {
         const std::uint32_t n = length.value_or(static_cast<std::uint32_t>(path.size() + 1));
-        for (int i = 0; i < 4; ++i)
-            b[24 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+        putLE(b, 24, n, 4);
     }
-    for (const char16_t c : path) {
-        b.push_back(static_cast<std::uint8_t>(c));
-        b.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
+    for (const char16_t c : path)
+        appendLE(b, c, 2);
     if (terminate) b.insert(b.end(), {0, 0});
     return b;
 }
