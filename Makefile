@@ -8,7 +8,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := true
 export CCACHE_MAXSIZE ?= 5G
 
-.PHONY: setup build demo test test-asan fuzz-smoke bench format clean
+.PHONY: setup build demo test test-asan fuzz-smoke bench format format-check clean
 
 setup:
 	@bash scripts/setup
@@ -24,7 +24,7 @@ demo: build
 	@$(BUILD)/cli/vellary-cli scan $(BUILD)/demo.img
 
 # Every test, then again under AddressSanitizer and UBSan, then each fuzz target briefly.
-test: build
+test: format-check build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
 	@$(MAKE) --no-print-directory fuzz-smoke
@@ -42,6 +42,9 @@ bench: build
 
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+format-check: setup
+	@git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -81,8 +81,7 @@ std::optional<Carved> RAFCarver::carve(const BlockReader& reader, std::uint64_t 
     carved.size = size;
     carved.complete = true;
     const auto preview = CarveRead::exact(
-        reader, start + jpegOffset,
-        static_cast<std::int64_t>(std::min(jpegLength, kPreviewRead)));
+        reader, start + jpegOffset, static_cast<std::int64_t>(std::min(jpegLength, kPreviewRead)));
     if (!preview) return carved;
     if (const auto summary = previewSummary(*preview)) {
         carved.modified = summary->date;

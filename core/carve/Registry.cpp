@@ -30,6 +30,7 @@ template <typename C> const FormatCarver* one() {
 const std::vector<const FormatCarver*>& Registry::all() {
     // The one table of carvers. The order is fixed: carvers sharing a lead byte are tried in it.
     static const std::vector<const FormatCarver*> carvers = {
+        // clang-format off
         one<JPEGCarver>(),
         one<RAFCarver>(),
         one<ISOMediaCarver>(),
@@ -45,6 +46,7 @@ const std::vector<const FormatCarver*>& Registry::all() {
         one<MatroskaCarver>(),
         one<PSDCarver>(),
         one<BMPCarver>(),
+        // clang-format on
     };
     return carvers;
 }

@@ -44,10 +44,18 @@ struct Binary {
     }
 
     // Unchecked companions for callers that have already checked the bounds.
-    static std::uint32_t rawU32le(const std::uint8_t* p) { return static_cast<std::uint32_t>(le(p, 4)); }
-    static std::uint32_t rawU32be(const std::uint8_t* p) { return static_cast<std::uint32_t>(be(p, 4)); }
-    static std::uint16_t rawU16le(const std::uint8_t* p) { return static_cast<std::uint16_t>(le(p, 2)); }
-    static std::uint16_t rawU16be(const std::uint8_t* p) { return static_cast<std::uint16_t>(be(p, 2)); }
+    static std::uint32_t rawU32le(const std::uint8_t* p) {
+        return static_cast<std::uint32_t>(le(p, 4));
+    }
+    static std::uint32_t rawU32be(const std::uint8_t* p) {
+        return static_cast<std::uint32_t>(be(p, 4));
+    }
+    static std::uint16_t rawU16le(const std::uint8_t* p) {
+        return static_cast<std::uint16_t>(le(p, 2));
+    }
+    static std::uint16_t rawU16be(const std::uint8_t* p) {
+        return static_cast<std::uint16_t>(be(p, 2));
+    }
     static std::uint64_t rawU64le(const std::uint8_t* p) { return le(p, 8); }
     static std::uint64_t rawU64be(const std::uint8_t* p) { return be(p, 8); }
 
@@ -69,12 +77,14 @@ struct Binary {
 private:
     static std::uint64_t le(const std::uint8_t* p, int n) {
         std::uint64_t v = 0;
-        for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
+        for (int i = n - 1; i >= 0; --i)
+            v = (v << 8) | p[i];
         return v;
     }
     static std::uint64_t be(const std::uint8_t* p, int n) {
         std::uint64_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | p[i];
         return v;
     }
 };

@@ -14,9 +14,10 @@ BlockReader::Tolerant BlockReader::readTolerant(std::uint64_t offset, std::int64
         if (error.kind() == RecoverError::Case::deviceGone) throw;
     }
     const std::uint64_t total =
-        offset < size() ? std::min<std::uint64_t>(size() - offset,
-                                                  static_cast<std::uint64_t>(std::max<std::int64_t>(count, 0)))
-                        : 0;
+        offset < size()
+            ? std::min<std::uint64_t>(size() - offset,
+                                      static_cast<std::uint64_t>(std::max<std::int64_t>(count, 0)))
+            : 0;
     Tolerant result;
     if (total == 0) return result;
     const auto piece = static_cast<std::uint64_t>(std::max<std::int64_t>(sector, 1));
@@ -33,7 +34,8 @@ BlockReader::Tolerant BlockReader::readTolerant(std::uint64_t offset, std::int64
             continue;
         }
         const std::uint64_t have = std::min<std::uint64_t>(got.size(), want);
-        result.data.insert(result.data.end(), got.begin(), got.begin() + static_cast<std::ptrdiff_t>(have));
+        result.data.insert(result.data.end(), got.begin(),
+                           got.begin() + static_cast<std::ptrdiff_t>(have));
         if (have < want) {
             result.data.insert(result.data.end(), want - have, 0);
             result.unreadable += static_cast<std::int64_t>(want - have);

@@ -25,7 +25,8 @@ bool ByteWindow::refill(std::uint64_t offset, std::uint64_t count) {
 bool ByteWindow::load(std::uint64_t offset) {
     if (offset >= windowStart_ && offset < windowEnd()) return true;
     if (offset >= end_) return false;
-    return refill(offset, std::min<std::uint64_t>(end_ - offset, static_cast<std::uint64_t>(windowSize_)));
+    return refill(offset,
+                  std::min<std::uint64_t>(end_ - offset, static_cast<std::uint64_t>(windowSize_)));
 }
 
 bool ByteWindow::ensure(std::uint64_t offset, std::uint64_t count) {
@@ -33,8 +34,8 @@ bool ByteWindow::ensure(std::uint64_t offset, std::uint64_t count) {
         !window_.empty())
         return true;
     if (count == 0 || offset >= end_ || count > end_ - offset) return false;
-    const std::uint64_t want =
-        std::min<std::uint64_t>(end_ - offset, std::max<std::uint64_t>(count, static_cast<std::uint64_t>(windowSize_)));
+    const std::uint64_t want = std::min<std::uint64_t>(
+        end_ - offset, std::max<std::uint64_t>(count, static_cast<std::uint64_t>(windowSize_)));
     Bytes data;
     try {
         data = reader_.read(offset, static_cast<std::int64_t>(want));
@@ -110,13 +111,15 @@ std::optional<std::uint64_t> ByteWindow::nextFF(std::uint64_t from) {
     std::uint64_t pos = from;
     while (pos < end_) {
         if (!(pos >= windowStart_ && pos < windowEnd())) {
-            if (!refill(pos, std::min<std::uint64_t>(end_ - pos, static_cast<std::uint64_t>(windowSize_))))
+            if (!refill(pos, std::min<std::uint64_t>(end_ - pos,
+                                                     static_cast<std::uint64_t>(windowSize_))))
                 return std::nullopt;
         }
         const auto* begin = window_.data() + (pos - windowStart_);
         const auto limit = std::min<std::uint64_t>(windowEnd(), end_) - pos;
         const void* hit = std::memchr(begin, 0xFF, limit);
-        if (hit) return pos + static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(hit) - begin);
+        if (hit)
+            return pos + static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(hit) - begin);
         pos = windowStart_ + window_.size();
     }
     return std::nullopt;
@@ -144,7 +147,8 @@ std::optional<ByteWindow::Match> ByteWindow::findFirst(const std::vector<ByteSpa
         for (std::size_t i = 0; i < patterns.size(); ++i) {
             const auto& pattern = patterns[i];
             if (pattern.size() > avail) continue;
-            const std::uint64_t span = best ? std::min(bestDistance + pattern.size(), avail) : avail;
+            const std::uint64_t span =
+                best ? std::min(bestDistance + pattern.size(), avail) : avail;
             const void* hit = ::memmem(base, span, pattern.data(), pattern.size());
             if (hit == nullptr) continue;
             const auto distance =

@@ -29,7 +29,8 @@ public:
 
     // A view of count window bytes at the offset, valid until the next call on this window.
     std::optional<ByteSpan> view(std::uint64_t at, std::int64_t count);
-    template <typename F> auto withBytes(std::uint64_t at, std::int64_t count, F&& f)
+    template <typename F>
+    auto withBytes(std::uint64_t at, std::int64_t count, F&& f)
         -> std::optional<decltype(f(ByteSpan{}))> {
         auto span = view(at, count);
         if (!span) return std::nullopt;

@@ -50,7 +50,8 @@ void FileBlockReader::setUp(std::int64_t blockSize, bool alignReads,
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags != -1) {
         const int mode = flags & O_ACCMODE;
-        if (mode == O_WRONLY || mode == O_RDWR) fail("Refusing to use a descriptor that can write.");
+        if (mode == O_WRONLY || mode == O_RDWR)
+            fail("Refusing to use a descriptor that can write.");
     }
     std::uint64_t size = measuredSize(fd_).value_or(0);
     if (size == 0 && expectedSize) size = *expectedSize;
@@ -92,7 +93,8 @@ std::optional<std::int64_t> FileBlockReader::deviceBlockSize(int fd) {
 
 Bytes FileBlockReader::read(std::uint64_t offset, std::int64_t count) const {
     if (offset >= size_ || count < 1) return {};
-    const std::uint64_t n = std::min<std::uint64_t>(size_ - offset, static_cast<std::uint64_t>(count));
+    const std::uint64_t n =
+        std::min<std::uint64_t>(size_ - offset, static_cast<std::uint64_t>(count));
     if (!align_) return readExact(offset, n);
     const auto block = static_cast<std::uint64_t>(blockSize_);
     const std::uint64_t start = offset / block * block;
@@ -112,8 +114,8 @@ Bytes FileBlockReader::readExact(std::uint64_t offset, std::uint64_t count) cons
     std::uint64_t done = 0;
     int error = 0;
     while (done < count) {
-        const ssize_t got = ::pread(fd_, buffer.data() + done, count - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(fd_, buffer.data() + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             error = errno;
@@ -123,7 +125,8 @@ Bytes FileBlockReader::readExact(std::uint64_t offset, std::uint64_t count) cons
         done += static_cast<std::uint64_t>(got);
     }
     if (error != 0) {
-        if (meansGone(error) || (error == EIO && deviceVanished())) throw RecoverError::deviceGone();
+        if (meansGone(error) || (error == EIO && deviceVanished()))
+            throw RecoverError::deviceGone();
         throw RecoverError::readFailed("Read failed at byte " + std::to_string(offset) + ". " +
                                        std::strerror(error));
     }

@@ -8,7 +8,11 @@ namespace vellary {
 using Seconds = std::chrono::duration<double>;
 using Date = std::chrono::sys_time<Seconds>;
 
-inline Date dateFromUnixSeconds(double seconds) { return Date(Seconds(seconds)); }
-inline double unixSeconds(Date date) { return date.time_since_epoch().count(); }
+inline Date dateFromUnixSeconds(double seconds) {
+    return Date(Seconds(seconds));
+}
+inline double unixSeconds(Date date) {
+    return date.time_since_epoch().count();
+}
 
 } // namespace vellary

@@ -6,11 +6,11 @@ namespace vellary {
 namespace {
 
 constexpr std::array<std::string_view, fileKind::count> kRawValues = {
-    "jpeg", "heic",  "avif",    "png",   "gif",     "tiff",    "webp",  "bmp",  "psd",
-    "raf",  "cr2",   "cr3",     "nef",   "arw",     "dng",     "orf",   "rw2",  "pef",
-    "srw",  "mov",   "mp4",     "m4v",   "threegp", "avi",     "mkv",   "webm", "mp3",
-    "wav",  "m4a",   "flac",    "aiff",  "pdf",     "docx",    "xlsx",  "pptx", "pages",
-    "numbers", "keynote", "doc", "xls", "ppt", "epub", "zip", "other"};
+    "jpeg",    "heic",    "avif", "png",  "gif",     "tiff", "webp", "bmp",  "psd",
+    "raf",     "cr2",     "cr3",  "nef",  "arw",     "dng",  "orf",  "rw2",  "pef",
+    "srw",     "mov",     "mp4",  "m4v",  "threegp", "avi",  "mkv",  "webm", "mp3",
+    "wav",     "m4a",     "flac", "aiff", "pdf",     "docx", "xlsx", "pptx", "pages",
+    "numbers", "keynote", "doc",  "xls",  "ppt",     "epub", "zip",  "other"};
 
 constexpr std::array<std::string_view, 7> kCategoryRaw = {"photo",    "raw",     "video", "audio",
                                                           "document", "archive", "other"};
@@ -33,7 +33,9 @@ std::optional<FileCategory> fromRaw(std::string_view raw) {
 
 namespace fileKind {
 
-std::string_view rawValue(FileKind kind) { return kRawValues[static_cast<std::size_t>(kind)]; }
+std::string_view rawValue(FileKind kind) {
+    return kRawValues[static_cast<std::size_t>(kind)];
+}
 
 std::optional<FileKind> fromRaw(std::string_view raw) {
     for (std::size_t i = 0; i < kRawValues.size(); ++i)
@@ -43,12 +45,18 @@ std::optional<FileKind> fromRaw(std::string_view raw) {
 
 std::string_view fileExtension(FileKind kind) {
     switch (kind) {
-    case FileKind::jpeg: return "jpg";
-    case FileKind::tiff: return "tif";
-    case FileKind::threegp: return "3gp";
-    case FileKind::keynote: return "key";
-    case FileKind::other: return "bin";
-    default: return rawValue(kind);
+    case FileKind::jpeg:
+        return "jpg";
+    case FileKind::tiff:
+        return "tif";
+    case FileKind::threegp:
+        return "3gp";
+    case FileKind::keynote:
+        return "key";
+    case FileKind::other:
+        return "bin";
+    default:
+        return rawValue(kind);
     }
 }
 

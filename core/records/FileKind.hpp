@@ -9,6 +9,7 @@
 namespace vellary {
 
 // Declaration order matters: category and preview tests use ranges of it.
+// clang-format off
 enum class FileKind {
     jpeg, heic, avif, png, gif, tiff, webp, bmp, psd,
     raf, cr2, cr3, nef, arw, dng, orf, rw2, pef, srw,
@@ -18,6 +19,7 @@ enum class FileKind {
     zip,
     other
 };
+// clang-format on
 
 namespace fileKind {
 

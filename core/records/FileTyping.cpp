@@ -27,9 +27,10 @@ const std::array<ExtensionGroup, 6>& extensionTable() {
         {FileCategory::audio,
          {"mp3", "wav", "m4a", "aac", "flac", "aif", "aiff", "ogg", "opus", "wma", "caf", "amr"}},
         {FileCategory::document,
-         {"pdf", "doc", "docx", "xls", "xlsx", "ppt", "pptx", "pages", "numbers", "key", "txt",
-          "rtf", "md", "csv", "odt", "ods", "odp", "epub", "html", "htm", "json", "xml"}},
-        {FileCategory::archive, {"zip", "rar", "7z", "tar", "gz", "tgz", "bz2", "xz", "dmg", "iso"}},
+         {"pdf", "doc", "docx", "xls", "xlsx", "ppt", "pptx", "pages", "numbers", "key",  "txt",
+          "rtf", "md",  "csv",  "odt", "ods",  "odp", "epub", "html",  "htm",     "json", "xml"}},
+        {FileCategory::archive,
+         {"zip", "rar", "7z", "tar", "gz", "tgz", "bz2", "xz", "dmg", "iso"}},
     }};
     return table;
 }
@@ -38,7 +39,8 @@ const std::array<ExtensionGroup, 6>& extensionTable() {
 
 std::string FileTyping::lower(std::string_view text) {
     std::string result(text);
-    for (auto& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : result)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return result;
 }
 
@@ -98,12 +100,12 @@ std::string FileTyping::repairFujifilmShortName(std::string_view name) {
         return std::string(name);
     const auto base = name.substr(0, dot);
     std::string ext(name.substr(dot + 1));
-    for (auto& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (ext != "JPG" && ext != "RAF" && ext != "MOV" && ext != "HIF") return std::string(name);
     if (base.size() != 8 || base.substr(0, 4) != "_SCF") return std::string(name);
     const auto digits = base.substr(4);
-    if (!std::all_of(digits.begin(), digits.end(),
-                     [](char c) { return c >= '0' && c <= '9'; }))
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::string(name);
     return "DSCF" + std::string(digits) + "." + ext;
 }

@@ -17,16 +17,20 @@ std::string RecoverError::errorDescription() const {
     switch (case_) {
     case Case::readFailed:
     case Case::unsafeDevice:
-    case Case::message: return text_;
+    case Case::message:
+        return text_;
     case Case::notEnoughSpace:
         return "That folder doesn't have enough free space. Recovery needs about " +
                ByteText::string(needed_) + " and " + ByteText::string(available_) + " is free.";
     case Case::destinationOnSource:
         return "Choose a folder on another disk. Saving onto the disk you're recovering from could "
                "overwrite the files you want back.";
-    case Case::accessDenied: return "The system didn't allow the disk to be read.";
-    case Case::deviceGone: return "The disk was disconnected. Plug it back in and scan again.";
-    case Case::cancelled: return "Stopped.";
+    case Case::accessDenied:
+        return "The system didn't allow the disk to be read.";
+    case Case::deviceGone:
+        return "The disk was disconnected. Plug it back in and scan again.";
+    case Case::cancelled:
+        return "Stopped.";
     }
     return text_;
 }

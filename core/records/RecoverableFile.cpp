@@ -25,9 +25,12 @@ std::optional<RecoveryConfidence> fromRaw(std::string_view raw) {
 namespace quality {
 std::string_view rawValue(RecoverableFile::Quality quality) {
     switch (quality) {
-    case RecoverableFile::Quality::good: return "good";
-    case RecoverableFile::Quality::partial: return "partial";
-    case RecoverableFile::Quality::damaged: return "damaged";
+    case RecoverableFile::Quality::good:
+        return "good";
+    case RecoverableFile::Quality::partial:
+        return "partial";
+    case RecoverableFile::Quality::damaged:
+        return "damaged";
     }
     return "damaged";
 }

@@ -25,9 +25,12 @@ struct ScanProgress {
 
     static std::string_view rawValue(Phase phase) {
         switch (phase) {
-        case Phase::fileRecords: return "fileRecords";
-        case Phase::contents: return "contents";
-        case Phase::finished: return "finished";
+        case Phase::fileRecords:
+            return "fileRecords";
+        case Phase::contents:
+            return "contents";
+        case Phase::finished:
+            return "finished";
         }
         return "finished";
     }

@@ -16,11 +16,16 @@ struct FoundVolume {
 
 inline std::string_view volumeKindName(VolumeKind kind) {
     switch (kind) {
-    case VolumeKind::fat12: return "fat12";
-    case VolumeKind::fat16: return "fat16";
-    case VolumeKind::fat32: return "fat32";
-    case VolumeKind::exfat: return "exfat";
-    case VolumeKind::ntfs: return "ntfs";
+    case VolumeKind::fat12:
+        return "fat12";
+    case VolumeKind::fat16:
+        return "fat16";
+    case VolumeKind::fat32:
+        return "fat32";
+    case VolumeKind::exfat:
+        return "exfat";
+    case VolumeKind::ntfs:
+        return "ntfs";
     }
     return "unknown";
 }

@@ -45,7 +45,8 @@ ScanResult RecoveryEngine::scan(const BlockReader& reader, const ScanOptions& op
         if (options.cancelled()) throw RecoverError::cancelled();
         try {
             switch (volume.kind) {
-            case VolumeKind::fat12: break;
+            case VolumeKind::fat12:
+                break;
             case VolumeKind::fat16:
             case VolumeKind::fat32:
                 labels.push_back(volume.kind == VolumeKind::fat16 ? "FAT16" : "FAT32");

@@ -20,8 +20,12 @@ struct MBRPart {
     std::uint64_t lba = 0;
 };
 
-bool hasBootMarker(ByteSpan s) { return s.size() >= 512 && s[510] == 0x55 && s[511] == 0xAA; }
-bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F; }
+bool hasBootMarker(ByteSpan s) {
+    return s.size() >= 512 && s[510] == 0x55 && s[511] == 0xAA;
+}
+bool isExtended(std::uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
 
 // One pass over the partition tables with a given sector unit (512, or a larger logical block).
 class Finder {
@@ -33,12 +37,14 @@ public:
         for (const auto entry : kMbrEntries)
             parts.push_back({sector0[entry + 4], Binary::rawU32le(sector0.data() + entry + 8)});
         bool gpt = false;
-        for (const auto& p : parts) gpt = gpt || p.type == 0xEE;
+        for (const auto& p : parts)
+            gpt = gpt || p.type == 0xEE;
         if (gpt || headerAt(unit_)) return gptVolumes();
         for (const auto& p : parts) {
             if (p.type == 0 || p.lba == 0) continue;
             if (isExtended(p.type)) {
-                for (const auto lba : extendedLBAs(p.lba)) consider(lba * unit_);
+                for (const auto lba : extendedLBAs(p.lba))
+                    consider(lba * unit_);
             } else {
                 consider(p.lba * unit_);
             }
@@ -159,7 +165,8 @@ std::optional<VolumeKind> detectExFAT(ByteSpan b, std::uint64_t diskSize) {
 std::optional<VolumeKind> detectNTFS(ByteSpan b, std::uint64_t at, std::uint64_t diskSize) {
     const auto g = NTFSGeometry::parse(b, at);
     if (!g) return std::nullopt;
-    const std::uint64_t volumeSize = g->totalSectors * static_cast<std::uint64_t>(g->bytesPerSector);
+    const std::uint64_t volumeSize =
+        g->totalSectors * static_cast<std::uint64_t>(g->bytesPerSector);
     if (volumeSize > diskSize || at + volumeSize > diskSize + kSlack) return std::nullopt;
     if (at + g->mftCluster * g->clusterSize >= diskSize) return std::nullopt;
     return VolumeKind::ntfs;

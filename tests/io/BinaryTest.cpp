@@ -28,8 +28,12 @@ private:
     std::string saved_;
 };
 
-std::uint16_t date(int y, int m, int d) { return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d); }
-std::uint16_t time(int h, int mi, int s2) { return static_cast<std::uint16_t>((h << 11) | (mi << 5) | s2); }
+std::uint16_t date(int y, int m, int d) {
+    return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d);
+}
+std::uint16_t time(int h, int mi, int s2) {
+    return static_cast<std::uint16_t>((h << 11) | (mi << 5) | s2);
+}
 
 } // namespace
 

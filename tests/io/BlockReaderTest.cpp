@@ -17,11 +17,14 @@ namespace {
 
 Bytes counting(std::size_t n) {
     Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
     return b;
 }
 
-std::string asString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string asString(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 } // namespace
 
@@ -102,7 +105,9 @@ TEST(FileBlockReader, RefusesWritableDescriptorsAndUnmeasurableSources) {
         FileBlockReader reader(dir / "missing.img");
         FAIL();
     } catch (const RecoverError& error) {
-        EXPECT_EQ(error.errorDescription().rfind("Couldn't open " + (dir / "missing.img").string() + ". ", 0), 0u);
+        EXPECT_EQ(error.errorDescription().rfind(
+                      "Couldn't open " + (dir / "missing.img").string() + ". ", 0),
+                  0u);
     }
 }
 

@@ -16,7 +16,8 @@ ByteSpan text(const char* s) {
 
 TEST(ByteWindow, ReadsIntegersAcrossRefillsAndStopsAtTheEnd) {
     Bytes data(100);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i);
     const DataBlockReader reader(data);
     ByteWindow window(reader, 50, 8);
     EXPECT_EQ(window.end(), 50u);

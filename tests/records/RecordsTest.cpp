@@ -96,10 +96,12 @@ TEST(FileTyping, ExtensionsKindsAndCategories) {
 }
 
 TEST(FileTyping, SkippedFilesAndFolders) {
-    for (const char* name : {"", ".", "..", ".DS_Store", "._IMG_0001.JPG", "Thumbs.db", "DESKTOP.INI"})
+    for (const char* name :
+         {"", ".", "..", ".DS_Store", "._IMG_0001.JPG", "Thumbs.db", "DESKTOP.INI"})
         EXPECT_TRUE(FileTyping::skipFile(name)) << name;
     EXPECT_FALSE(FileTyping::skipFile("IMG_0001.JPG"));
-    for (const char* name : {"", ".", "..", ".Spotlight-V100", "System Volume Information", ".fseventsd"})
+    for (const char* name :
+         {"", ".", "..", ".Spotlight-V100", "System Volume Information", ".fseventsd"})
         EXPECT_TRUE(FileTyping::skipDirectory(name)) << name;
     EXPECT_FALSE(FileTyping::skipDirectory(".Trashes"));
     EXPECT_FALSE(FileTyping::skipDirectory("DCIM"));

@@ -22,7 +22,8 @@ int run(const std::string& command) {
     if (pipe == nullptr) return -1;
     std::string output;
     std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        output += buffer.data();
     const int status = ::pclose(pipe);
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code != 0) std::cerr << "command failed (" << code << "): " << command << "\n" << output;
@@ -35,7 +36,8 @@ std::string capture(const std::string& command) {
     if (pipe == nullptr) return {};
     std::string output;
     std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        output += buffer.data();
     ::pclose(pipe);
     return output;
 }
