@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
-#include <regex>
 
 using namespace vellary;
 using namespace vellary::testing;
@@ -76,10 +75,8 @@ Bytes gptEntry(std::uint64_t firstSector) {
 std::vector<std::uint64_t> partitionStarts(const std::filesystem::path& image) {
     const auto dump = capture("sfdisk -d '" + image.string() + "'");
     std::vector<std::uint64_t> starts;
-    const std::regex start("start=\\s*([0-9]+)");
-    for (auto it = std::sregex_iterator(dump.begin(), dump.end(), start);
-         it != std::sregex_iterator(); ++it)
-        starts.push_back(std::stoull((*it)[1]) * 512);
+    for (auto at = dump.find("start="); at != std::string::npos; at = dump.find("start=", at + 6))
+        starts.push_back(std::stoull(dump.substr(at + 6)) * 512);
     return starts;
 }
 
