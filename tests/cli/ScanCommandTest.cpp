@@ -71,7 +71,8 @@ TEST(ScanCommand, JsonListsTheDemoImagesDeletedPhotos) {
 
     const auto filtered = cli(dir, "scan '" + image.string() + "' --json --category video");
     ASSERT_EQ(filtered.status, 0);
-    for (const auto& file : nlohmann::json::parse(filtered.out)["files"])
+    const auto videos = nlohmann::json::parse(filtered.out);
+    for (const auto& file : videos["files"])
         EXPECT_EQ(file["category"], "video");
 
     const auto table = cli(dir, "scan '" + image.string() + "'");
