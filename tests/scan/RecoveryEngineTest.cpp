@@ -20,9 +20,7 @@ constexpr const char* kVolumeWarning =
     "Part of the file list couldn't be read, so the deep scan will look for those files instead.";
 
 bool haveTools() {
-    for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.exfat"})
-        if (!haveTool(tool)) return false;
-    return true;
+    return missingTool({"sfdisk", "mkfs.vfat", "mkfs.exfat"}).empty();
 }
 
 struct Recorder {

@@ -176,9 +176,9 @@ TEST(VolumeFinder, DisksWithLargeSectorsCountTablesInTheirOwnUnit) {
 }
 
 TEST(VolumeFinder, RecognisesRealFileSystemsInMbrAndExtendedPartitions) {
-    for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.exfat", "mkfs.ntfs"})
-        if (!haveTool(tool))
-            GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+    if (const auto tool = missingTool({"sfdisk", "mkfs.vfat", "mkfs.exfat", "mkfs.ntfs"});
+        !tool.empty())
+        GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
     TempDir dir;
     const auto image = dir / "disk.img";
     makeBlankFile(image, 128 * MiB);
@@ -206,9 +206,9 @@ TEST(VolumeFinder, RecognisesRealFileSystemsInMbrAndExtendedPartitions) {
 }
 
 TEST(VolumeFinder, RecognisesRealFileSystemsInGptPartitions) {
-    for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.exfat", "mkfs.ntfs"})
-        if (!haveTool(tool))
-            GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+    if (const auto tool = missingTool({"sfdisk", "mkfs.vfat", "mkfs.exfat", "mkfs.ntfs"});
+        !tool.empty())
+        GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
     TempDir dir;
     const auto image = dir / "disk.img";
     makeBlankFile(image, 96 * MiB);

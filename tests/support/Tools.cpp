@@ -16,6 +16,12 @@ bool haveTool(const std::string& name) {
     return run("PATH=\"$PATH:/sbin:/usr/sbin\" command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
+std::string missingTool(std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (!haveTool(name)) return name;
+    return {};
+}
+
 int run(const std::string& command) {
     const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; { " + command + " ; } 2>&1";
     FILE* pipe = ::popen(wrapped.c_str(), "r");

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 
 namespace vellary::testing {
 
 // True when an external program is on PATH (or in /sbin, /usr/sbin).
 bool haveTool(const std::string& name);
+// The first of the tools that is not installed, or an empty string when all are.
+std::string missingTool(std::initializer_list<const char*> names);
 // Runs a shell command; returns its exit status. Output goes to the test log only on failure.
 int run(const std::string& command);
 // Runs a shell command and returns its standard output.
