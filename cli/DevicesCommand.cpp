@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
@@ -78,7 +79,9 @@ std::shared_ptr<BlockReader> openScanSource(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return openSource(path);
     // A disk is read only when the catalog offers it; the refusal says why not.
-    const auto device = DeviceCatalog().listed(path);
+    std::error_code error;
+    const auto real = std::filesystem::canonical(path, error);
+    const auto device = DeviceCatalog().listed(error ? path : real.string());
     const int fd = ::open(device.rawNode().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw RecoverError::readFailed("Couldn't open " + path + ". " + std::strerror(errno));

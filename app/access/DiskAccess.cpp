@@ -77,8 +77,12 @@ std::shared_ptr<FileBlockReader> DiskAccess::open(const Device& device, const Op
         throw Failure::other("The system couldn't open the disk (code " +
                              std::to_string(checked.code) +
                              "). Unplug it, plug it back in, and try again.");
-    return std::make_shared<FileBlockReader>(checked.descriptor, device.blockSize, true,
-                                             device.size, true);
+    try {
+        return std::make_shared<FileBlockReader>(checked.descriptor, device.blockSize, true,
+                                                 device.size, true);
+    } catch (const RecoverError& error) {
+        throw Failure::other(error.errorDescription());
+    }
 }
 
 std::shared_ptr<FileBlockReader> DiskAccess::open(const std::filesystem::path& image) {

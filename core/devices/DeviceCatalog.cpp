@@ -145,9 +145,16 @@ std::string busOf(const json& disk) {
     return tran;
 }
 
-DeviceFacts factsOf(const json& disk, const std::set<std::string>& startup) {
+// sdRoot: the sysfs folder under which block/<name>/device/type tells an SD card ("SD") from
+// soldered eMMC ("MMC"); SD slots often report neither removable nor hotplug.
+DeviceFacts factsOf(const json& disk, const std::set<std::string>& startup,
+                    const fs::path& sysRoot) {
     const auto type = text(disk, "type");
-    const bool hotplug = boolean(disk, "hotplug").value_or(false);
+    std::ifstream cardType(sysRoot / "block" / kernelName(disk) / "device" / "type");
+    std::string mmcType;
+    cardType >> mmcType;
+    const bool hotplug = boolean(disk, "hotplug").value_or(false) ||
+                         (busOf(disk) == "secure digital" && mmcType == "SD");
     const bool removable = boolean(disk, "rm").value_or(false);
     DeviceFacts facts;
     facts.identifier = kernelName(disk);
@@ -437,7 +444,7 @@ std::vector<Device> DeviceCatalog::devices() const {
     std::vector<Device> out;
     for (const auto& disk : disks) {
         if (!disk.is_object()) continue;
-        const auto facts = factsOf(disk, startup);
+        const auto facts = factsOf(disk, startup, paths_.sysRoot);
         const bool allowImage = allowed.count("*") || allowed.count(facts.identifier);
         if (!DeviceGuard::isRecoverable(facts, allowImage)) continue;
         out.push_back(deviceOf(disk));
@@ -458,8 +465,8 @@ Device DeviceCatalog::listed(std::string_view node) const {
     const auto allowed = allowedDiskImages();
     for (const auto& disk : disks) {
         if (!disk.is_object() || kernelName(disk) != *id) continue;
-        const auto reason =
-            DeviceGuard::refusal(factsOf(disk, startup), allowed.count("*") || allowed.count(*id));
+        const auto reason = DeviceGuard::refusal(factsOf(disk, startup, paths_.sysRoot),
+                                                 allowed.count("*") || allowed.count(*id));
         if (reason) throw RecoverError::unsafeDevice(*reason);
         return deviceOf(disk);
     }

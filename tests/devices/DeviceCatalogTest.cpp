@@ -129,6 +129,25 @@ TEST(DeviceCatalog, NamesACameraCardFromItsFolders) {
     EXPECT_EQ(devices[0].filesystems, std::vector<std::string>{"ExFAT"});
 }
 
+TEST(DeviceCatalog, AnSDCardInASlotIsOfferedAndEMMCIsNot) {
+    // Many SD slots report neither removable nor hotplug; sysfs names the card's type.
+    auto json = recorded("card-readers.json");
+    json.replace(json.find("\"hotplug\": true, \"tran\": null, \"model\": null, \"vendor\": null,\n"
+                           "       \"size\": 31914983424"),
+                 15, "\"hotplug\": false");
+    TempDir sys;
+    for (const auto& [disk, type] : {std::pair{"mmcblk0", "SD"}, {"mmcblk1", "MMC"}}) {
+        fs::create_directories(sys / "block" / disk / "device");
+        writeFile(sys / "block" / disk / "device" / "type", std::string(type) + "\n");
+    }
+    DeviceCatalog::Paths paths;
+    EXPECT_EQ(summary(list(json, paths)).find("mmcblk"), std::string::npos);
+    paths.sysRoot = sys.path();
+    EXPECT_EQ(summary(list(json, paths)),
+              "sdd=Generic- SD/MMC/MS PRO/memoryCard; mmcblk0=HOLIDAY/memoryCard; "
+              "sde=Memory card/memoryCard");
+}
+
 TEST(DeviceCatalog, ListingFailuresAreErrorsAndJunkIsSkipped) {
     auto runner = std::make_shared<FakeRunner>();
     runner->listingStatus = 1;
