@@ -490,8 +490,8 @@ std::vector<std::string> DeviceCatalog::mountedNodes(const std::vector<std::stri
 
 bool DeviceCatalog::udisks(const char* verb, const std::string& node) const {
     // Never --force: udisks' forced unmount is a lazy detach that leaves the file system live.
-    return runner_->run({"udisksctl", verb, "--no-user-interaction", "-b", "/dev/" + node})
-        .succeeded();
+    // polkit's desktop agent may ask the user where the system wants approval.
+    return runner_->run({"udisksctl", verb, "-b", "/dev/" + node}).succeeded();
 }
 
 bool DeviceCatalog::unmount(const Device& device) const {
