@@ -1,13 +1,21 @@
 #include "core/devices/DeviceCatalog.hpp"
+#include "core/devices/CameraFolders.hpp"
+#include "core/devices/DeviceGuard.hpp"
 #include "core/records/RecoverError.hpp"
-#include "tests/devices/FakeRunner.hpp"
 #include "tests/support/Tools.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+
+// Designated initializers leave the other fields at their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 using namespace vellary;
 using namespace vellary::testing;
@@ -15,28 +23,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kData = fs::path(__FILE__).parent_path() / "data";
+// Answers lsblk with recorded output and udisksctl by a rule; remembers the udisksctl calls.
+struct FakeRunner : ProcessRunner {
+    std::string listing;
+    int listingStatus = 0;
+    std::function<bool(const std::string& verb, const std::string& node)> fails =
+        [](const std::string&, const std::string&) { return false; };
+    std::string calls; // "verb node; ..."
 
-std::string recorded(const std::string& name) {
-    return readFile(kData / name);
-}
-
-// Sets RECOVER_ALLOW_DISK_IMAGES for one test and restores its absence afterwards.
-struct AllowImages {
-    explicit AllowImages(const char* value) {
-        if (value) {
-            ::setenv("RECOVER_ALLOW_DISK_IMAGES", value, 1);
-        } else {
-            ::unsetenv("RECOVER_ALLOW_DISK_IMAGES");
-        }
+    Outcome run(const std::vector<std::string>& a) override {
+        if (a.at(0) == "lsblk") return {true, listingStatus, listing};
+        for (const auto& word : a)
+            if (word.find("force") != std::string::npos) calls += "FORCED ";
+        calls += (calls.empty() ? "" : "; ") + a.at(1) + " " + a.back();
+        return {true, fails(a.at(1), a.back()) ? 1 : 0, ""};
     }
-    ~AllowImages() { ::unsetenv("RECOVER_ALLOW_DISK_IMAGES"); }
 };
 
-std::vector<Device> list(const std::string& json, DeviceCatalog::Paths paths = {}) {
+// A recorded listing; a camera card's mount point "@MOUNT@" becomes a folder with DCIM/100CANON.
+std::string recorded(const std::string& name) {
+    static const TempDir camera;
+    fs::create_directories(camera / "DCIM/100CANON");
+    auto json = readFile(fs::path(VELLARY_SOURCE_DIR) / "tests/devices/data" / name);
+    if (const auto at = json.find("@MOUNT@"); at != std::string::npos)
+        json.replace(at, 7, camera.path().string());
+    return json;
+}
+
+DeviceCatalog catalogOf(const std::string& json, DeviceCatalog::Paths paths = {}) {
     auto runner = std::make_shared<FakeRunner>();
     runner->listing = json;
-    return DeviceCatalog(runner, paths).devices();
+    return DeviceCatalog(runner, paths);
+}
+
+std::vector<Device> list(const std::string& json, DeviceCatalog::Paths paths = {}) {
+    return catalogOf(json, paths).devices();
 }
 
 std::string summary(const std::vector<Device>& devices) {
@@ -47,105 +68,73 @@ std::string summary(const std::vector<Device>& devices) {
     return out;
 }
 
+// A mount table holding the given nodes, and a disk sdz with partitions sdz1..3.
+struct Mounted {
+    TempDir dir;
+    DeviceCatalog::Paths paths;
+    const Device stick{.id = "sdz",
+                       .partitionIDs = {"sdz1", "sdz2", "sdz3"},
+                       .mountedPartitions = {"sdz1", "sdz2"}};
+    explicit Mounted(std::istringstream nodes) {
+        std::string text = "22 27 0:21 / /proc rw,relatime - proc proc rw\n";
+        for (std::string n; nodes >> n;)
+            text += "100 27 259:9 / /media/ann/My\\040Card rw shared:1 - vfat /dev/" + n + " rw\n";
+        writeFile(dir / "mountinfo", text);
+        paths.mountInfo = dir / "mountinfo";
+    }
+};
+
 } // namespace
 
 TEST(DeviceCatalog, OffersOnlySafeDisksFromRecordedListings) {
-    struct Case {
-        const char* file;
-        const char* allowImages;
-        const char* expected;
-    };
-    const Case cases[] = {
-        // A "NO NAME" volume inside a partition table gives way to the media name; the bare
-        // stick keeps its own label.
-        {"usb-sticks.json", nullptr, "sdc=NO NAME/usbDrive; sdb=SanDisk Cruzer Blade/usbDrive"},
-        // Reader by media name, "Generic Media Reader" by its generic name, the SD slot; the
-        // eMMC and its boot area are the computer's own.
-        {"card-readers.json", nullptr,
-         "sdd=Generic- SD/MMC/MS PRO/memoryCard; mmcblk0=HOLIDAY/memoryCard; "
-         "sde=Memory card/memoryCard"},
-        // Root on LVM on dm-crypt, /home on a USB disk through dm-crypt, an internal SATA disk,
-        // an optical drive and zram are all refused; the external NVMe is offered (and its
-        // media name "Portable SSD" holds "sd", which reads as a card).
-        {"system-disks.json", nullptr, "nvme1n1=T7/memoryCard"},
-        // Names differing only in case keep lsblk's order; an image only when allowed.
-        {"loop-and-case.json", nullptr,
-         "sdh=Archive/usbDrive; sdk=Photos/usbDrive; sdj=photos/usbDrive"},
-        {"loop-and-case.json", "loop1, /dev/sdk",
-         "sdh=Archive/usbDrive; sdk=Photos/usbDrive; "
-         "sdj=photos/usbDrive"},
-        {"loop-and-case.json", " ,/dev/loop0,",
-         "sdh=Archive/usbDrive; loop0=External drive/diskImage; sdk=Photos/usbDrive; "
-         "sdj=photos/usbDrive"},
-        {"loop-and-case.json", "1",
-         "sdh=Archive/usbDrive; loop0=External drive/diskImage; sdk=Photos/usbDrive; "
-         "sdj=photos/usbDrive"},
-        // This machine: the only disk backs "/".
-        {"this-machine.json", "1", ""},
-    };
-    for (const auto& c : cases) {
-        AllowImages env(c.allowImages);
-        EXPECT_EQ(summary(list(recorded(c.file))), c.expected) << c.file;
-    }
-}
-
-TEST(DeviceCatalog, DescribesEachDiskFromItsPartitions) {
-    const auto sticks = list(recorded("usb-sticks.json"));
-    ASSERT_EQ(sticks.size(), 2u);
-    const auto& partitioned = sticks[1];
-    EXPECT_EQ(partitioned.media, "SanDisk Cruzer Blade");
-    EXPECT_EQ(partitioned.partitionIDs, std::vector<std::string>{"sdb1"});
-    EXPECT_EQ(partitioned.mountPoints, std::vector<std::string>{"/media/ann/NO NAME"});
-    EXPECT_EQ(partitioned.mountedPartitions, std::vector<std::string>{"sdb1"});
-    EXPECT_EQ(partitioned.filesystems, std::vector<std::string>{"FAT32"});
-    EXPECT_EQ(partitioned.size, 15631122432u);
-    EXPECT_FALSE(partitioned.solidState);
-    EXPECT_EQ(partitioned.detail(), "15.63 GB · FAT32");
-    const auto& bare = sticks[0];
-    EXPECT_TRUE(bare.partitionIDs.empty());
-    EXPECT_EQ(bare.mountedPartitions, std::vector<std::string>{"sdc"});
-    // Two sticks of one model differ in identity (serial, table), never only by reader.
-    EXPECT_NE(partitioned.identity, bare.identity);
-    EXPECT_NE(partitioned.identity.find("4C530001230811115073"), std::string::npos);
-
-    const auto mixed = list(recorded("loop-and-case.json"));
-    ASSERT_EQ(mixed.size(), 3u);
-    EXPECT_EQ(mixed[0].blockSize, 512) << "a block size below 512 is raised to 512";
-    EXPECT_EQ(mixed[2].blockSize, 4096);
-}
-
-TEST(DeviceCatalog, NamesACameraCardFromItsFolders) {
-    TempDir mount;
-    fs::create_directories(mount / "DCIM" / "100CANON");
-    auto json = recorded("camera-card.json");
-    json.replace(json.find("@MOUNT@"), 7, mount.path().string());
-    const auto devices = list(json);
-    ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0].name, "Canon card");
-    EXPECT_EQ(devices[0].kind, Device::Kind::memoryCard);
-    EXPECT_EQ(devices[0].camera, "Canon");
-    EXPECT_TRUE(devices[0].solidState) << "rota \"0\" from an older lsblk";
-    EXPECT_EQ(devices[0].size, 31914983424u) << "sizes written as strings";
-    EXPECT_EQ(devices[0].filesystems, std::vector<std::string>{"ExFAT"});
-}
-
-TEST(DeviceCatalog, AnSDCardInASlotIsOfferedAndEMMCIsNot) {
-    // Many SD slots report neither removable nor hotplug; sysfs names the card's type.
-    auto json = recorded("card-readers.json");
-    json.replace(json.find("\"hotplug\": true, \"tran\": null, \"model\": null, \"vendor\": null,\n"
-                           "       \"size\": 31914983424"),
-                 15, "\"hotplug\": false");
+    // The SD slot reports neither removable nor hotplug: sysfs names the card's type.
     TempDir sys;
     for (const auto& [disk, type] : {std::pair{"mmcblk0", "SD"}, {"mmcblk1", "MMC"}}) {
         fs::create_directories(sys / "block" / disk / "device");
         writeFile(sys / "block" / disk / "device" / "type", std::string(type) + "\n");
     }
-    DeviceCatalog::Paths paths;
-    EXPECT_EQ(summary(list(json, paths)).find("mmcblk"), std::string::npos);
-    paths.sysRoot = sys.path();
-    EXPECT_EQ(summary(list(json, paths)),
-              "sdd=Generic- SD/MMC/MS PRO/memoryCard; mmcblk0=HOLIDAY/memoryCard; "
-              "sde=Memory card/memoryCard");
+    const DeviceCatalog::Paths paths{.sysRoot = sys.path()};
+    const char* const sticks = "sdh=Archive/usbDrive; sdk=Photos/usbDrive; sdj=photos/usbDrive";
+    const char* const withImage = "sdh=Archive/usbDrive; loop0=External drive/diskImage; "
+                                  "sdk=Photos/usbDrive; sdj=photos/usbDrive";
+    const struct {
+        const char *file, *allowImages, *expected; // RECOVER_ALLOW_DISK_IMAGES unset when null
+    } cases[] = {
+        // "NO NAME" in a partition table gives way to the media name; a bare stick keeps it.
+        {"usb-sticks.json", nullptr, "sdc=NO NAME/usbDrive; sdb=SanDisk Cruzer Blade/usbDrive"},
+        // Readers, a camera's card, an SD slot; not the eMMC nor its boot area.
+        {"card-readers.json", nullptr,
+         "sdf=Canon card/memoryCard; sdd=Generic- SD/MMC/MS PRO/memoryCard; "
+         "mmcblk0=HOLIDAY/memoryCard; sde=Memory card/memoryCard"},
+        // Root on LVM on dm-crypt, /home on dm-crypt on USB, SATA, optical, zram all refused.
+        {"system-disks.json", nullptr, "nvme1n1=T7/memoryCard"},
+        // Names differing only in case keep lsblk's order; an image only when allowed.
+        {"loop-and-case.json", nullptr, sticks},
+        {"loop-and-case.json", "loop1, /dev/sdk", sticks},
+        {"loop-and-case.json", " ,/dev/loop0,", withImage},
+        {"loop-and-case.json", "1", withImage},
+        {"this-machine.json", "1", ""},
+    };
+    for (const auto& c : cases) {
+        if (c.allowImages) ::setenv("RECOVER_ALLOW_DISK_IMAGES", c.allowImages, 1);
+        EXPECT_EQ(summary(list(recorded(c.file), paths)), c.expected) << c.file;
+        ::unsetenv("RECOVER_ALLOW_DISK_IMAGES");
+    }
+}
+
+TEST(DeviceCatalog, DescribesEachDiskFromItsPartitions) {
+    const auto sticks = list(recorded("usb-sticks.json"));
+    const auto &bare = sticks.at(0), &partitioned = sticks.at(1);
+    EXPECT_EQ(partitioned.detail(), "15.63 GB · FAT32");
+    EXPECT_EQ(partitioned.mountedPartitions, std::vector<std::string>{"sdb1"});
+    EXPECT_EQ(bare.mountedPartitions, std::vector<std::string>{"sdc"});
+    // Two sticks of one model are told apart by their own serial, never by the reader.
+    EXPECT_NE(partitioned.identity.find("4C530001230811115073"), std::string::npos);
+    EXPECT_NE(partitioned.identity, bare.identity);
+    EXPECT_EQ(list(recorded("loop-and-case.json")).at(0).blockSize, 512) << "256 is raised";
+
+    const auto card = list(recorded("card-readers.json")).at(0);
+    EXPECT_EQ(card.detail(), "31.91 GB · ExFAT") << "sizes written as strings";
 }
 
 TEST(DeviceCatalog, ListingFailuresAreErrorsAndJunkIsSkipped) {
@@ -153,209 +142,162 @@ TEST(DeviceCatalog, ListingFailuresAreErrorsAndJunkIsSkipped) {
     runner->listingStatus = 1;
     EXPECT_THROW(DeviceCatalog(runner).devices(), RecoverError);
     runner->listingStatus = 0;
-    runner->listing = "{\"blockdevices\": [";
-    EXPECT_THROW(DeviceCatalog(runner).devices(), RecoverError);
+    EXPECT_THROW(catalogOf("{\"blockdevices\": [").devices(), RecoverError);
     for (const char* junk :
          {"[]", "{}", "{\"blockdevices\": 3}", "{\"blockdevices\": [1, null, {}]}",
           "{\"blockdevices\": [{\"name\": \"sdb\", \"type\": \"disk\", \"rm\": true, "
           "\"tran\": \"usb\", \"size\": -5, \"log-sec\": \"x\", \"children\": [7]}]}"}) {
         runner->listing = junk;
-        const auto devices = DeviceCatalog(runner).devices();
-        if (!devices.empty()) {
-            EXPECT_EQ(devices[0].size, 0u) << junk;
-            EXPECT_EQ(devices[0].blockSize, 512) << junk;
-        }
+        for (const auto& d : DeviceCatalog(runner).devices())
+            EXPECT_EQ(d.size + d.blockSize, 512u) << junk;
     }
 }
 
 TEST(DeviceCatalog, ListedRefusesWithTheGuardsReason) {
-    auto runner = std::make_shared<FakeRunner>();
-    runner->listing = recorded("system-disks.json");
-    const DeviceCatalog catalog(runner);
+    const auto catalog = catalogOf(recorded("system-disks.json"));
     EXPECT_EQ(catalog.listed("/dev/nvme1n1").name, "T7");
     const std::pair<const char*, const char*> refused[] = {
         {"/dev/nvme0n1", "runs the system"}, {"/dev/sdg", "runs the system"},
         {"/dev/sda", "internal disk"},       {"/dev/nvme1n1p1", "whole"},
-        {"/dev/sdq", "No disk named sdq"},
+        {"/dev/sdq", "No disk named"},
     };
-    for (const auto& [node, reason] : refused) {
-        try {
-            catalog.listed(node);
-            ADD_FAILURE() << node;
-        } catch (const RecoverError& error) {
-            EXPECT_EQ(error.kind(), RecoverError::Case::unsafeDevice);
-            EXPECT_NE(error.errorDescription().find(reason), std::string::npos)
-                << node << ": " << error.errorDescription();
-        }
-    }
+    for (const auto& [node, reason] : refused)
+        EXPECT_THAT([&] { catalog.listed(node); },
+                    ::testing::ThrowsMessage<RecoverError>(::testing::HasSubstr(reason)));
 }
-
-TEST(DeviceCatalog, FriendlyFilesystemNames) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"vfat FAT32", "FAT32"},        {"vfat FAT16", "FAT16"}, {"vfat FAT12", "FAT12"},
-        {"exfat 1.0", "ExFAT"},         {"ntfs ", "NTFS"},       {"apfs", "APFS"},
-        {"hfsplus", "Mac OS Extended"}, {"ext4 1.0", ""},        {" ", ""},
-        {"crypto_LUKS 2", ""},
-    };
-    for (const auto& [input, expected] : cases)
-        EXPECT_EQ(DeviceCatalog::friendlyFilesystem(input).value_or(""), expected) << input;
-}
-
-// A sysfs tree in a temporary folder: the device number of `folder` points at `target`.
-struct FakeSysfs {
-    TempDir root;
-    fs::path sysRoot() const { return root.path(); }
-    void link(const fs::path& folder, const fs::path& target) {
-        struct stat st {};
-        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
-        fs::create_directories(root / "dev" / "block");
-        fs::create_directory_symlink(
-            root.path() / target,
-            root / "dev" / "block" /
-                (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev))));
-    }
-};
 
 TEST(DeviceCatalog, DestinationIsJudgedByTheNearestExistingFolder) {
     TempDir work;
-    const auto notYet = work / "not" / "yet" / "here";
-    Device sdz;
-    sdz.id = "sdz";
-    Device other;
-    other.id = "sdy";
-    for (const bool throughMapper : {false, true}) {
-        FakeSysfs sys;
-        fs::create_directories(sys.root / "devices" / "sdz" / "sdz2");
-        writeFile(sys.root / "devices" / "sdz" / "sdz2" / "partition", "2");
-        if (throughMapper) {
-            fs::create_directories(sys.root / "devices" / "dm-0" / "slaves");
-            fs::create_directory_symlink(sys.root / "devices" / "sdz" / "sdz2",
-                                         sys.root / "devices" / "dm-0" / "slaves" / "sdz2");
-            sys.link(work.path(), "devices/dm-0");
-        } else {
-            sys.link(work.path(), "devices/sdz/sdz2");
-        }
-        DeviceCatalog::Paths paths;
-        paths.sysRoot = sys.sysRoot();
-        const DeviceCatalog catalog(std::make_shared<FakeRunner>(), paths);
-        EXPECT_TRUE(catalog.destination(notYet, sdz)) << throughMapper;
-        EXPECT_FALSE(catalog.destination(notYet, other)) << throughMapper;
-    }
+    const auto notYet = work / "not/yet/here";
+    struct stat st {};
+    ASSERT_EQ(::stat(work.path().c_str(), &st), 0);
+    const auto number = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    // sysfs puts the work folder's file system on a mapper over sdz2.
+    TempDir sys;
+    fs::create_directories(sys / "devices/dm-0/slaves");
+    fs::create_directories(sys / "dev/block");
+    fs::create_directories(sys / "devices/sdz/sdz2");
+    writeFile(sys / "devices/sdz/sdz2/partition", "2");
+    fs::create_directory_symlink(sys / "devices/sdz/sdz2", sys / "devices/dm-0/slaves/sdz2");
+    fs::create_directory_symlink(sys / "devices/dm-0", sys / "dev/block" / number);
+    const auto catalog = catalogOf("", {.sysRoot = sys.path()});
+    Device other{.id = "sdy", .mountPoints = {(work / "card").string()}};
+    EXPECT_TRUE(catalog.destination(notYet, Device{.id = "sdz"}));
+    EXPECT_FALSE(catalog.destination(notYet, other));
     // Without any sysfs answer only /dev and the mount points decide.
-    DeviceCatalog::Paths nowhere;
-    nowhere.sysRoot = work / "no-sysfs";
-    nowhere.mountInfo = work / "no-mountinfo";
-    const DeviceCatalog blind(std::make_shared<FakeRunner>(), nowhere);
-    other.mountPoints = {(work / "card").string()};
-    EXPECT_FALSE(blind.destination(notYet, other));
-    EXPECT_TRUE(blind.destination(work / "card", other));
-    EXPECT_TRUE(blind.destination(work / "card" / "new", other));
-    EXPECT_FALSE(blind.destination(work / "cardboard", other));
-    EXPECT_TRUE(blind.destination("/dev/shm/x", other));
-    EXPECT_TRUE(blind.destination("/dev", other));
-    EXPECT_FALSE(blind.destination("/devices", other));
+    const auto blind = catalogOf("", {.sysRoot = work / "nothing", .mountInfo = work / "nothing"});
+    const std::pair<fs::path, bool> cases[] = {
+        {notYet, false},      {work / "card" / "new", true}, {work / "cardboard", false},
+        {"/dev/shm/x", true}, {"/devices", false},
+    };
+    for (const auto& [folder, onDisk] : cases)
+        EXPECT_EQ(blind.destination(folder, other), onDisk) << folder;
 }
-
-namespace {
-
-struct Mounts {
-    TempDir dir;
-    DeviceCatalog::Paths paths;
-    explicit Mounts(const std::vector<std::string>& sources) {
-        std::string text = "22 27 0:21 / /proc rw,relatime - proc proc rw\n";
-        int n = 100;
-        for (const auto& s : sources)
-            text += std::to_string(n++) + " 27 259:9 / /media/ann/My\\040Card rw shared:1 - vfat " +
-                    s + " rw\n";
-        writeFile(dir / "mountinfo", text);
-        paths.mountInfo = dir / "mountinfo";
-    }
-};
-
-Device stick() {
-    Device d;
-    d.id = "sdz";
-    d.partitionIDs = {"sdz1", "sdz2", "sdz3"};
-    d.mountPoints = {"/media/ann/A", "/media/ann/B"};
-    d.mountedPartitions = {"sdz1", "sdz2"};
-    return d;
-}
-
-} // namespace
 
 TEST(DeviceCatalog, UnmountLeavesTheDiskAsItFoundItWhenAPartitionIsBusy) {
-    struct Case {
-        std::vector<std::string> mounted;
-        std::string busy;
-        bool throws;
-        bool result;
-        std::vector<std::string> calls;
-    };
-    const Case cases[] = {
-        {{}, "", false, false, {}},
-        {{"/dev/sdz1", "/dev/sdz2"}, "", false, true, {"unmount /dev/sdz1", "unmount /dev/sdz2"}},
-        {{"/dev/sdz1", "/dev/sdz2"},
-         "/dev/sdz2",
-         true,
-         false,
-         {"unmount /dev/sdz1", "unmount /dev/sdz2", "mount /dev/sdz1"}},
-        {{"/dev/sdz1", "/dev/sdz2"}, "/dev/sdz1", true, false, {"unmount /dev/sdz1"}},
-        {{"/dev/sdz"}, "", false, true, {"unmount /dev/sdz"}},
+    const struct {
+        const char *mounted, *busy;
+        int result; // -1: throws
+        const char* calls;
+    } cases[] = {
+        {"", "", 0, ""},
+        {"sdz", "", 1, "unmount /dev/sdz"},
+        {"sdz1 sdz2", "", 1, "unmount /dev/sdz1; unmount /dev/sdz2"},
+        {"sdz1 sdz2", "/dev/sdz1", -1, "unmount /dev/sdz1"},
+        {"sdz1 sdz2", "/dev/sdz2", -1, "unmount /dev/sdz1; unmount /dev/sdz2; mount /dev/sdz1"},
     };
     for (const auto& c : cases) {
-        Mounts mounts(c.mounted);
+        Mounted m(std::istringstream(c.mounted));
         auto runner = std::make_shared<FakeRunner>();
-        runner->udisks = [&](const std::string& verb, const std::string& node) {
-            return verb == "unmount" && node == c.busy ? 1 : 0;
+        runner->fails = [&](const std::string& verb, const std::string& node) {
+            return verb == "unmount" && node == c.busy;
         };
-        const DeviceCatalog catalog(runner, mounts.paths);
-        if (c.throws) {
-            try {
-                catalog.unmount(stick());
-                ADD_FAILURE() << c.busy;
-            } catch (const RecoverError& error) {
-                EXPECT_EQ(error.errorDescription(),
-                          "The disk is in use. Quit any app that's showing files from it, then "
-                          "try again.");
-            }
+        const DeviceCatalog catalog(runner, m.paths);
+        if (c.result < 0) {
+            EXPECT_THROW(catalog.unmount(m.stick), RecoverError) << c.busy;
         } else {
-            EXPECT_EQ(catalog.unmount(stick()), c.result);
+            EXPECT_EQ(catalog.unmount(m.stick), c.result == 1);
         }
         EXPECT_EQ(runner->calls, c.calls) << c.busy;
     }
 }
 
 TEST(DeviceCatalog, MountAndEjectTouchOnlyWhatWasMounted) {
-    Mounts mounts({"/dev/sdz2"});
+    Mounted m(std::istringstream("sdz2")), none(std::istringstream(""));
     auto runner = std::make_shared<FakeRunner>();
-    const DeviceCatalog catalog(runner, mounts.paths);
-    catalog.mount(stick());
-    EXPECT_EQ(runner->calls, std::vector<std::string>{"mount /dev/sdz1"});
-
-    // Eject: unmount, then power off; where power-off is impossible the unmount counts.
-    runner->calls.clear();
-    runner->udisks = [](const std::string& verb, const std::string&) {
-        return verb == "power-off" ? 1 : 0;
-    };
-    EXPECT_TRUE(catalog.eject(stick()));
-    EXPECT_EQ(runner->calls, (std::vector<std::string>{"unmount /dev/sdz2", "power-off /dev/sdz"}));
-    Mounts none({});
-    const DeviceCatalog idle(runner, none.paths);
-    EXPECT_FALSE(idle.eject(stick()));
-    Device loop;
-    loop.id = "loop7";
-    runner->calls.clear();
-    EXPECT_TRUE(idle.eject(loop));
-    EXPECT_EQ(runner->calls, std::vector<std::string>{"loop-delete /dev/loop7"});
-    runner->udisks = [](const std::string&, const std::string&) { return 1; };
-    EXPECT_FALSE(catalog.eject(stick())) << "a busy disk is not ejected";
+    const DeviceCatalog catalog(runner, m.paths), idle(runner, none.paths);
+    catalog.mount(m.stick);
+    // Eject unmounts, then powers off; where power-off is impossible the unmount counts.
+    runner->fails = [](const std::string& verb, const std::string&) { return verb == "power-off"; };
+    EXPECT_TRUE(catalog.eject(m.stick));
+    EXPECT_FALSE(idle.eject(m.stick));
+    EXPECT_TRUE(idle.eject(Device{.id = "loop7"}));
+    EXPECT_EQ(runner->calls, "mount /dev/sdz1; unmount /dev/sdz2; power-off /dev/sdz; "
+                             "power-off /dev/sdz; loop-delete /dev/loop7");
+    runner->fails = [](const std::string&, const std::string&) { return true; };
+    EXPECT_FALSE(catalog.eject(m.stick)) << "a busy disk is not ejected";
 }
 
-TEST(ProcessRunner, RunsARealChildAndReportsItsStatus) {
-    const auto runner = ProcessRunner::system();
-    const auto outcome = runner->run({"sh", "-c", "echo out; echo err >&2; exit 3"});
-    EXPECT_TRUE(outcome.started);
-    EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.output, "out\n");
-    EXPECT_FALSE(runner->run({"/nonexistent/vellary-tool"}).started);
+TEST(DeviceGuard, DiskIdentifierNamesOnlyWholeDisks) {
+    // "text=disk": a bare name may be a partition of the disk; a /dev node must be the disk.
+    std::istringstream cases(
+        "sdab12=sdab /dev/sdb1= /dev/vdc=vdc mmcblk0p1=mmcblk0 /dev/mmcblk0p1= mmcblk0p= "
+        "mmcblk0boot0= nvme1n1p2=nvme1n1 /dev/nvme1n1=nvme1n1 nvme1= nvme1n= nvmen1= loop3p1=loop3 "
+        "loop= sr0= dm-0= sd= sdB= sdb1x= = /dev/= dev/sdb= /dev/sdb/=");
+    for (std::string c; cases >> c;) {
+        const auto eq = c.rfind('=');
+        EXPECT_EQ(DeviceGuard::diskIdentifier(c.substr(0, eq)).value_or(""), c.substr(eq + 1)) << c;
+    }
+    EXPECT_EQ(DeviceGuard::diskIdentifier(" /dev/sdb\n"), "sdb");
+}
+
+TEST(DeviceGuard, RulesInOrder) {
+    // "id bus flags": r removable, i internal, p partition, s startup, v virtual, a images
+    // allowed, + offered; "_" in a bus is a space.
+    std::istringstream cases(
+        "sdb USB + sdb usb rp sdb1 usb r sdb usb rs sdb sata i sdb sata ri+ "
+        "mmcblk0 secure_digital + sdb pci + sdb ata - sdb ata r+ loop0 disk_image v "
+        "loop0 disk_image va+ loop0 usb va");
+    for (std::string id, bus, flags; cases >> id >> bus >> flags;) {
+        std::replace(bus.begin(), bus.end(), '_', ' ');
+        const auto has = [&](char x) { return flags.find(x) != std::string::npos; };
+        const DeviceFacts f{.identifier = id,
+                            .wholeDisk = !has('p'),
+                            .virtualDisk = has('v'),
+                            .removableOrExternal = has('r'),
+                            .bus = bus,
+                            .internalDisk = has('i'),
+                            .startup = has('s')};
+        EXPECT_EQ(DeviceGuard::isRecoverable(f, has('a')), has('+')) << id << " " << bus << flags;
+    }
+}
+
+TEST(CameraFolders, IdentifiesTheCameraFromTheCardsFolders) {
+    const struct {
+        std::vector<std::string> entries; // made under the mount point; "name/" is a folder
+        const char* expected;             // "brand/model", or "-" for no match at all
+    } cases[] = {
+        {{"DCIM/100canon/"}, "Canon/"},
+        {{"DCIM/101ND800/"}, "Nikon/"},
+        {{"DCIM/100NZ_Z6/"}, "Nikon/"},
+        {{"DCIM/100CANO/"}, "/"},
+        {{"DCIM/100N/"}, "/"},
+        {{"DCIM/1A0CANON/"}, "/"},
+        {{"DCIM/MISC/", "DCIM/100XYZAB/", "DCIM/100MEDIA/"}, "DJI/"},
+        {{"DCIM/100_FUJI/", "UPD/X-T4"}, "Fujifilm/X-T4"},
+        {{"DCIM/100CANON/", "UPD/.hidden", "UPD/Icon\r"}, "Canon/"},
+        {{"DCIM/100XYZAB/", "PRIVATE/M4ROOT/"}, "Sony/"},
+        {{"PRIVATE/M4ROOT/"}, "-"},
+        {{}, "-"},
+    };
+    for (const auto& c : cases) {
+        TempDir mount;
+        for (const auto& f : c.entries) {
+            fs::create_directories((mount / f).parent_path());
+            if (f.back() != '/') writeFile(mount / f, "");
+        }
+        const auto m = CameraFolders::identify({"", mount.path().string()});
+        EXPECT_EQ(m ? m->brand.value_or("") + "/" + m->model.value_or("") : "-", c.expected)
+            << &c - cases;
+    }
 }
