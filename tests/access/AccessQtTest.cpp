@@ -217,7 +217,7 @@ private slots:
 
     void pollingNoticesAChangeWhenUdevIsSilent() {
         QByteArray state = "sda 100\n";
-        DeviceMonitor monitor({50ms, 20ms, false, [&] { return state; }});
+        DeviceMonitor monitor({20ms, 100ms, false, [&] { return state; }});
         QSignalSpy changed(&monitor, &DeviceMonitor::changed);
         QTest::qWait(200);
         QCOMPARE(changed.count(), 0);
