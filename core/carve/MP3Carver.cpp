@@ -1,5 +1,7 @@
 #include "core/carve/MP3Carver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 #include "core/records/TextDecode.hpp"
 #include "core/restore/OutputPath.hpp"
@@ -189,13 +191,7 @@ std::optional<std::vector<std::uint8_t>> MP3Carver::leadBytes() const {
 }
 
 std::optional<FileKind> MP3Carver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < kHeaderSize || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3')
-        return std::nullopt;
-    if (bytes[3] < 2 || bytes[3] > 4 || bytes[4] == 0xFF || (bytes[5] & 0x0F) != 0)
-        return std::nullopt;
-    for (std::size_t i = 6; i < 10; ++i)
-        if (bytes[i] >= 0x80) return std::nullopt;
-    return FileKind::mp3;
+    return Sniff::mp3(bytes);
 }
 
 std::optional<Carved> MP3Carver::carve(const BlockReader& reader, std::uint64_t start,
