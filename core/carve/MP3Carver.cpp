@@ -4,7 +4,6 @@
 
 #include "core/io/ByteWindow.hpp"
 #include "core/records/TextDecode.hpp"
-#include "core/restore/OutputPath.hpp"
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -137,7 +136,7 @@ struct ID3 {
         return out;
     }
 
-    // "Performer - Title" or the title alone, as a safe file name.
+    // "Performer - Title" or the title alone, as the tag spells it; restore makes it a safe name.
     static std::optional<std::string> name(ByteWindow& window, std::uint64_t tagStart,
                                            std::uint64_t tagSize) {
         const auto header = window.bytes(tagStart, kHeaderSize);
@@ -177,10 +176,10 @@ struct ID3 {
         }
         if (!title) return std::nullopt;
         const std::string text = performer ? *performer + " - " + *title : *title;
-        const std::string safe = OutputPath::sanitize(text);
-        if (safe == "file") return std::nullopt;
+        // Dots and spaces alone make no name.
+        if (text.find_first_not_of(". ") == std::string::npos) return std::nullopt;
         // The hint becomes the file's name as it stands, so it carries the extension.
-        return firstCharacters(safe, kMaxHintCharacters) + ".mp3";
+        return firstCharacters(text, kMaxHintCharacters) + ".mp3";
     }
 };
 
