@@ -42,26 +42,7 @@ std::optional<ClusterChain> FATGeometry::contiguous(std::uint32_t start,
 }
 
 std::optional<Allocation> FATGeometry::allocate(std::uint32_t start, std::uint64_t size) const {
-    const std::uint64_t cs = clusterSize();
-    if (size == 0 || cs == 0) return std::nullopt;
-    const std::uint64_t needed = size / cs + (size % cs != 0 ? 1 : 0);
-    if (start < 2 || start >= clusterLimit() || start >= fat.size()) return std::nullopt;
-    if (fat[start] == 0) {
-        auto run = contiguous(start, needed);
-        if (!run) return std::nullopt;
-        return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
-    }
-    auto chain = follow(start, needed);
-    if (chain.count >= needed) {
-        chain.truncate(needed);
-        return Allocation{std::move(chain), RecoveryConfidence::named, true};
-    }
-    if (chain.isRunFrom(start)) {
-        if (auto run = contiguous(start, needed))
-            return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
-    }
-    if (chain.empty()) return std::nullopt;
-    return Allocation{std::move(chain), RecoveryConfidence::estimated, false};
+    return ClusterMap::allocate(fat, clusterLimit(), endMark(), start, size, clusterSize(), seen_);
 }
 
 ClusterChain FATGeometry::directoryChain(std::uint32_t start) const {

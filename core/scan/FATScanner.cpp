@@ -211,6 +211,7 @@ void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
     const FATGeometry geometry = load(reader, volume);
     Walker walker(geometry, reader, options);
     walker.walkRoot();
+    DeletedFile::distrustOverlaps(walker.found, walker.used);
     sink.insert(sink.end(), std::make_move_iterator(walker.found.begin()),
                 std::make_move_iterator(walker.found.end()));
     used.insert(used.end(), walker.used.begin(), walker.used.end());
