@@ -11,7 +11,7 @@
 
 namespace vellary {
 
-// The steps that FAT and exFAT share when a deleted directory entry becomes a found file:
+// The steps that FAT, exFAT and NTFS share when a deleted entry becomes a found file:
 // extent checks against the source, the 32-byte header, the kind and the category filter.
 struct DeletedFile {
     struct Draft {
