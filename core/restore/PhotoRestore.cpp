@@ -37,6 +37,9 @@ std::vector<std::string> components(const std::string& relative) {
 }
 
 std::string wantedPath(const RecoverableFile& file) {
+    // A carved file's name comes from inside the file (a tag, a camera's note): one name, even
+    // when it holds a slash.
+    if (file.confidence == RecoveryConfidence::carved) return OutputPath::sanitize(file.name);
     std::string wanted =
         OutputPath::relative(file.originalPath.empty() ? file.name : file.originalPath);
     if (wanted.empty()) wanted = OutputPath::relative(file.name);
@@ -118,6 +121,7 @@ PhotoRestore::Written PhotoRestore::write(const RecoverableFile& file, const Blo
     OutputFile out = OutputFile::create(destination.folder.get(), destination.name);
     Written written;
     bool sourceEnded = false;
+    Bytes buffer;
     for (const auto& range : file.ranges) {
         std::uint64_t position = 0;
         while (position < range.length) {
@@ -127,14 +131,15 @@ PhotoRestore::Written PhotoRestore::write(const RecoverableFile& file, const Blo
                 sourceEnded = true;
                 break;
             }
+            if (buffer.size() < want) buffer.resize(want);
             const auto piece =
-                source.readTolerant(at, static_cast<std::int64_t>(want), kSectorSize);
-            out.write(piece.data);
-            written.bytes += piece.data.size();
+                source.readTolerantInto(at, std::span(buffer.data(), want), kSectorSize);
+            out.write(std::span<const std::uint8_t>(buffer.data(), piece.bytes));
+            written.bytes += piece.bytes;
             written.unreadable +=
                 static_cast<std::uint64_t>(std::max<std::int64_t>(piece.unreadable, 0));
-            position += piece.data.size();
-            if (piece.data.size() < want) {
+            position += piece.bytes;
+            if (piece.bytes < want) {
                 sourceEnded = true;
                 break;
             }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <zlib.h>
 
 using namespace vellary;
 using vellary::testing::appendBE;
@@ -30,13 +31,7 @@ void append(Bytes& out, std::string_view text) {
 }
 
 std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
-    std::uint32_t c = 0xFFFFFFFFU;
-    for (std::size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-    }
-    return ~c;
+    return static_cast<std::uint32_t>(::crc32(0, p, static_cast<uInt>(n)));
 }
 
 Bytes chunk(std::string_view type, const Bytes& data) {

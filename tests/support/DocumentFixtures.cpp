@@ -9,6 +9,7 @@
 #include <array>
 #include <filesystem>
 #include <random>
+#include <zlib.h>
 
 namespace vellary::testing {
 namespace {
@@ -18,13 +19,8 @@ void appendText(Bytes& b, const std::string& text) {
 }
 
 std::uint32_t crc32(const std::string& data) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (const auto c : data) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
+    return static_cast<std::uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 } // namespace
