@@ -8,24 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace vellary::testing {
 
-bool haveTool(const std::string& name) {
-    return run("PATH=\"$PATH:/sbin:/usr/sbin\" command -v " + name + " >/dev/null 2>&1") == 0;
-}
-
-std::string missingTool(std::initializer_list<const char*> names) {
-    for (const char* name : names)
-        if (!haveTool(name)) return name;
-    return {};
-}
-
-namespace {
-
 // Runs a shell command with the system folders on PATH; returns its output and exit status.
-std::pair<std::string, int> shell(const std::string& command) {
+static std::pair<std::string, int> shell(const std::string& command) {
     FILE* pipe = ::popen(("PATH=\"$PATH:/sbin:/usr/sbin\"; " + command).c_str(), "r");
     if (pipe == nullptr) return {{}, -1};
     std::string output;
@@ -36,7 +23,15 @@ std::pair<std::string, int> shell(const std::string& command) {
     return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-} // namespace
+bool haveTool(const std::string& name) {
+    return shell("command -v " + name + " >/dev/null 2>&1").second == 0;
+}
+
+std::string missingTool(std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (!haveTool(name)) return name;
+    return {};
+}
 
 int run(const std::string& command) {
     const auto [output, code] = shell("{ " + command + " ; } 2>&1");
@@ -60,19 +55,17 @@ TempDir::~TempDir() {
 }
 
 void makeBlankFile(const std::filesystem::path& path, std::uint64_t size) {
-    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    std::ofstream(path, std::ios::binary | std::ios::trunc).close();
     std::filesystem::resize_file(path, size);
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream buffer;
-    buffer << in.rdbuf();
+    buffer << std::ifstream(path, std::ios::binary).rdbuf();
     return buffer.str();
 }
 
