@@ -26,6 +26,7 @@ TEST(CliCommands, BadArgumentsAndSourcesAreRefusedInOneLine) {
         {"scan " + empty + " --category photo,films", 2, "films"},
         {"recover a.img", 2, "usage: vellary-cli recover"},
         {"recover a.img out --id", 2, "usage: vellary-cli recover"},
+        {"recover a.img out --id fat-1-2 stray", 2, "usage: vellary-cli recover"}, // not an id
         {"recover a.img out --category films", 2, "usage: vellary-cli recover"},
         {"recover " + shellQuote((dir / "missing.img").string()) + " " + out, 1, "Couldn't open"},
         {"image a b c", 2, "usage: vellary-cli image"},
