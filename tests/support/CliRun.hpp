@@ -1,6 +1,9 @@
 #pragma once
 
-#include <string>
+#include "tests/support/Tools.hpp"
+
+#include <cstdlib>
+#include <sys/wait.h>
 
 namespace vellary::testing {
 
@@ -10,15 +13,25 @@ struct CliOutcome {
     std::string err;
 };
 
-// Runs a program with already quoted arguments, capturing both output streams.
-CliOutcome runProgram(const std::string& program, const std::string& arguments);
+// Quotes one argument for the shell.
+inline std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 #ifdef VELLARY_CLI
-// The vellary-cli binary built with the tests.
+// Runs the vellary-cli built with the tests, with already quoted arguments.
 inline CliOutcome runCli(const std::string& arguments) {
-    return runProgram(VELLARY_CLI, arguments);
+    const TempDir scratch;
+    const int status = std::system((shellQuote(VELLARY_CLI) + " " + arguments + " >" +
+                                    shellQuote((scratch / "out").string()) + " 2>" +
+                                    shellQuote((scratch / "err").string()))
+                                       .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(scratch / "out"),
+            readFile(scratch / "err")};
 }
 #endif
-// Quotes one argument for the shell.
-std::string shellQuote(const std::string& text);
 
 } // namespace vellary::testing
