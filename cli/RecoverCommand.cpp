@@ -110,11 +110,17 @@ void printSummary(const RestoreReport& report, const std::string& destination,
     std::printf("Saved %s (%s) into %s.\n", plural(report.saved.size(), "file", "files").c_str(),
                 ByteText::string(report.bytes()).c_str(), destination.c_str());
     std::size_t partial = 0;
-    for (const auto& file : report.saved)
+    std::size_t cut = 0;
+    for (const auto& file : report.saved) {
         if (file.unreadableBytes > 0) ++partial;
+        if (file.incomplete()) ++cut;
+    }
     if (partial > 0)
         std::printf("%s could only be read in part; the unreadable parts are filled with blanks.\n",
                     plural(partial, "file", "files").c_str());
+    if (cut > 0)
+        std::printf("%s cut short: the disk ends before the rest of the data.\n",
+                    plural(cut, "file", "files").c_str());
     if (!report.failed.empty()) {
         std::printf("%s couldn't be saved:\n",
                     plural(report.failed.size(), "file", "files").c_str());

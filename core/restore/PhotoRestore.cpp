@@ -145,6 +145,12 @@ PhotoRestore::Written PhotoRestore::write(const RecoverableFile& file, const Blo
         // Bytes of later ranges would land at the wrong place in a file the source cut short.
         if (sourceEnded) break;
     }
+    if (sourceEnded) {
+        std::uint64_t wanted = 0;
+        for (const auto& range : file.ranges)
+            if (__builtin_add_overflow(wanted, range.length, &wanted)) wanted = UINT64_MAX;
+        written.missing = wanted - std::min(wanted, written.bytes);
+    }
     if (file.modified) out.setDates(*file.modified);
     out.finish();
     return written;
@@ -174,7 +180,8 @@ RestoreReport PhotoRestore::save(const std::vector<RecoverableFile>& files,
         try {
             Destination where = destination(file, root.get(), rootPath, used);
             const Written written = write(file, source, where);
-            report.saved.push_back({where.url, written.bytes, where.name, written.unreadable});
+            report.saved.push_back(
+                {where.url, written.bytes, where.name, written.unreadable, written.missing});
         } catch (const RecoverError& failure) {
             if (failure.kind() == RecoverError::Case::deviceGone) throw;
             report.failed.push_back(file.name + ": " + failure.errorDescription());

@@ -49,6 +49,8 @@ struct PhotoRestore {
     struct Written {
         std::uint64_t bytes = 0;
         std::uint64_t unreadable = 0;
+        // What the ranges asked for beyond the end of the source.
+        std::uint64_t missing = 0;
     };
     // Creates the destination exclusively and copies the file's ranges into it.
     static Written write(const RecoverableFile& file, const BlockReader& source,

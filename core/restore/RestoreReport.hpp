@@ -15,7 +15,10 @@ struct RestoredFile {
     std::string name;
     // Bytes the source could not deliver, written as zeros.
     std::uint64_t unreadableBytes = 0;
+    // Bytes the file's ranges promised past the end of the source: the file is cut short.
+    std::uint64_t missingBytes = 0;
 
+    bool incomplete() const { return missingBytes > 0; }
     bool operator==(const RestoredFile&) const = default;
 };
 

@@ -24,7 +24,7 @@ std::string q(const fs::path& path) {
     return shellQuote(path.string());
 }
 
-TEST(ImageCommand, MakesAByteIdenticalCopyAndLeavesTheSourceAlone) {
+TEST(ImageCommand, MakesAByteIdenticalCopyLeavesTheSourceAloneAndNeverReplacesAFile) {
     TempDir dir;
     const Bytes data = patterned(10 * 1024 * 1024 + 4096, 5);
     writeFile(dir / "card.img", std::string(data.begin(), data.end()));
@@ -34,16 +34,12 @@ TEST(ImageCommand, MakesAByteIdenticalCopyAndLeavesTheSourceAlone) {
     EXPECT_NE(result.out.find("Copied 10.5 MB into"), std::string::npos) << result.out;
     EXPECT_EQ(sha256(dir / "copy.img"), before);
     EXPECT_EQ(sha256(dir / "card.img"), before);
-}
 
-TEST(ImageCommand, NeverReplacesAnExistingFile) {
-    TempDir dir;
-    writeFile(dir / "card.img", std::string(8192, 'c'));
-    writeFile(dir / "copy.img", "older copy");
-    const auto result = runCli("image " + q(dir / "card.img") + " " + q(dir / "copy.img"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Couldn't create copy.img. File exists"), std::string::npos);
-    EXPECT_EQ(readFile(dir / "copy.img"), "older copy");
+    writeFile(dir / "old.img", "older copy");
+    const auto again = runCli("image " + q(dir / "card.img") + " " + q(dir / "old.img"));
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("Couldn't create old.img. File exists"), std::string::npos);
+    EXPECT_EQ(readFile(dir / "old.img"), "older copy");
 }
 
 TEST(ImageCommand, RefusesAFolderWithoutRoomForTheCopyPlusMargin) {
@@ -104,13 +100,11 @@ TEST(ImageCommand, InterruptingRemovesThePartialCopy) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT, 0644);
-    std::vector<std::string> argv = {VELLARY_CLI, "image", source, out};
-    std::vector<char*> raw;
-    for (auto& arg : argv)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
+    std::string program = VELLARY_CLI, command = "image";
+    std::string from = source, to = out;
+    char* raw[] = {program.data(), command.data(), from.data(), to.data(), nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, VELLARY_CLI, &actions, nullptr, raw.data(), environ), 0);
+    ASSERT_EQ(posix_spawn(&pid, VELLARY_CLI, &actions, nullptr, raw, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     // Wait until the copy is under way, then press Ctrl-C.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -131,15 +125,6 @@ TEST(ImageCommand, InterruptingRemovesThePartialCopy) {
               std::string::npos)
         << readFile(stderrPath);
     EXPECT_FALSE(fs::exists(out));
-}
-
-TEST(ImageCommand, BadArgumentsAreRefusedWithUsage) {
-    for (const std::string args :
-         {"image", "image a.img", "image a b c", "image a.img b.img --x"}) {
-        const auto result = runCli(args);
-        EXPECT_EQ(result.status, 2) << args;
-        EXPECT_NE(result.err.find("usage: vellary-cli image"), std::string::npos) << args;
-    }
 }
 
 } // namespace

@@ -53,21 +53,27 @@ TEST(Binary, CheckedReadsStayInsideTheBuffer) {
 
 TEST(Binary, FatDateValidity) {
     InZone zone("UTC0");
-    EXPECT_EQ(Binary::fatDate(0, 0x0021), dateFromUnixSeconds(315532800)); // 1980-01-01 00:00
-    EXPECT_EQ(Binary::fatDate(time(0, 0, 0), date(1980, 1, 0)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(time(0, 0, 0), date(2020, 13, 1)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(time(24, 0, 0), date(2020, 1, 1)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(time(0, 60, 0), date(2020, 1, 1)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(time(0, 0, 30), date(2020, 1, 1)), std::nullopt);
-    EXPECT_NE(Binary::fatDate(time(23, 59, 29), date(2020, 1, 1)), std::nullopt);
-    // Impossible calendar days are refused rather than rolled into the next month.
-    EXPECT_EQ(Binary::fatDate(0, date(2021, 2, 29)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(0, date(2021, 2, 31)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(0, date(2021, 4, 31)), std::nullopt);
-    EXPECT_NE(Binary::fatDate(0, date(2020, 2, 29)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(0, date(2100, 2, 29)), std::nullopt);
-    EXPECT_EQ(Binary::fatDate(time(12, 34, 28), date(2024, 6, 30)),
-              dateFromUnixSeconds(1719750896)); // 2024-06-30 12:34:56 UTC
+    // time, date, the instant or nothing
+    const std::vector<std::tuple<std::uint16_t, std::uint16_t, std::optional<double>>> cases = {
+        {0, 0x0021, 315532800}, // 1980-01-01 00:00
+        {time(12, 34, 28), date(2024, 6, 30), 1719750896},
+        {time(23, 59, 29), date(2020, 1, 1), 1577923198},
+        {0, date(1980, 1, 0), std::nullopt},
+        {0, date(2020, 13, 1), std::nullopt},
+        {time(24, 0, 0), date(2020, 1, 1), std::nullopt},
+        {time(0, 60, 0), date(2020, 1, 1), std::nullopt},
+        {time(0, 0, 30), date(2020, 1, 1), std::nullopt},
+        // Impossible calendar days are refused rather than rolled into the next month.
+        {0, date(2021, 2, 29), std::nullopt},
+        {0, date(2021, 2, 31), std::nullopt},
+        {0, date(2021, 4, 31), std::nullopt},
+        {0, date(2100, 2, 29), std::nullopt},
+        {0, date(2020, 2, 29), 1582934400},
+    };
+    for (const auto& [t, d, instant] : cases) {
+        const auto got = Binary::fatDate(t, d);
+        EXPECT_EQ(got ? std::optional(unixSeconds(*got)) : std::nullopt, instant) << t << " " << d;
+    }
 }
 
 TEST(Binary, FatDateIsLocalTimeAcrossDaylightSaving) {

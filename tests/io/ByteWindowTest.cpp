@@ -66,6 +66,8 @@ TEST(ByteWindow, FindFirstAcrossWindowBoundariesAndLimits) {
     // A match must end before the limit.
     EXPECT_EQ(window.findFirst(patterns, 16, 101), std::nullopt);
     EXPECT_EQ(window.findFirst(patterns, 16, 102)->offset, 100u);
+    // One that fills the whole stretch from the start to the limit counts.
+    EXPECT_TRUE(window.findFirst(patterns, 100, 102).has_value());
     EXPECT_EQ(window.findFirst({}, 0), std::nullopt);
     EXPECT_EQ(window.findFirst(patterns, 255), std::nullopt);
 }

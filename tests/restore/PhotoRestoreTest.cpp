@@ -1,8 +1,9 @@
+// Nothing may be written outside the chosen folder or over anything that exists, whatever the
+// names on the source say and whatever was planted in the folder beforehand.
 #include "core/restore/PhotoRestore.hpp"
 
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/restore/RecoveryNotes.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/RestoreFixtures.hpp"
 #include "tests/support/SmallTmpfs.hpp"
@@ -16,6 +17,7 @@
 namespace vellary {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::foundFile;
 using testing::listTree;
 using testing::patterned;
@@ -24,11 +26,7 @@ using testing::slice;
 using testing::TempDir;
 
 constexpr std::uint64_t MiB = 1024 * 1024;
-
-struct Call {
-    double fraction;
-    std::string text;
-};
+constexpr const char* kOutside = "Refusing to save outside the folder you chose.";
 
 // Records the largest single read, to show that memory stays at one chunk.
 class CountingReader : public BlockReader {
@@ -48,26 +46,28 @@ private:
     mutable std::atomic<std::int64_t> largest_{0};
 };
 
-TEST(PhotoRestore, CopiesEveryRangeInOrderWithItsFolders) {
+RestoreReport saveAll(const std::vector<RecoverableFile>& files, const fs::path& folder) {
+    static const DataBlockReader reader(patterned(100));
+    return PhotoRestore::save(files, reader, folder);
+}
+
+TEST(PhotoRestore, CopiesEveryRangeInOrderWithItsFoldersAndReportsProgress) {
     const Bytes source = patterned(64 * 1024);
     DataBlockReader reader(source);
     TempDir dir;
-    auto fragmented = foundFile("IMG_0001.JPG", "DCIM/100CANON/IMG_0001.JPG",
-                                {{40000, 5000}, {1000, 3000}, {20000, 1}});
-    auto plain = foundFile("notes.txt", "notes.txt", {{0, 512}});
-    std::vector<Call> calls;
-    const auto report = PhotoRestore::save({fragmented, plain}, reader, dir / "out",
-                                           [&](double fraction, const std::string& text) {
-                                               calls.push_back({fraction, text});
-                                           });
-
+    std::vector<std::pair<double, std::string>> calls;
+    const auto report =
+        PhotoRestore::save({foundFile("IMG_0001.JPG", "DCIM/100CANON/IMG_0001.JPG",
+                                      {{40000, 5000}, {1000, 3000}, {20000, 1}}),
+                            foundFile("notes.txt", "notes.txt", {{0, 512}})},
+                           reader, dir / "out",
+                           [&](double f, const std::string& text) { calls.emplace_back(f, text); });
     ASSERT_TRUE(report.failed.empty());
     ASSERT_EQ(report.saved.size(), 2u);
     const auto& first = report.saved[0];
-    EXPECT_EQ(first.name, "IMG_0001.JPG");
-    EXPECT_EQ(first.url, std::filesystem::canonical(dir / "out") / "DCIM/100CANON/IMG_0001.JPG");
+    EXPECT_EQ(first.url, fs::canonical(dir / "out") / "DCIM/100CANON/IMG_0001.JPG");
     EXPECT_EQ(first.bytes, 8001u);
-    EXPECT_EQ(first.unreadableBytes, 0u);
+    EXPECT_FALSE(first.incomplete());
     Bytes expected = slice(source, 40000, 5000);
     const Bytes second = slice(source, 1000, 3000);
     expected.insert(expected.end(), second.begin(), second.end());
@@ -75,113 +75,144 @@ TEST(PhotoRestore, CopiesEveryRangeInOrderWithItsFolders) {
     EXPECT_EQ(readBytes(first.url), expected);
     EXPECT_EQ(readBytes(report.saved[1].url), slice(source, 0, 512));
     EXPECT_EQ(report.bytes(), 8001u + 512u);
-
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_DOUBLE_EQ(calls[0].fraction, 0.0);
-    EXPECT_EQ(calls[0].text, "IMG_0001.JPG");
-    EXPECT_DOUBLE_EQ(calls[1].fraction, 8001.0 / 8513.0);
-    EXPECT_EQ(calls[1].text, "notes.txt");
-    EXPECT_DOUBLE_EQ(calls[2].fraction, 1.0);
-    EXPECT_EQ(calls[2].text, "Saved 2 files");
-
+    EXPECT_EQ(calls,
+              (std::vector<std::pair<double, std::string>>{
+                  {0.0, "IMG_0001.JPG"}, {8001.0 / 8513.0, "notes.txt"}, {1.0, "Saved 2 files"}}));
     struct stat st {};
     ASSERT_EQ(::stat(first.url.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777 & ~static_cast<mode_t>(0022), 0644u & ~0022u);
     EXPECT_EQ(st.st_mode & 0133, 0u) << "never executable, never writable by others";
 }
 
-TEST(PhotoRestore, EmptyBatchAndSingleFileWording) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    std::vector<Call> calls;
-    auto record = [&](double fraction, const std::string& text) {
-        calls.push_back({fraction, text});
-    };
-    const auto empty = PhotoRestore::save({}, reader, dir / "empty", record);
-    EXPECT_TRUE(empty.saved.empty());
-    EXPECT_TRUE(empty.failed.empty());
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_DOUBLE_EQ(calls[0].fraction, 1.0);
-    EXPECT_EQ(calls[0].text, "Saved 0 files");
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "empty"));
-
-    calls.clear();
-    PhotoRestore::save({foundFile("a.bin", "", {{0, 10}})}, reader, dir / "one", record);
-    EXPECT_EQ(calls.back().text, "Saved 1 file");
-}
-
-TEST(PhotoRestore, NamesEqualButForCaseGetNumbered) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    const auto report =
-        PhotoRestore::save({foundFile("IMG_0001.JPG", "DCIM/IMG_0001.JPG", {{0, 10}}),
-                            foundFile("img_0001.jpg", "DCIM/img_0001.jpg", {{10, 10}}),
-                            foundFile("IMG_0001.JPG", "DCIM/IMG_0001.JPG", {{20, 10}})},
-                           reader, dir.path());
-    ASSERT_EQ(report.saved.size(), 3u);
-    EXPECT_EQ(report.saved[0].name, "IMG_0001.JPG");
-    EXPECT_EQ(report.saved[1].name, "img_0001 2.jpg");
-    EXPECT_EQ(report.saved[2].name, "IMG_0001 3.JPG");
-    EXPECT_EQ(listTree(dir.path()),
-              (std::set<std::string>{"DCIM/", "DCIM/IMG_0001.JPG", "DCIM/img_0001 2.jpg",
-                                     "DCIM/IMG_0001 3.JPG"}));
-}
-
-TEST(PhotoRestore, AnExistingFileIsNeverReplaced) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    testing::writeFile(dir / "a.jpg", "precious");
-    testing::writeFile(dir / "a 2.jpg", "also precious");
-    // A dangling symbolic link counts as taken too.
-    std::filesystem::create_symlink(dir / "nowhere", dir / "a 3.jpg");
-    const auto report =
-        PhotoRestore::save({foundFile("a.jpg", "a.jpg", {{0, 10}})}, reader, dir.path());
-    ASSERT_EQ(report.saved.size(), 1u);
-    EXPECT_EQ(report.saved[0].name, "a 4.jpg");
-    EXPECT_EQ(testing::readFile(dir / "a.jpg"), "precious");
-    EXPECT_EQ(testing::readFile(dir / "a 2.jpg"), "also precious");
-    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
-}
-
-TEST(PhotoRestore, KeepsFoldersOrSavesFlat) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    auto withFolders = foundFile("IMG_0001.JPG", "DCIM/100CANON/IMG_0001.JPG", {{0, 10}});
-    auto flat = withFolders;
-    flat.originalPath = flat.name;
-    PhotoRestore::save({withFolders}, reader, dir / "kept");
-    PhotoRestore::save({flat}, reader, dir / "flat");
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "kept/DCIM/100CANON/IMG_0001.JPG"));
-    EXPECT_EQ(listTree(dir / "flat"), (std::set<std::string>{"IMG_0001.JPG"}));
-}
-
-TEST(PhotoRestore, FallsBackToTheNameAndThenToRecoveredBin) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    const auto report = PhotoRestore::save(
-        {foundFile("", "", {{0, 1}}), foundFile("x.jpg", "", {{0, 1}}),
-         foundFile("y.jpg", "../..", {{0, 1}}), foundFile("../..", "", {{0, 1}})},
-        reader, dir.path());
-    ASSERT_EQ(report.saved.size(), 4u);
-    EXPECT_EQ(report.saved[0].name, "RECOVERED.BIN");
-    EXPECT_EQ(report.saved[1].name, "x.jpg");
-    EXPECT_EQ(report.saved[2].name, "y.jpg");
-    EXPECT_EQ(report.saved[3].name, "RECOVERED 2.BIN");
-}
-
-TEST(PhotoRestore, StopsAFileWhereTheSourceEnds) {
+// The source ends inside these files: what there is gets saved, reported as cut short.
+TEST(PhotoRestore, AFileTheSourceCutsShortIsReportedIncomplete) {
     const Bytes source = patterned(1000);
     DataBlockReader reader(source);
     TempDir dir;
-    const auto report = PhotoRestore::save(
-        {foundFile("beyond.bin", "", {{0, 100}, {5000, 100}}),
-         // The source cuts the first range short; the second range must not be shifted in.
-         foundFile("short.bin", "", {{900, 200}, {0, 50}})},
-        reader, dir.path());
+    const auto report =
+        PhotoRestore::save({foundFile("beyond.bin", "", {{0, 100}, {5000, 100}}),
+                            // The second range must not be shifted into the gap the first one left.
+                            foundFile("short.bin", "", {{900, 200}, {0, 50}}),
+                            foundFile("huge.bin", "", {{UINT64_MAX - 5, 5}, {0, UINT64_MAX}}),
+                            foundFile("whole.bin", "", {{990, 10}})},
+                           reader, dir.path());
     ASSERT_TRUE(report.failed.empty());
+    ASSERT_EQ(report.saved.size(), 4u);
     EXPECT_EQ(readBytes(report.saved[0].url), slice(source, 0, 100));
+    EXPECT_EQ(report.saved[0].missingBytes, 100u);
     EXPECT_EQ(readBytes(report.saved[1].url), slice(source, 900, 100));
     EXPECT_EQ(report.saved[1].bytes, 100u);
+    EXPECT_EQ(report.saved[1].missingBytes, 150u);
+    EXPECT_TRUE(report.saved[2].incomplete());
+    EXPECT_EQ(report.saved[2].bytes, 0u);
+    EXPECT_FALSE(report.saved[3].incomplete());
+}
+
+struct NamingCase {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files; // name, original path
+    std::vector<std::string> taken;                         // files already in the folder
+    std::set<std::string> tree;                             // what the folder holds afterwards
+};
+
+class PhotoRestoreNaming : public ::testing::TestWithParam<NamingCase> {};
+
+TEST_P(PhotoRestoreNaming, NeverReplacesAndNumbersWhatClashes) {
+    TempDir dir;
+    for (const auto& name : GetParam().taken)
+        testing::writeFile(dir / name, "precious");
+    std::vector<RecoverableFile> files;
+    for (const auto& [name, path] : GetParam().files)
+        files.push_back(foundFile(name, path, {{0, 10}}));
+    const auto report = saveAll(files, dir.path());
+    EXPECT_TRUE(report.failed.empty());
+    EXPECT_EQ(listTree(dir.path()), GetParam().tree);
+    for (const auto& name : GetParam().taken)
+        EXPECT_EQ(testing::readFile(dir / name), "precious");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PhotoRestoreNaming,
+    ::testing::Values(
+        NamingCase{"caseFolded",
+                   {{"IMG_0001.JPG", "DCIM/IMG_0001.JPG"},
+                    {"img_0001.jpg", "DCIM/img_0001.jpg"},
+                    {"IMG_0001.JPG", "DCIM/IMG_0001.JPG"}},
+                   {},
+                   {"DCIM/", "DCIM/IMG_0001.JPG", "DCIM/img_0001 2.jpg", "DCIM/IMG_0001 3.JPG"}},
+        NamingCase{"existing",
+                   {{"a.jpg", "a.jpg"}},
+                   {"a.jpg", "a 2.jpg"},
+                   {"a.jpg", "a 2.jpg", "a 3.jpg"}},
+        NamingCase{"flatWithoutPath", {{"IMG.JPG", "IMG.JPG"}}, {}, {"IMG.JPG"}},
+        NamingCase{"fallbacks",
+                   {{"", ""}, {"x.jpg", ""}, {"y.jpg", "../.."}, {"../..", ""}},
+                   {},
+                   {"RECOVERED.BIN", "x.jpg", "y.jpg", "RECOVERED 2.BIN"}},
+        // How each part is cleaned is the output path's test; here that it all stays inside.
+        NamingCase{"hostilePaths",
+                   {{"p", "../../etc/passwd"}, {"s", "/etc/shadow"}, {"d", ". . ./.. . ./ . . "}},
+                   {},
+                   {"etc/", "etc/passwd", "etc/shadow", "file/", "file/file/", "file/file/file"}}),
+    [](const auto& c) { return std::string(c.param.what); });
+
+TEST(PhotoRestore, AnyLinkInTheWayIsNeverFollowed) {
+    TempDir base;
+    const fs::path root = base / "chosen";
+    const fs::path elsewhere = base / "elsewhere";
+    fs::create_directories(root / "deep");
+    fs::create_directories(root / "inside");
+    fs::create_directories(elsewhere);
+    testing::writeFile(elsewhere / "keep.txt", "untouched");
+    fs::create_directory_symlink(elsewhere, root / "DCIM");
+    fs::create_directory_symlink(elsewhere, root / "deep/100CANON");
+    // Even a link to a folder inside the chosen one.
+    fs::create_directory_symlink(root / "inside", root / "alias");
+    fs::create_symlink(elsewhere / "keep.txt", root / "a.jpg");
+    fs::create_symlink(base / "nowhere", root / "a 2.jpg");
+    const auto report = saveAll({foundFile("1.JPG", "DCIM/100CANON/1.JPG", {{0, 10}}),
+                                 foundFile("2.JPG", "DCIM/2.JPG", {{0, 10}}),
+                                 foundFile("3.jpg", "deep/100CANON/x/3.jpg", {{0, 10}}),
+                                 foundFile("4.jpg", "alias/4.jpg", {{0, 10}}),
+                                 foundFile("a.jpg", "a.jpg", {{0, 10}})},
+                                root);
+    ASSERT_EQ(report.failed.size(), 4u);
+    for (const auto& failure : report.failed)
+        EXPECT_TRUE(failure.ends_with(std::string(": ") + kOutside)) << failure;
+    ASSERT_EQ(report.saved.size(), 1u);
+    EXPECT_EQ(report.saved[0].name, "a 3.jpg");
+    EXPECT_EQ(listTree(elsewhere), (std::set<std::string>{"keep.txt"}));
+    EXPECT_EQ(testing::readFile(elsewhere / "keep.txt"), "untouched");
+    EXPECT_TRUE(fs::is_empty(root / "inside"));
+    EXPECT_FALSE(fs::exists(base / "nowhere"));
+
+    // A chosen folder that is itself a link is resolved once.
+    fs::create_directory_symlink(root, base / "shortcut");
+    const auto viaLink = saveAll({foundFile("b.jpg", "x/b.jpg", {{0, 10}})}, base / "shortcut");
+    ASSERT_EQ(viaLink.saved.size(), 1u);
+    EXPECT_EQ(viaLink.saved[0].url, fs::canonical(root) / "x/b.jpg");
+}
+
+TEST(PhotoRestore, InsideCheckComparesWholeFolderNames) {
+    TempDir dir;
+    fs::create_directories(dir / "a/b/c");
+    fs::create_directories(dir / "a/bc");
+    fs::create_directory_symlink(dir / "a/bc", dir / "a/b/link");
+    const std::vector<std::pair<fs::path, bool>> cases = {
+        {dir / "a/b", true},
+        {dir / "a/b/c", true},
+        {dir / "a/bc", false},
+        {dir / "a", false},
+        {dir / "a/b/link", false},
+        // Paths that do not exist are compared after textual normalisation.
+        {dir / "a/b/missing/../../x", false},
+        {dir / "a/b/missing/../y", true}};
+    for (const auto& [folder, inside] : cases) {
+        if (inside)
+            EXPECT_NO_THROW(PhotoRestore::assertInside(dir / "a/b", folder)) << folder;
+        else
+            EXPECT_THROW(PhotoRestore::assertInside(dir / "a/b", folder), RecoverError) << folder;
+    }
+    EXPECT_NO_THROW(PhotoRestore::assertInside("/", dir / "a"));
 }
 
 TEST(PhotoRestore, BadSectorsBecomeCountedZerosAndTheFileIsStillSaved) {
@@ -190,65 +221,52 @@ TEST(PhotoRestore, BadSectorsBecomeCountedZerosAndTheFileIsStillSaved) {
     reader.failSector(10); // bytes 40960..45055
     reader.failSector(12);
     TempDir dir;
-    auto file = foundFile("damaged.jpg", "DCIM/damaged.jpg", {{32768, 64 * 1024}});
-    auto clean = foundFile("clean.jpg", "DCIM/clean.jpg", {{0, 4096}});
-    const auto report = PhotoRestore::save({file, clean}, reader, dir.path());
+    const auto report = PhotoRestore::save({foundFile("damaged.jpg", "", {{32768, 64 * 1024}}),
+                                            foundFile("clean.jpg", "", {{0, 4096}})},
+                                           reader, dir.path());
     ASSERT_EQ(report.saved.size(), 2u);
     EXPECT_EQ(report.saved[0].unreadableBytes, 8192u);
     EXPECT_EQ(report.saved[0].bytes, 65536u);
+    EXPECT_FALSE(report.saved[0].incomplete());
     Bytes expected = slice(source, 32768, 65536);
     std::fill(expected.begin() + 8192, expected.begin() + 12288, 0);
     std::fill(expected.begin() + 16384, expected.begin() + 20480, 0);
     EXPECT_EQ(readBytes(report.saved[0].url), expected);
     EXPECT_EQ(report.saved[1].unreadableBytes, 0u);
-
-    const auto note = RecoveryNotes::writeNotes(report, dir.path());
-    ASSERT_TRUE(note);
-    EXPECT_EQ(testing::readFile(*note),
-              "Parts of these files couldn't be read from the disk and were filled with blanks. "
-              "They may open with gaps or glitches:\n  damaged.jpg (8 KB unreadable)");
 }
 
-TEST(PhotoRestore, ADisconnectedDiskEndsTheWholeSaveAndKeepsWhatWasWritten) {
+TEST(PhotoRestore, ADisconnectedDiskOrCancellingEndsTheSaveAndKeepsWhatWasWritten) {
     const Bytes source = patterned(100 * 1024);
     testing::FaultyBlockReader reader(source, 512);
     reader.vanishAt(50 * 1024);
+    const std::vector<RecoverableFile> files = {foundFile("one.jpg", "", {{0, 10 * 1024}}),
+                                                foundFile("two.jpg", "", {{40 * 1024, 20 * 1024}}),
+                                                foundFile("three.jpg", "", {{0, 1024}})};
     TempDir dir;
     try {
-        PhotoRestore::save({foundFile("one.jpg", "", {{0, 10 * 1024}}),
-                            foundFile("two.jpg", "", {{40 * 1024, 20 * 1024}}),
-                            foundFile("three.jpg", "", {{0, 1024}})},
-                           reader, dir.path());
+        PhotoRestore::save(files, reader, dir / "gone");
         FAIL() << "expected deviceGone";
     } catch (const RecoverError& error) {
         EXPECT_EQ(error.kind(), RecoverError::Case::deviceGone);
     }
-    EXPECT_EQ(readBytes(dir / "one.jpg"), slice(source, 0, 10 * 1024));
-    EXPECT_FALSE(std::filesystem::exists(dir / "three.jpg"));
-}
+    EXPECT_EQ(readBytes(dir / "gone/one.jpg"), slice(source, 0, 10 * 1024));
+    EXPECT_FALSE(fs::exists(dir / "gone/three.jpg"));
 
-TEST(PhotoRestore, CancellingBetweenFilesKeepsTheFilesWritten) {
-    DataBlockReader reader(patterned(1000));
-    TempDir dir;
     int asked = 0;
     try {
-        PhotoRestore::save(
-            {foundFile("one.jpg", "", {{0, 10}}), foundFile("two.jpg", "", {{0, 10}})}, reader,
-            dir.path(), {}, [&] { return ++asked > 1; });
+        PhotoRestore::save(files, reader, dir / "stop", {}, [&] { return ++asked > 1; });
         FAIL() << "expected cancelled";
     } catch (const RecoverError& error) {
         EXPECT_EQ(error.kind(), RecoverError::Case::cancelled);
     }
-    EXPECT_EQ(listTree(dir.path()), (std::set<std::string>{"one.jpg"}));
+    EXPECT_EQ(listTree(dir / "stop"), (std::set<std::string>{"one.jpg"}));
 }
 
 TEST(PhotoRestore, SetsTheFileDatesFromModified) {
-    DataBlockReader reader(patterned(100));
     TempDir dir;
     auto dated = foundFile("dated.jpg", "", {{0, 10}});
     dated.modified = dateFromUnixSeconds(1262347445.25); // 2010-01-01 12:04:05.25 UTC
-    auto undated = foundFile("undated.jpg", "", {{0, 10}});
-    const auto report = PhotoRestore::save({dated, undated}, reader, dir.path());
+    const auto report = saveAll({dated, foundFile("undated.jpg", "", {{0, 10}})}, dir.path());
     struct stat st {};
     ASSERT_EQ(::stat(report.saved[0].url.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1262347445);
@@ -266,52 +284,38 @@ TEST(PhotoRestore, LargeFilesMoveInChunksOfAtMost8MiB) {
     const auto report =
         PhotoRestore::save({foundFile("big.mov", "", {{100, 20 * MiB + 23}})}, reader, dir.path());
     ASSERT_EQ(report.saved.size(), 1u);
-    EXPECT_EQ(report.saved[0].bytes, 20 * MiB + 23);
     EXPECT_EQ(readBytes(report.saved[0].url), slice(source, 100, 20 * MiB + 23));
     EXPECT_EQ(reader.largest(), static_cast<std::int64_t>(8 * MiB));
 }
 
-TEST(PhotoRestore, AFolderThatCannotBeCreatedStopsBeforeAnythingIsSaved) {
-    DataBlockReader reader(patterned(100));
+TEST(PhotoRestore, FoldersThatCannotBeCreatedStopTheSaveOrFailOneFile) {
     TempDir dir;
     testing::writeFile(dir / "plain", "a file, not a folder");
-    EXPECT_THROW(
-        PhotoRestore::save({foundFile("a.jpg", "", {{0, 10}})}, reader, dir / "plain" / "out"),
-        RecoverError);
+    EXPECT_THROW(saveAll({foundFile("a.jpg", "", {{0, 10}})}, dir / "plain" / "out"), RecoverError);
+    testing::writeFile(dir / "DCIM", "in the way");
+    const auto report = saveAll({foundFile("IMG.JPG", "DCIM/IMG.JPG", {{0, 10}}),
+                                 foundFile("other.jpg", "other.jpg", {{0, 10}})},
+                                dir.path());
+    EXPECT_EQ(report.failed,
+              (std::vector<std::string>{"IMG.JPG: Couldn't create DCIM. Not a directory"}));
+    ASSERT_EQ(report.saved.size(), 1u);
+    EXPECT_EQ(testing::readFile(dir / "DCIM"), "in the way");
     EXPECT_EQ(testing::readFile(dir / "plain"), "a file, not a folder");
 }
 
-TEST(PhotoRestore, AParentFolderThatCannotBeCreatedFailsOnlyThatFile) {
-    DataBlockReader reader(patterned(100));
-    TempDir dir;
-    testing::writeFile(dir / "DCIM", "in the way");
-    const auto report = PhotoRestore::save({foundFile("IMG.JPG", "DCIM/IMG.JPG", {{0, 10}}),
-                                            foundFile("other.jpg", "other.jpg", {{0, 10}})},
-                                           reader, dir.path());
-    ASSERT_EQ(report.failed.size(), 1u);
-    EXPECT_EQ(report.failed[0], "IMG.JPG: Couldn't create DCIM. Not a directory");
-    ASSERT_EQ(report.saved.size(), 1u);
-    EXPECT_EQ(report.saved[0].name, "other.jpg");
-    EXPECT_EQ(testing::readFile(dir / "DCIM"), "in the way");
-}
-
 TEST(PhotoRestore, TheTenThousandthAlternativeIsTheLast) {
-    DataBlockReader reader(patterned(100));
     TempDir dir;
     testing::writeFile(dir / "a.jpg", "0");
     for (int n = 2; n <= 9999; ++n)
         testing::writeFile(dir / ("a " + std::to_string(n) + ".jpg"), "0");
-    auto file = foundFile("a.jpg", "", {{0, 10}});
-    auto report = PhotoRestore::save({file}, reader, dir.path());
+    const auto file = foundFile("a.jpg", "", {{0, 10}});
+    auto report = saveAll({file}, dir.path());
     ASSERT_EQ(report.saved.size(), 1u);
     EXPECT_EQ(report.saved[0].name, "a 10000.jpg");
-
     // With that one taken as well there is nowhere left: the file fails, nothing is replaced.
-    report = PhotoRestore::save({file}, reader, dir.path());
-    EXPECT_TRUE(report.saved.empty());
-    ASSERT_EQ(report.failed.size(), 1u);
-    EXPECT_EQ(report.failed[0], "a.jpg: Couldn't create a 10000.jpg. File exists");
-    EXPECT_EQ(testing::readFile(dir / "a 9999.jpg"), "0");
+    report = saveAll({file}, dir.path());
+    EXPECT_EQ(report.failed,
+              (std::vector<std::string>{"a.jpg: Couldn't create a 10000.jpg. File exists"}));
     EXPECT_EQ(listTree(dir.path()).size(), 10000u);
 }
 
@@ -325,8 +329,8 @@ TEST(PhotoRestore, AFullDiskFailsTheFilesThatDoNotFit) {
         reader, disk.path() / "out");
     ASSERT_EQ(report.saved.size(), 1u);
     EXPECT_EQ(readBytes(report.saved[0].url), slice(source, 0, 4096));
-    ASSERT_EQ(report.failed.size(), 1u);
-    EXPECT_EQ(report.failed[0], "huge.mov: Couldn't write huge.mov. No space left on device");
+    EXPECT_EQ(report.failed, (std::vector<std::string>{
+                                 "huge.mov: Couldn't write huge.mov. No space left on device"}));
 }
 
 } // namespace

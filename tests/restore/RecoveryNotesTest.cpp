@@ -1,6 +1,5 @@
 #include "core/restore/RecoveryNotes.hpp"
 
-#include "tests/support/RestoreFixtures.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
@@ -12,65 +11,49 @@ namespace {
 
 using testing::TempDir;
 
-constexpr const char* kPartlyRead =
+const std::string kFailed = "These files couldn't be saved:\n";
+const std::string kPartlyRead =
     "Parts of these files couldn't be read from the disk and were filled with blanks. They may "
     "open with gaps or glitches:";
 
-RestoreReport onlyFailures() {
-    RestoreReport report;
-    report.failed = {"a.jpg: Couldn't create a.jpg. File exists", "b.jpg: Refusing to save "
-                                                                  "outside the folder you chose."};
-    report.saved = {{"/x/c.jpg", 10, "c.jpg", 0}};
-    return report;
+RestoreReport report(std::vector<std::string> failed, std::vector<RestoredFile> saved) {
+    RestoreReport result;
+    result.failed = std::move(failed);
+    result.saved = std::move(saved);
+    return result;
 }
 
-TEST(RecoveryNotes, FailuresEndWithTheEmptyLineThatClosesTheirBlock) {
-    const auto text = RecoveryNotes::text(onlyFailures());
-    ASSERT_TRUE(text);
-    EXPECT_EQ(*text, "These files couldn't be saved:\n"
-                     "  a.jpg: Couldn't create a.jpg. File exists\n"
-                     "  b.jpg: Refusing to save outside the folder you chose.\n");
+TEST(RecoveryNotes, ListsFailuresThenPartlyReadFilesOneLineEach) {
+    const RestoredFile clean{"/x/b.jpg", 100, "b.jpg", 0};
+    const RestoredFile partly{"/x/a.jpg", 100, "a.jpg", 4096};
+    const RestoredFile more{"/x/c 2.jpg", 100, "c 2.jpg", 1500000};
+    const std::vector<std::pair<RestoreReport, std::optional<std::string>>> cases = {
+        {report({}, {clean}), std::nullopt},
+        {report({"a: x", "b: y"}, {clean}), kFailed + "  a: x\n  b: y\n"},
+        {report({}, {partly, clean, more}),
+         kPartlyRead + "\n  a.jpg (4 KB unreadable)\n  c 2.jpg (1.5 MB unreadable)"},
+        {report({"d.jpg: broken"}, {partly}),
+         kFailed + "  d.jpg: broken\n\n" + kPartlyRead + "\n  a.jpg (4 KB unreadable)"},
+        // Names come from the disk and must not break the layout.
+        {report({"evil\nname.jpg: broken"}, {{"/x/a.jpg", 100, "tab\there\r.jpg", 4096}}),
+         kFailed + "  evil name.jpg: broken\n\n" + kPartlyRead +
+             "\n  tab here .jpg (4 KB unreadable)"},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(RecoveryNotes::text(input), expected);
 }
 
-TEST(RecoveryNotes, PartlyReadFilesListTheirUnreadableBytes) {
-    RestoreReport report;
-    report.saved = {{"/x/a.jpg", 100, "a.jpg", 4096},
-                    {"/x/b.jpg", 100, "b.jpg", 0},
-                    {"/x/c 2.jpg", 100, "c 2.jpg", 1500000}};
-    EXPECT_EQ(RecoveryNotes::text(report),
-              std::string(kPartlyRead) +
-                  "\n  a.jpg (4 KB unreadable)\n  c 2.jpg (1.5 MB unreadable)");
-    report.failed = {"d.jpg: broken"};
-    EXPECT_EQ(RecoveryNotes::text(report), "These files couldn't be saved:\n  d.jpg: broken\n\n" +
-                                               std::string(kPartlyRead) +
-                                               "\n  a.jpg (4 KB unreadable)\n  c 2.jpg (1.5 MB "
-                                               "unreadable)");
-}
-
-TEST(RecoveryNotes, NamesFromTheDiskCannotBreakTheLayout) {
-    RestoreReport report;
-    report.failed = {"evil\nname.jpg: broken"};
-    report.saved = {{"/x/a.jpg", 100, "tab\there\r.jpg", 4096}};
-    EXPECT_EQ(RecoveryNotes::text(report),
-              "These files couldn't be saved:\n  evil name.jpg: broken\n\n" +
-                  std::string(kPartlyRead) + "\n  tab here .jpg (4 KB unreadable)");
-}
-
-TEST(RecoveryNotes, NothingToSayWritesNothing) {
-    RestoreReport report;
-    report.saved = {{"/x/a.jpg", 100, "a.jpg", 0}};
-    EXPECT_FALSE(RecoveryNotes::text(report));
+TEST(RecoveryNotes, WritesBesideTheFilesOnlyWhenThereIsSomethingToSayNeverOverAnything) {
     TempDir dir;
-    EXPECT_FALSE(RecoveryNotes::writeNotes(report, dir.path()));
+    const auto quiet = report({}, {{"/x/a.jpg", 100, "a.jpg", 0}});
+    EXPECT_FALSE(RecoveryNotes::writeNotes(quiet, dir.path()));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
 
-TEST(RecoveryNotes, WritesBesideTheFilesAndNeverOverAnEarlierNote) {
-    TempDir dir;
-    const auto first = RecoveryNotes::writeNotes(onlyFailures(), dir.path());
+    const auto failures = report({"a.jpg: gone"}, {});
+    const auto first = RecoveryNotes::writeNotes(failures, dir.path());
     ASSERT_TRUE(first);
     EXPECT_EQ(*first, dir / "About these files.txt");
-    EXPECT_EQ(testing::readFile(*first), *RecoveryNotes::text(onlyFailures()));
+    EXPECT_EQ(testing::readFile(*first), *RecoveryNotes::text(failures));
     struct stat st {};
     ASSERT_EQ(::stat(first->c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0133, 0u);
@@ -78,15 +61,9 @@ TEST(RecoveryNotes, WritesBesideTheFilesAndNeverOverAnEarlierNote) {
     testing::writeFile(dir / "elsewhere.txt", "mine");
     std::filesystem::remove(*first);
     std::filesystem::create_symlink(dir / "elsewhere.txt", dir / "About these files.txt");
-    const auto second = RecoveryNotes::writeNotes(onlyFailures(), dir.path());
-    ASSERT_TRUE(second);
-    EXPECT_EQ(*second, dir / "About these files 2.txt");
+    EXPECT_EQ(RecoveryNotes::writeNotes(failures, dir.path()), dir / "About these files 2.txt");
     EXPECT_EQ(testing::readFile(dir / "elsewhere.txt"), "mine");
-}
-
-TEST(RecoveryNotes, AFolderThatIsGoneIsIgnored) {
-    TempDir dir;
-    EXPECT_FALSE(RecoveryNotes::writeNotes(onlyFailures(), dir / "missing"));
+    EXPECT_FALSE(RecoveryNotes::writeNotes(failures, dir / "missing"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 

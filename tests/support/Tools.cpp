@@ -22,30 +22,30 @@ std::string missingTool(std::initializer_list<const char*> names) {
     return {};
 }
 
-int run(const std::string& command) {
-    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; { " + command + " ; } 2>&1";
-    FILE* pipe = ::popen(wrapped.c_str(), "r");
-    if (pipe == nullptr) return -1;
+namespace {
+
+// Runs a shell command with the system folders on PATH; returns its output and exit status.
+std::pair<std::string, int> shell(const std::string& command) {
+    FILE* pipe = ::popen(("PATH=\"$PATH:/sbin:/usr/sbin\"; " + command).c_str(), "r");
+    if (pipe == nullptr) return {{}, -1};
     std::string output;
     std::array<char, 4096> buffer{};
     while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
         output += buffer.data();
     const int status = ::pclose(pipe);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+} // namespace
+
+int run(const std::string& command) {
+    const auto [output, code] = shell("{ " + command + " ; } 2>&1");
     if (code != 0) std::cerr << "command failed (" << code << "): " << command << "\n" << output;
     return code;
 }
 
 std::string capture(const std::string& command) {
-    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; " + command;
-    FILE* pipe = ::popen(wrapped.c_str(), "r");
-    if (pipe == nullptr) return {};
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        output += buffer.data();
-    ::pclose(pipe);
-    return output;
+    return shell(command).first;
 }
 
 TempDir::TempDir() {
