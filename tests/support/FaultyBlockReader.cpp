@@ -16,7 +16,9 @@ Bytes FaultyBlockReader::read(std::uint64_t offset, std::int64_t count) const {
     if (first != bad_.end() && *first * sector_ < end)
         throw RecoverError::readFailed("Read failed at byte " + std::to_string(offset) +
                                        ". Input/output error");
-    return inner_.read(offset, count);
+    auto bytes = inner_.read(offset, count);
+    delivered_ += bytes.size();
+    return bytes;
 }
 
 } // namespace vellary::testing
