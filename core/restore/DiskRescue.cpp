@@ -77,7 +77,7 @@ private:
             const std::uint64_t end = block.pos + block.size;
             while (pos < end && !ended_) {
                 const std::uint64_t count =
-                    std::min<std::uint64_t>(end - pos, DiskImager::kChunkSize);
+                    std::min<std::uint64_t>(end - pos, DiskImager::kRescueChunk);
                 if (attempt(pos, count)) {
                     pos += count;
                     skip = DiskImager::kClusterSize;
