@@ -74,8 +74,7 @@ TEST_F(UnreadableAreas, RecoverSavesThemAndTheNoteNamesThem) {
     EXPECT_NE(result.out.find("Saved 3 files"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("1 file could only be read in part"), std::string::npos);
     const std::string note = readFile(dir_ / "out/About these files.txt");
-    EXPECT_NE(note.find("  Sunset at the beach.jpg (2 KB unreadable)"), std::string::npos)
-        << note;
+    EXPECT_NE(note.find("  Sunset at the beach.jpg (2 KB unreadable)"), std::string::npos) << note;
     EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1) << note;
 }
 
