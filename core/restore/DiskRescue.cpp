@@ -75,34 +75,23 @@ private:
         for (const auto& block : map_.blocksWith(Status::nonTried)) {
             std::uint64_t pos = block.pos;
             const std::uint64_t end = block.pos + block.size;
+            int failures = 0;
             while (pos < end && !ended_) {
-                const std::uint64_t count =
-                    std::min<std::uint64_t>(end - pos, DiskImager::kRescueChunk);
+                const std::uint64_t count = std::min<std::uint64_t>(
+                    end - pos, static_cast<std::uint64_t>(DiskImager::kClusterSize));
                 if (attempt(pos, count)) {
                     pos += count;
+                    failures = 0;
                     skip = DiskImager::kClusterSize;
                     continue;
                 }
-                // Find where in the chunk it fails, a cluster at a time; a second failing
-                // cluster in a row means a bad area, to be skipped for now.
-                int failures = 0;
-                std::uint64_t at = pos;
-                while (at < pos + count && failures < 2 && !ended_) {
-                    const std::uint64_t piece = std::min<std::uint64_t>(
-                        pos + count - at, static_cast<std::uint64_t>(DiskImager::kClusterSize));
-                    if (attempt(at, piece)) {
-                        failures = 0;
-                    } else {
-                        map_.set(at, piece, Status::nonTrimmed);
-                        ++failures;
-                    }
-                    at += piece;
-                }
-                if (failures < 2) {
-                    pos = at;
-                    continue;
-                }
-                pos = std::min(end, at + skip);
+                map_.set(pos, count, Status::nonTrimmed);
+                pos += count;
+                // A second failing read in a row means a bad area: skip ahead, further each
+                // time, and leave what was skipped to the next pass.
+                if (++failures < 2) continue;
+                failures = 0;
+                pos = std::min(end, pos + skip);
                 skip = std::min(skip * 2, kMaxSkip);
             }
         }
