@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <stdio.h>
 #include <sys/stat.h>
 
 namespace vellary {
