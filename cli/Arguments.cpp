@@ -32,8 +32,9 @@ std::set<FileCategory> parseCategories(const std::vector<std::string>& lists) {
     return result;
 }
 
-std::vector<std::string> warningsFor(const std::vector<std::string>& warnings, bool deep) {
-    if (deep) return warnings;
+std::vector<std::string> warningsFor(const std::vector<std::string>& warnings,
+                                     bool searchedContents) {
+    if (searchedContents) return warnings;
     std::vector<std::string> result;
     for (const auto& warning : warnings)
         result.push_back(warning.starts_with("Part of the file list couldn't be read")

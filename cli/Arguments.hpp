@@ -16,9 +16,10 @@ namespace vellary::cli {
 std::set<FileCategory> parseCategories(const std::string& list);
 std::set<FileCategory> parseCategories(const std::vector<std::string>& lists);
 
-// The engine's sentence for an unreadable file list promises a deep scan; without one the user
-// is told how to ask for it instead.
-std::vector<std::string> warningsFor(const std::vector<std::string>& warnings, bool deep);
+// The engine's sentence for an unreadable file list promises a deep scan; when none ran (no
+// --deep, and other volumes listed files) the user is told how to ask for it instead.
+std::vector<std::string> warningsFor(const std::vector<std::string>& warnings,
+                                     bool searchedContents);
 
 // The map of unreadable areas for an image: the one named (which must be a map), or the one an
 // image run left beside it, when there is one.

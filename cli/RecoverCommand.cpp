@@ -108,7 +108,7 @@ int runRecover(const RecoverArgs& args) {
     }
     line.finish();
     if (interrupted()) return fail(RecoverError::cancelled().errorDescription());
-    for (const auto& warning : warningsFor(result.warnings, args.deep))
+    for (const auto& warning : warningsFor(result.warnings, result.searchedContents))
         std::fprintf(stderr, "%s\n", warning.c_str());
 
     std::string missing;

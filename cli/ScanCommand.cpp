@@ -115,7 +115,7 @@ int runScan(const ScanArgs& parsed) {
     }
     line.finish();
     const auto unreadable = markUnreadable(result.files, map ? &*map : nullptr);
-    const auto warnings = warningsFor(result.warnings, parsed.deep);
+    const auto warnings = warningsFor(result.warnings, result.searchedContents);
 
     if (parsed.json) {
         nlohmann::json files = nlohmann::json::array();
