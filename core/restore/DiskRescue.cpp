@@ -294,13 +294,19 @@ RescueProgress DiskImager::rescue(const BlockReader& source,
     Rescue rescue(source, image.get(), name, *map, options, mapThere);
     try {
         rescue.run();
-    } catch (const RecoverError& stop) {
-        const bool resumable = stop.kind() == RecoverError::Case::cancelled ||
-                               stop.kind() == RecoverError::Case::deviceGone;
+    } catch (...) {
+        bool resumable = false;
+        try {
+            throw;
+        } catch (const RecoverError& stop) {
+            resumable = stop.kind() == RecoverError::Case::cancelled ||
+                        stop.kind() == RecoverError::Case::deviceGone;
+        } catch (...) {
+        }
         if (resumable || mapThere) {
             try {
                 rescue.finish();
-            } catch (const RecoverError&) {
+            } catch (...) {
                 // The first failure is the one to tell.
             }
             throw;

@@ -6,6 +6,7 @@
 #include "tests/support/CliRun.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/RestoreFixtures.hpp"
+#include "tests/support/SmallTmpfs.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
@@ -238,6 +239,35 @@ TEST(DiskRescue, ASourceThatEndsEarlyEndsTheImageThere) {
     const auto map = RescueMap::load(dir / "s.img.map");
     ASSERT_TRUE(map);
     EXPECT_EQ(map->size(), data.size());
+}
+
+// A full destination is no state to go on from: a new image and its map are removed; an image
+// being resumed keeps what it had, with a map that says so.
+TEST(DiskRescue, AFullDestinationRemovesANewImageButKeepsOneBeingResumed) {
+    testing::SmallTmpfs disk(2 * 1024 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    const Bytes data = patterned(4 * 1024 * 1024);
+    FaultyBlockReader source(data);
+    try {
+        DiskImager::rescue(source, disk.path() / "new.img", {});
+        ADD_FAILURE() << "the full disk went unnoticed";
+    } catch (const RecoverError& error) {
+        EXPECT_NE(error.errorDescription().find("No space left on device"), std::string::npos)
+            << error.errorDescription();
+    }
+    EXPECT_TRUE(fs::is_empty(disk.path()));
+
+    // The same, resumed: a map that says only the first 1 MiB is done.
+    RescueMap map(data.size());
+    map.set(0, 1024 * 1024, Status::finished);
+    map.save(disk.path() / "old.img.map", false);
+    testing::writeFile(disk.path() / "old.img",
+                       std::string(data.begin(), data.begin() + 1024 * 1024));
+    EXPECT_THROW(DiskImager::rescue(source, disk.path() / "old.img", {}), RecoverError);
+    const auto after = RescueMap::load(disk.path() / "old.img.map");
+    ASSERT_TRUE(after);
+    EXPECT_GE(after->bytesWith(Status::finished), 1024u * 1024);
+    EXPECT_LT(after->bytesWith(Status::finished), data.size());
 }
 
 } // namespace
