@@ -42,12 +42,8 @@ nlohmann::json toJson(const Device& d) {
 
 } // namespace
 
-int runDevices(const Args& args) {
-    bool json = false;
-    for (const auto& arg : args) {
-        if (arg != "--json") return fail("devices takes only --json (see vellary-cli --help)");
-        json = true;
-    }
+int runDevices(const DevicesArgs& args) {
+    const bool json = args.json;
     std::vector<Device> devices;
     try {
         devices = DeviceCatalog().devices();

@@ -18,7 +18,14 @@ public:
     void failSector(std::uint64_t index) { bad_.insert(index); }
     // Every read reaching past this byte offset fails with deviceGone.
     void vanishAt(std::uint64_t offset) { goneAt_ = offset; }
+    // Reads touching sectors [first, first + count) fail.
+    void failSectors(std::uint64_t first, std::uint64_t count) {
+        for (std::uint64_t i = 0; i < count; ++i)
+            bad_.insert(first + i);
+    }
     std::uint64_t readCount() const { return reads_.load(); }
+    // Bytes handed out by reads that succeeded.
+    std::uint64_t bytesDelivered() const { return delivered_.load(); }
 
     std::uint64_t size() const override { return inner_.size(); }
     Bytes read(std::uint64_t offset, std::int64_t count) const override {
@@ -30,7 +37,9 @@ public:
         const auto first = bad_.lower_bound(offset / sector_);
         if (first != bad_.end() && *first * sector_ < end)
             throw RecoverError::readFailed("Input/output error");
-        return inner_.read(offset, count);
+        auto bytes = inner_.read(offset, count);
+        delivered_ += bytes.size();
+        return bytes;
     }
 
 private:
@@ -39,6 +48,7 @@ private:
     std::set<std::uint64_t> bad_;
     std::uint64_t goneAt_ = UINT64_MAX;
     mutable std::atomic<std::uint64_t> reads_{0};
+    mutable std::atomic<std::uint64_t> delivered_{0};
 };
 
 } // namespace vellary::testing
