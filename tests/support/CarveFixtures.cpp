@@ -144,7 +144,11 @@ Bytes CarveFixtures::scattered(const std::vector<const Bytes*>& files, unsigned 
     for (std::size_t i = 0; i < files.size(); ++i) {
         place(image, at, *files[i]);
         starts.push_back(at);
-        at = (at + files[i]->size() + 511) / 512 * 512 + (i % 3) * 512;
+        const auto end = at + files[i]->size();
+        at = (end + 511) / 512 * 512;
+        std::fill(image.begin() + static_cast<std::ptrdiff_t>(end),
+                  image.begin() + static_cast<std::ptrdiff_t>(at), 0);
+        at += (i % 3) * 512;
     }
     return image;
 }
