@@ -1,6 +1,7 @@
 #include "tests/support/CarveFixtures.hpp"
 
 #include "tests/support/ByteWriters.hpp"
+#include "tests/support/TIFFBuilder.hpp"
 
 #include "core/io/DataBlockReader.hpp"
 
@@ -16,56 +17,22 @@ void append(Bytes& b, const std::string& text) {
     b.insert(b.end(), text.begin(), text.end());
 }
 
-// Writes a directory at the end of out; long strings go after it. Returns where the value of
-// the entry with tag `pointer` sits, so the caller can aim it at a sub-directory.
-std::size_t directory(Bytes& out, bool little, const std::vector<CarveFixtures::Tag>& tags,
-                      std::uint16_t pointer, std::size_t* pointerField) {
-    const std::size_t start = out.size();
-    const std::size_t count = tags.size() + (pointerField ? 1 : 0);
-    std::size_t extra = start + 2 + count * 12 + 4;
-    Bytes strings;
-    appendEndian(out, static_cast<std::uint16_t>(count), 2, little);
-    for (const auto& tag : tags) {
-        const auto length = static_cast<std::uint32_t>(tag.ascii.size() + 1);
-        appendEndian(out, tag.tag, 2, little);
-        appendEndian(out, 2, 2, little);
-        appendEndian(out, length, 4, little);
-        if (length <= 4) {
-            Bytes inline4(tag.ascii.begin(), tag.ascii.end());
-            inline4.resize(4, 0);
-            out.insert(out.end(), inline4.begin(), inline4.end());
-        } else {
-            appendEndian(out, static_cast<std::uint32_t>(extra + strings.size()), 4, little);
-            strings.insert(strings.end(), tag.ascii.begin(), tag.ascii.end());
-            strings.push_back(0);
-        }
-    }
-    if (pointerField) {
-        appendEndian(out, pointer, 2, little);
-        appendEndian(out, 4, 2, little);
-        appendEndian(out, 1, 4, little);
-        *pointerField = out.size();
-        appendEndian(out, 0, 4, little);
-    }
-    appendEndian(out, 0, 4, little);
-    out.insert(out.end(), strings.begin(), strings.end());
-    return start;
-}
-
 } // namespace
 
 Bytes CarveFixtures::tiff(bool little, const std::vector<Tag>& tags,
                           const std::vector<Tag>& exifTags) {
-    Bytes out = little ? Bytes{'I', 'I'} : Bytes{'M', 'M'};
-    appendEndian(out, 42, 2, little);
-    appendEndian(out, 8, 4, little);
-    std::size_t field = 0;
-    directory(out, little, tags, 0x8769, exifTags.empty() ? nullptr : &field);
-    if (!exifTags.empty()) {
-        const auto sub = directory(out, little, exifTags, 0, nullptr);
-        putEndian(out, field, static_cast<std::uint32_t>(sub), 4, little);
-    }
-    return out;
+    TIFFBuilder b(little);
+    const auto fields = [](const std::vector<Tag>& list) {
+        std::vector<TIFFBuilder::Field> out;
+        for (const auto& t : list)
+            out.push_back(TIFFBuilder::ascii(t.tag, t.ascii));
+        return out;
+    };
+    auto first = fields(tags);
+    if (!exifTags.empty())
+        first.push_back(TIFFBuilder::longs(0x8769, {b.directory(fields(exifTags))}));
+    b.setFirst(b.directory(first));
+    return b.data();
 }
 
 Bytes CarveFixtures::segment(std::uint8_t marker, const Bytes& payload) {
