@@ -404,6 +404,10 @@ TEST(RAFCarver, HeadersAndLengths) {
                      {}},
                     {"short header", Bytes(good.begin(), good.begin() + 107), {}, true, 0, raf},
                     {"lower-case signature", F::patched(good, 15, '_'), {}}});
+    // Sensor data above 512 MiB that the source does hold.
+    testing::SparseReader large(700'000'000);
+    large.place(0, F::patched(good, 104, 600'000'000, 4, false));
+    EXPECT_FALSE(RAFCarver().carve(large, 0, FileKind::raf));
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 namespace vellary {
 namespace {
@@ -218,31 +217,10 @@ TEST(RIFFCarver, ChunksPadsAndMetadata) {
     EXPECT_EQ(F::carve(carver, webp)->device, "Canon EOS R5");
 }
 
-// A large source held as a few byte runs over zeros.
-class SparseReader : public BlockReader {
-public:
-    explicit SparseReader(std::uint64_t size) : size_(size) {}
-    void place(std::uint64_t at, const Bytes& bytes) { runs_[at] = bytes; }
-    std::uint64_t size() const override { return size_; }
-    Bytes read(std::uint64_t offset, std::int64_t count) const override {
-        if (offset >= size_ || count < 1) return {};
-        const auto n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size_ - offset);
-        Bytes out(n, 0);
-        for (const auto& [at, bytes] : runs_)
-            for (std::uint64_t i = 0; i < bytes.size(); ++i)
-                if (at + i >= offset && at + i < offset + n) out[at + i - offset] = bytes[i];
-        return out;
-    }
-
-private:
-    std::uint64_t size_;
-    std::map<std::uint64_t, Bytes> runs_;
-};
-
 TEST(RIFFCarver, OpenDMLExtensionParts) {
     // A 6 GiB AVI: RIFF 'AVI ' and two RIFF 'AVIX' parts of 2 GiB each, then random bytes.
     constexpr std::uint64_t kPart = 2ULL * 1024 * 1024 * 1024;
-    SparseReader source(3 * kPart + 4096);
+    testing::SparseReader source(3 * kPart + 4096);
     const auto list = [](const std::string& type, std::uint64_t size) {
         return F::join({F::patched(F::text("LIST"), 4, size, 4), F::text(type)});
     };
@@ -370,6 +348,8 @@ TEST(FLACCarver, DamagedStreams) {
     EXPECT_LT(dropped->size, file->size());
     EXPECT_GT(dropped->size, audioStart(*file));
     EXPECT_FALSE(dropped->complete);
+    // Cut cleanly before its last frame: short of its total by less than one block.
+    EXPECT_FALSE(F::carve(FLACCarver(), head(dropped->size)).value().complete);
     const Bytes sniffed = {'f', 'L', 'a', 'C', 0x80, 0, 0, 0x22, 0x10, 0,    0x10,
                            0,   0,   0,   0,   0,    0, 0, 0x0A, 0xC4, 0x42, 0xF0};
     EXPECT_EQ(FLACCarver().sniff(sniffed), FileKind::flac);

@@ -5,6 +5,7 @@
 #include "tests/support/Tools.hpp"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,6 +102,27 @@ struct CarveFixtures {
         std::optional<FileKind> kind = std::nullopt; // sniffed when absent
     };
     static void expectCases(const FormatCarver& carver, const std::vector<Case>& cases);
+};
+
+// A large source held as a few byte runs over zeros.
+class SparseReader : public BlockReader {
+public:
+    explicit SparseReader(std::uint64_t size) : size_(size) {}
+    void place(std::uint64_t at, const Bytes& bytes) { runs_[at] = bytes; }
+    std::uint64_t size() const override { return size_; }
+    Bytes read(std::uint64_t offset, std::int64_t count) const override {
+        if (offset >= size_ || count < 1) return {};
+        const auto n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size_ - offset);
+        Bytes out(n, 0);
+        for (const auto& [at, bytes] : runs_)
+            for (std::uint64_t i = 0; i < bytes.size(); ++i)
+                if (at + i >= offset && at + i < offset + n) out[at + i - offset] = bytes[i];
+        return out;
+    }
+
+private:
+    std::uint64_t size_;
+    std::map<std::uint64_t, Bytes> runs_;
 };
 
 } // namespace vellary::testing
