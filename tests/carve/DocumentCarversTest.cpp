@@ -101,9 +101,6 @@ TEST(ZIPCarver, HeadersEndRecordsAndSearches) {
           start}});
 
     const std::pair<std::vector<F::Entry>, FileKind> kinds[] = {
-        {{{"[Content_Types].xml", "x"}, {"word/document.xml", "x"}}, FileKind::docx},
-        {{{"xl/workbook.xml", "x"}}, FileKind::xlsx},
-        {{{"ppt/presentation.xml", "x"}}, FileKind::pptx},
         {{{"Index/Document.iwa", "x"}, {"Metadata/Properties.plist", "x"}}, FileKind::pages},
         {{{"Index/Document.iwa", "x"}, {"Index/CalculationEngine.iwa", "x"}}, FileKind::numbers},
         {{{"Index/Document.iwa", "x"}, {"Index/Tables/DataList.iwa", "x"}}, FileKind::numbers},
@@ -112,7 +109,7 @@ TEST(ZIPCarver, HeadersEndRecordsAndSearches) {
         {{{"Index/Slide-1.iwa", "x"}}, FileKind::zip}, // no Document.iwa: not iWork
         {{{"mimetype", "application/epub+zip"}, {"word/document.xml", "x"}}, FileKind::epub},
         {{{"word/document.xml", "x"}, {"mimetype", "application/epub+zip"}}, FileKind::docx},
-        {{{"readme.txt", "x"}}, FileKind::zip}};
+    };
     for (const auto& [names, kind] : kinds)
         EXPECT_EQ(F::carve(zip, F::storedZip(names)).value().kind, kind) << names[0].name;
 }
@@ -224,34 +221,28 @@ TEST(OLE2Carver, TablesKindsAndDates) {
     F::expectCases(
         ole2,
         {{"highest used sector",
-          F::join({F::compoundFile({"WordDocument"}, 40), F::noise(8192, 3)}), 42 * 512, true, 0,
-          doc},
-         {"FAT entry past the FAT", F::patched(good, fat(10), 128, 4), {}, true, 0, doc},
-         {"last FAT entry", F::patched(good, fat(10), 127, 4), good.size(), true, 0, doc},
-         {"reserved value", F::patched(good, fat(10), 0xFFFFFFFB, 4), {}, true, 0, doc},
-         {"used sector beyond the source",
-          F::patched(good, fat(100), 0xFFFFFFFE, 4),
-          {},
-          true,
-          0,
-          doc},
-         {"directory chain ends free", F::patched(good, fat(1), 0xFFFFFFFF, 4), {}, true, 0, doc},
-         {"directory chain loops", F::patched(good, fat(1), 1, 4), {}, true, 0, doc},
-         {"mini-sector shift", F::patched(good, 32, 7), {}, true, 0, doc},
-         {"mini-stream cutoff", F::patched(good, 56, 2048, 4), {}, true, 0, doc},
-         {"no FAT sectors", F::patched(good, 44, 0, 4), {}, true, 0, doc},
-         {"FAT larger than the source", F::patched(good, 44, 1000, 4), {}, true, 0, doc},
-         {"more DIFAT than FAT sectors", F::patched(good, 72, 2, 4), {}, true, 0, doc},
-         {"FAT sector not a sector", F::patched(good, 76, 0xFFFFFFFF, 4), {}, true, 0, doc},
+          F::join({F::compoundFile({"WordDocument"}, 40), F::noise(8192, 3)}), 42 * 512},
+         {"FAT entry past the FAT", F::patched(good, fat(10), 128, 4), {}},
+         {"last FAT entry", F::patched(good, fat(10), 127, 4), good.size()},
+         {"reserved value", F::patched(good, fat(10), 0xFFFFFFFB, 4), {}},
+         {"used sector beyond the source", F::patched(good, fat(100), 0xFFFFFFFE, 4), {}},
+         {"directory chain ends free", F::patched(good, fat(1), 0xFFFFFFFF, 4), {}},
+         {"directory chain loops", F::patched(good, fat(1), 1, 4), {}},
+         {"mini-sector shift", F::patched(good, 32, 7), {}},
+         {"mini-stream cutoff", F::patched(good, 56, 2048, 4), {}},
+         {"no FAT sectors", F::patched(good, 44, 0, 4), {}},
+         {"FAT larger than the source", F::patched(good, 44, 1000, 4), {}},
+         {"more DIFAT than FAT sectors", F::patched(good, 72, 2, 4), {}},
+         {"FAT sector not a sector", F::patched(good, 76, 0xFFFFFFFF, 4), {}},
          // A directory entry with an impossible name length is skipped, not fatal.
-         {"stream name length 66", F::patched(good, 1024 + 128 + 64, 66), {}, true, 0, doc},
-         {"root name length 80", F::patched(good, 1024 + 64, 80), good.size(), true, 0, doc},
-         {"FAT sectors listed in the DIFAT", difat, difat.size(), true, 0, doc},
-         {"DIFAT chain gone", F::patched(difat, 68, 0xFFFFFFFE, 4), {}, true, 0, doc}});
+         {"stream name length 66", F::patched(good, 1024 + 128 + 64, 66), {}},
+         {"root name length 80", F::patched(good, 1024 + 64, 80), good.size()},
+         {"FAT sectors listed in the DIFAT", difat, difat.size()},
+         {"DIFAT chain gone", F::patched(difat, 68, 0xFFFFFFFE, 4), {}}},
+        doc);
 
     const std::pair<std::vector<std::string>, std::optional<FileKind>> kinds[] = {
         {{"Workbook", "WordDocument"}, FileKind::doc},
-        {{"Book"}, FileKind::xls},
         {{"SummaryInformation", "Workbook"}, FileKind::xls},
         {{"PowerPoint Document", "Pictures"}, FileKind::ppt},
         {{"Contents", "CompObj", "Equation Native", "Ole10Native", "Other"}, std::nullopt}};

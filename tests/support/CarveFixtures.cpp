@@ -1,7 +1,7 @@
 #include "tests/support/CarveFixtures.hpp"
 
 #include "tests/support/ByteWriters.hpp"
-#include "tests/support/TIFFBuilder.hpp"
+#include "tests/support/RawFixtures.hpp"
 
 #include "core/io/DataBlockReader.hpp"
 
@@ -121,26 +121,14 @@ Bytes CarveFixtures::scattered(const std::vector<const Bytes*>& files, unsigned 
 }
 
 Bytes CarveFixtures::withMPF(const Bytes& primary, const Bytes& secondary) {
-    // APP2: "MPF\0", then a big-endian TIFF with one directory: version, image count, entries.
-    Bytes tiffPart = {'M', 'M', 0, 42, 0, 0, 0, 8};
-    appendEndian(tiffPart, 3, 2, false);
-    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
-                           const Bytes& value) {
-        appendEndian(tiffPart, tag, 2, false);
-        appendEndian(tiffPart, type, 2, false);
-        appendEndian(tiffPart, count, 4, false);
-        tiffPart.insert(tiffPart.end(), value.begin(), value.end());
-    };
-    entry(0xB000, 7, 4, {'0', '1', '0', '0'});
-    entry(0xB001, 4, 1, {0, 0, 0, 2});
-    const std::uint32_t arrayAt = 8 + 2 + 3 * 12 + 4;
-    Bytes at;
-    appendEndian(at, arrayAt, 4, false);
-    entry(0xB002, 7, 32, at);
-    appendEndian(tiffPart, 0, 4, false);
-    const std::size_t arrayField = tiffPart.size();
-    tiffPart.resize(tiffPart.size() + 32, 0);
-
+    // APP2: "MPF\0", then a big-endian TIFF with one directory: version, image count, and the
+    // two 16-byte entries, which the builder places right after the directory.
+    TIFFBuilder b(false);
+    b.setFirst(b.directory({{0xB000, 7, 4, text("0100"), {}},
+                            TIFFBuilder::longs(0xB001, {2}),
+                            {0xB002, 7, 32, Bytes(32, 0), {}}}));
+    const auto& tiffPart = b.data();
+    const std::size_t arrayField = tiffPart.size() - 32;
     Bytes payload = {'M', 'P', 'F', 0};
     payload.insert(payload.end(), tiffPart.begin(), tiffPart.end());
     const Bytes app2 = segment(0xE2, payload);
@@ -192,9 +180,10 @@ std::optional<Carved> CarveFixtures::carve(const FormatCarver& carver, const Byt
     return carver.carve(DataBlockReader(source), start, *kind);
 }
 
-void CarveFixtures::expectCases(const FormatCarver& carver, const std::vector<Case>& cases) {
+void CarveFixtures::expectCases(const FormatCarver& carver, const std::vector<Case>& cases,
+                                std::optional<FileKind> kind) {
     for (const auto& c : cases) {
-        const auto carved = carve(carver, c.data, c.start, c.kind);
+        const auto carved = carve(carver, c.data, c.start, c.kind ? c.kind : kind);
         EXPECT_EQ(carved ? std::optional(carved->size) : std::nullopt, c.size) << c.name;
         if (carved && c.size) {
             EXPECT_EQ(carved->complete, c.complete) << c.name;
@@ -226,57 +215,35 @@ std::string CarveFixtures::slideDocument() {
 )";
 }
 
+// Little-endian values, each as many bytes wide as its digit in widths.
+static void appendFields(Bytes& out, std::initializer_list<std::uint64_t> values,
+                         std::string_view widths) {
+    auto width = widths.begin();
+    for (const auto value : values)
+        appendLE(out, value, *width++ - '0');
+}
+
 Bytes CarveFixtures::storedZip(const std::vector<Entry>& entries, const std::string& comment) {
     Bytes out;
     Bytes directory;
     for (const auto& entry : entries) {
-        const auto offset = static_cast<std::uint32_t>(out.size());
-        const auto crc = crc32(text(entry.data));
-        const auto size = static_cast<std::uint32_t>(entry.data.size());
-        const auto nameLength = static_cast<std::uint16_t>(entry.name.size());
-        appendLE(out, 0x04034B50, 4);
-        appendLE(out, 20, 2);
-        appendLE(out, 0, 2); // flags
-        appendLE(out, 0, 2); // stored
-        appendLE(out, 0x6000, 2);
-        appendLE(out, 0x5A21, 2);
-        appendLE(out, crc, 4);
-        appendLE(out, size, 4);
-        appendLE(out, size, 4);
-        appendLE(out, nameLength, 2);
-        appendLE(out, 0, 2);
+        const std::uint64_t offset = out.size(), crc = crc32(text(entry.data)),
+                            size = entry.data.size(), name = entry.name.size();
+        // Stored, no flags, a fixed DOS time; then the central record for the same entry.
+        appendFields(out, {0x04034B50, 20, 0, 0, 0x6000, 0x5A21, crc, size, size, name, 0},
+                     "42222244422");
         append(out, entry.name);
         append(out, entry.data);
-
-        appendLE(directory, 0x02014B50, 4);
-        appendLE(directory, 0x031E, 2);
-        appendLE(directory, 20, 2);
-        appendLE(directory, 0, 2);
-        appendLE(directory, 0, 2);
-        appendLE(directory, 0x6000, 2);
-        appendLE(directory, 0x5A21, 2);
-        appendLE(directory, crc, 4);
-        appendLE(directory, size, 4);
-        appendLE(directory, size, 4);
-        appendLE(directory, nameLength, 2);
-        appendLE(directory, 0, 2); // extra
-        appendLE(directory, 0, 2); // comment
-        appendLE(directory, 0, 2); // disk
-        appendLE(directory, 0, 2); // internal attributes
-        appendLE(directory, 0, 4); // external attributes
-        appendLE(directory, offset, 4);
+        appendFields(directory,
+                     {0x02014B50, 0x031E, 20, 0, 0, 0x6000, 0x5A21, crc, size, size, name, 0, 0, 0,
+                      0, 0, offset},
+                     "42222224442222244");
         append(directory, entry.name);
     }
-    const auto cdOffset = static_cast<std::uint32_t>(out.size());
+    const std::uint64_t cdOffset = out.size(), count = entries.size();
     out.insert(out.end(), directory.begin(), directory.end());
-    appendLE(out, 0x06054B50, 4);
-    appendLE(out, 0, 2);
-    appendLE(out, 0, 2);
-    appendLE(out, static_cast<std::uint16_t>(entries.size()), 2);
-    appendLE(out, static_cast<std::uint16_t>(entries.size()), 2);
-    appendLE(out, static_cast<std::uint32_t>(directory.size()), 4);
-    appendLE(out, cdOffset, 4);
-    appendLE(out, static_cast<std::uint16_t>(comment.size()), 2);
+    appendFields(out, {0x06054B50, 0, 0, count, count, directory.size(), cdOffset, comment.size()},
+                 "42222442");
     append(out, comment);
     return out;
 }

@@ -101,7 +101,9 @@ struct CarveFixtures {
         std::uint64_t start = 0;
         std::optional<FileKind> kind = std::nullopt; // sniffed when absent
     };
-    static void expectCases(const FormatCarver& carver, const std::vector<Case>& cases);
+    // kind: carve every row as that kind rather than sniffing (where the row names none).
+    static void expectCases(const FormatCarver& carver, const std::vector<Case>& cases,
+                            std::optional<FileKind> kind = std::nullopt);
 };
 
 // A large source held as a few byte runs over zeros.
