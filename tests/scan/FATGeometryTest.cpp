@@ -5,6 +5,7 @@
 #include "core/scan/ClusterMap.hpp"
 #include "core/scan/FATNames.hpp"
 #include "core/scan/FATScanner.hpp"
+#include "tests/support/DiskImages.hpp"
 
 #include <gtest/gtest.h>
 
@@ -140,22 +141,9 @@ TEST(FATGeometryTest, RangesJoinRunsAndStopAtTheByteCount) {
     EXPECT_TRUE(ClusterMap::ranges(chain, 10, 4096, UINT64_MAX - 100).empty());
 }
 
-// A FAT32 boot sector over a small in-memory volume.
+// A FAT32 boot sector with one sector per cluster over a small in-memory volume.
 Bytes bootSector(std::uint32_t totalSectors, std::uint32_t fatSectors) {
-    Bytes b(512, 0);
-    b[0] = 0xEB;
-    b[11] = 0x00; // 512 bytes per sector
-    b[12] = 0x02;
-    b[13] = 1;
-    b[14] = 32; // reserved
-    b[16] = 2;
-    b[21] = 0xF8;
-    std::memcpy(b.data() + 32, &totalSectors, 4);
-    std::memcpy(b.data() + 36, &fatSectors, 4);
-    b[44] = 2;
-    b[510] = 0x55;
-    b[511] = 0xAA;
-    return b;
+    return testing::fatBootSector(totalSectors, 1, 0, fatSectors, 0);
 }
 
 TEST(FATLoadTest, TableIsSizedByWhatTheFatHoldsNotByTheClaimedCount) {

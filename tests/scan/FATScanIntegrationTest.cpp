@@ -1,12 +1,12 @@
-// Whole scans through RecoveryEngine of partitioned FAT32 cards and exFAT cards, healthy and
-// with unreadable metadata.
+// Whole scans through the engine, restored and compared with the originals, of a partitioned
+// FAT32 card and an exFAT card, healthy and with unreadable metadata.
 #include "core/io/Binary.hpp"
-#include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 #include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/ExFatImage.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
+#include "tests/support/RoundTrip.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
@@ -18,6 +18,7 @@ namespace {
 using testing::ExFatImage;
 using testing::FatImage;
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 constexpr const char* kVolumeWarning =
     "Part of the file list couldn't be read, so the deep scan will look for those files instead.";
@@ -33,24 +34,31 @@ protected:
         image_->makeDirectory("DCIM/100CANON");
         for (int i = 1; i <= 3; ++i) {
             const auto local = dir_ / ("p" + std::to_string(i));
+            const std::string path = "DCIM/100CANON/Photo " + std::to_string(i) + ".jpg";
             testing::writeFile(local, "\xFF\xD8\xFF\xE1" + testing::patternBytes(20000 * i, i));
             testing::setModified(local, "2023-08-0" + std::to_string(i) + " 09:30:00");
-            image_->copyIn(local, "DCIM/100CANON/Photo " + std::to_string(i) + ".jpg");
+            image_->copyIn(local, path);
+            if (i == 1) continue;
+            originals_[path] = testing::sha256Of(local);
+            modified_[path] = testing::modifiedSeconds(local);
         }
-        image_->remove("DCIM/100CANON/Photo 2.jpg");
-        image_->remove("DCIM/100CANON/Photo 3.jpg");
+        for (const auto& [path, hash] : originals_)
+            image_->remove(path);
     }
 
     testing::TempDir dir_;
     std::unique_ptr<FatImage> image_;
+    testing::Originals originals_;
+    std::map<std::string, double> modified_;
 };
 
-TEST_F(FATScanIntegrationTest, PartitionedCardListsItsDeletedPhotosWithoutADeepScan) {
-    FileBlockReader reader(image_->path());
+TEST_F(FATScanIntegrationTest, PartitionedCardGivesBackItsDeletedPhotosByteExact) {
     int batches = 0;
     ScanOptions options;
     options.onFound = [&](const std::vector<RecoverableFile>&) { ++batches; };
-    const ScanResult result = RecoveryEngine::scan(reader, options);
+    const auto trip = testing::roundTrip(image_->path(), originals_, dir_ / "out", options);
+    EXPECT_EQ(trip.mismatches, Lines{});
+    const ScanResult& result = trip.scan;
     EXPECT_EQ(result.filesystem, "FAT32");
     EXPECT_EQ(result.volumeCount, 1);
     EXPECT_TRUE(result.warnings.empty());
@@ -58,19 +66,11 @@ TEST_F(FATScanIntegrationTest, PartitionedCardListsItsDeletedPhotosWithoutADeepS
     EXPECT_EQ(result.unreadableBytes, 0u);
     EXPECT_EQ(batches, 1);
     ASSERT_EQ(result.files.size(), 2u);
-    for (int i = 2; i <= 3; ++i) {
-        const auto* file =
-            testing::findByPath(result.files, "DCIM/100CANON/Photo " + std::to_string(i) + ".jpg");
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(file->id.rfind("fat-1048576-", 0), 0u);
-        EXPECT_EQ(file->folder(), "DCIM/100CANON");
-        EXPECT_EQ(file->quality(), file->headerLooksValid == std::optional<bool>(false)
-                                       ? RecoverableFile::Quality::damaged
-                                       : RecoverableFile::Quality::good);
-        const auto local = dir_ / ("p" + std::to_string(i));
-        EXPECT_EQ(unixSeconds(*file->modified), testing::modifiedSeconds(local));
-        EXPECT_EQ(testing::sha256Of(testing::contentsOf(reader, *file)), testing::sha256Of(local));
-        for (const auto& r : file->ranges)
+    for (const auto& file : result.files) {
+        EXPECT_EQ(file.id.rfind("fat-1048576-", 0), 0u);
+        EXPECT_EQ(file.folder(), "DCIM/100CANON");
+        EXPECT_EQ(unixSeconds(*file.modified), modified_[file.originalPath]);
+        for (const auto& r : file.ranges)
             EXPECT_GE(r.offset, kPartition);
     }
 }
@@ -86,13 +86,12 @@ TEST_F(FATScanIntegrationTest, CommandLineListsTheDeletedPhotosByFolderNameAndDa
 }
 
 TEST_F(FATScanIntegrationTest, UnreadableFolderGivesTheWarningAndNoFilesFromTheVolume) {
-    const auto layout = image_->layout();
     const auto entry = image_->findEntry("100CANON   ");
     ASSERT_TRUE(entry.has_value());
     const Bytes all = image_->bytes();
     const std::uint32_t cluster = *Binary::u16le(all, static_cast<std::int64_t>(*entry + 26));
     testing::FaultyBlockReader reader(all);
-    reader.failSector(layout.clusterOffset(cluster) / 512);
+    reader.failSector(image_->layout().clusterOffset(cluster) / 512);
     const ScanResult result = RecoveryEngine::scan(reader, {});
     EXPECT_EQ(result.filesystem, "FAT32");
     ASSERT_FALSE(result.warnings.empty());
@@ -100,13 +99,11 @@ TEST_F(FATScanIntegrationTest, UnreadableFolderGivesTheWarningAndNoFilesFromTheV
     for (const auto& f : result.files)
         EXPECT_EQ(f.id.rfind("fat-", 0), std::string::npos);
     EXPECT_TRUE(result.searchedContents); // nothing was listed, so the content search ran
-}
 
-TEST_F(FATScanIntegrationTest, VanishedCardEndsTheScan) {
-    testing::FaultyBlockReader reader(image_->bytes());
-    reader.vanishAt(image_->layout().dataOffset);
+    testing::FaultyBlockReader gone(all);
+    gone.vanishAt(image_->layout().dataOffset);
     try {
-        RecoveryEngine::scan(reader, {});
+        RecoveryEngine::scan(gone, {});
         FAIL() << "expected deviceGone";
     } catch (const RecoverError& error) {
         EXPECT_EQ(error.kind(), RecoverError::Case::deviceGone);
@@ -136,22 +133,19 @@ TEST(ExFATScanIntegrationTest, ExFatCardThroughTheEngineKeepsFilesFoundBeforeAFa
     folder.validLength = folder.dataLength = 4096;
     image.append(layout.rootCluster, ExFatImage::encode(folder));
 
-    {
-        FileBlockReader reader(image.path());
-        const ScanResult result = RecoveryEngine::scan(reader, {});
-        EXPECT_EQ(result.filesystem, "ExFAT");
-        EXPECT_TRUE(result.warnings.empty());
-        ASSERT_EQ(result.files.size(), 1u);
-        EXPECT_EQ(result.files[0].originalPath, "IMG_0042.JPG");
-        EXPECT_EQ(unixSeconds(*result.files[0].modified), 1709528768); // 2024-03-04 05:06:08 UTC
-        const Bytes back = testing::contentsOf(reader, result.files[0]);
-        EXPECT_EQ(std::string(back.begin(), back.end()), data);
-    }
+    testing::writeFile(dir / "original", data);
+    const auto trip = testing::roundTrip(
+        image.path(), {{"IMG_0042.JPG", testing::sha256Of(dir / "original")}}, dir / "out");
+    EXPECT_EQ(trip.mismatches, Lines{});
+    EXPECT_EQ(trip.scan.filesystem, "ExFAT");
+    EXPECT_TRUE(trip.scan.warnings.empty());
+    ASSERT_EQ(trip.scan.files.size(), 1u);
+    EXPECT_EQ(unixSeconds(*trip.scan.files[0].modified), 1709528768); // 2024-03-04 05:06:08 UTC
+
     testing::FaultyBlockReader reader(image.bytes());
     reader.failSector(layout.clusterOffset(image.spareCluster(10)) / 512);
     const ScanResult result = RecoveryEngine::scan(reader, {});
-    ASSERT_EQ(result.warnings.size(), 1u);
-    EXPECT_EQ(result.warnings.front(), kVolumeWarning);
+    EXPECT_EQ(result.warnings, Lines{kVolumeWarning});
     EXPECT_NE(testing::findByPath(result.files, "IMG_0042.JPG"), nullptr);
 }
 

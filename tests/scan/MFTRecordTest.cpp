@@ -111,32 +111,27 @@ TEST(MFTRecord, FlagsAttributeListsAndExtensions) {
 }
 
 TEST(MFTRecord, FixupsAreChecked) {
-    Bytes raw = deletedFile().fileName(5, "a.txt", 1).build();
+    const Bytes raw = deletedFile().fileName(5, "a.txt", 1).build();
     EXPECT_TRUE(MFTRecord::parse(raw));
-    Bytes bad = raw;
-    bad[1023] ^= 0xFF; // last stride's check bytes
-    EXPECT_FALSE(MFTRecord::parse(bad));
-    bad = raw;
-    bad[4] = 49; // odd offset
-    EXPECT_FALSE(MFTRecord::parse(bad));
-    bad = raw;
-    bad[4] = 38; // below 40
-    EXPECT_FALSE(MFTRecord::parse(bad));
-    bad = raw;
-    bad[6] = 1; // fewer than 2 entries
-    EXPECT_FALSE(MFTRecord::parse(bad));
-    bad = raw;
-    bad[6] = 240; // array runs past 512 bytes
-    EXPECT_FALSE(MFTRecord::parse(bad));
-    bad = raw;
-    bad[0] = 'B';
-    EXPECT_FALSE(MFTRecord::parse(bad));
+    // The last stride's check bytes, an odd array offset, one below 40, fewer than two entries,
+    // an array running past 512 bytes, no signature.
+    const std::pair<std::size_t, std::uint8_t> damage[] = {
+        {1023, static_cast<std::uint8_t>(raw[1023] ^ 0xFF)},
+        {4, 49},
+        {4, 38},
+        {6, 1},
+        {6, 240},
+        {0, 'B'}};
+    for (const auto& [at, value] : damage) {
+        Bytes bad = raw;
+        bad[at] = value;
+        EXPECT_FALSE(MFTRecord::parse(bad)) << at << " = " << int{value};
+    }
     EXPECT_FALSE(MFTRecord::parse(ByteSpan(raw).first(511)));
     // A 1024-byte record with three entries needs all 1024 bytes... and 512 bytes of a
     // two-entry record are enough.
     EXPECT_FALSE(MFTRecord::parse(ByteSpan(raw).first(1000)));
-    const Bytes small = MftRecordBuilder(512).flags(0).fileName(5, "s.txt", 1).build();
-    EXPECT_TRUE(MFTRecord::parse(small));
+    EXPECT_TRUE(MFTRecord::parse(MftRecordBuilder(512).flags(0).fileName(5, "s.txt", 1).build()));
 }
 
 TEST(MFTRecord, MalformedAttributesEndTheWalkQuietly) {
@@ -262,45 +257,4 @@ TEST(MFTRecord, ParseInPlaceReusesTheRecord) {
     EXPECT_EQ(record.dataStreams.size(), 1u);
     Bytes junk(1024, 0);
     EXPECT_FALSE(MFTRecord::parseInPlace(junk, record));
-}
-
-TEST(MFTRecord, CorruptedRecordsStayInsideTheirBuffer) {
-    // Random byte damage to a full record: every result must point inside the record.
-    const Bytes good =
-        deletedFile()
-            .fileName(5, "photo.jpg", 1)
-            .fileName(5, "PHOTO~1.JPG", 2)
-            .residentData(patternBytes(300, 9))
-            .nonResident(0x80, encodeRunList({{3, 100}, {2, -50}, {4, std::nullopt}}), 9000, 9000,
-                         0, 0, "x")
-            .attributeList()
-            .build();
-    std::uint32_t x = 12345;
-    const auto next = [&] {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
-    int parsed = 0;
-    for (int round = 0; round < 20000; ++round) {
-        Bytes bad = good;
-        const int flips = 1 + static_cast<int>(next() % 8);
-        for (int i = 0; i < flips; ++i)
-            bad[next() % bad.size()] = static_cast<std::uint8_t>(next());
-        const std::size_t length = round % 5 == 0 ? 512 + next() % 512 : bad.size();
-        const auto result = MFTRecord::parse(ByteSpan(bad).first(length));
-        if (!result) continue;
-        ++parsed;
-        const auto& r = result->record;
-        if (r.residentData) {
-            ASSERT_GE(r.residentData->lower, 0);
-            ASSERT_LE(r.residentData->upper, static_cast<std::int64_t>(result->bytes.size()));
-            for (const auto& piece : r.storedPieces(*r.residentData)) {
-                ASSERT_GE(piece.lower, 0);
-                ASSERT_LE(piece.upper, static_cast<std::int64_t>(result->bytes.size()));
-            }
-        }
-    }
-    EXPECT_GT(parsed, 0);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace vellary;
 
 namespace {
@@ -139,27 +141,22 @@ TEST(NTFSRecover, IncompleteStreams) {
 
 TEST(NTFSRecover, ResidentFilesRecycleBinAndNames) {
     MFTCatalog catalog;
-    MFTCatalog::Candidate resident;
-    resident.number = 40;
-    resident.name = "  note.txt \n";
-    resident.parent = kRoot;
-    resident.content.kind = MFTCatalog::Candidate::Content::Kind::resident;
-    resident.content.ranges = {{1000, 10}, {2000, 2}};
-    catalog.candidates.push_back(resident);
-    resident.number = 41;
-    resident.name = "$RX1.jpg";
-    resident.parent = 0x0001000000000050ULL;
-    catalog.candidates.push_back(resident);
-    resident.number = 42;
-    resident.name = "$RNOINDEX.jpg";
-    catalog.candidates.push_back(resident);
-    resident.number = 43;
-    resident.name = "$Rtop.jpg";
-    catalog.candidates.push_back(resident);
-    resident.number = 44;
-    resident.name = "gone.txt";
-    resident.content.ranges.clear();
-    catalog.candidates.push_back(resident);
+    // Numbers, names and parents of resident files; the last has lost its bytes.
+    const std::tuple<std::uint64_t, const char*, std::uint64_t> rows[] = {
+        {40, "  note.txt \n", kRoot},
+        {41, "$RX1.jpg", 0x0001000000000050ULL},
+        {42, "$RNOINDEX.jpg", 0x0001000000000050ULL},
+        {43, "$Rtop.jpg", 0x0001000000000050ULL},
+        {44, "gone.txt", 0x0001000000000050ULL}};
+    for (const auto& [number, name, parent] : rows) {
+        MFTCatalog::Candidate resident;
+        resident.number = number;
+        resident.name = name;
+        resident.parent = parent;
+        resident.content.kind = MFTCatalog::Candidate::Content::Kind::resident;
+        if (number != 44) resident.content.ranges = {{1000, 10}, {2000, 2}};
+        catalog.candidates.push_back(resident);
+    }
     catalog.recycled["80/X1.JPG"] = "Users/Ann/Pictures/beach.jpg";
     catalog.recycled["80/TOP.JPG"] = "top.jpg";
     const auto r = recover(catalog, geometry(0));

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace vellary;
 using namespace vellary::testing;
@@ -107,25 +108,16 @@ TEST(VolumeFinder, DuplicateEntriesAndSmallOrBlankSources) {
 
 TEST(VolumeFinder, BootSectorSizeMayOvershootTheDiskByOneMebibyteAtMost) {
     const std::uint64_t disk = 48 * MiB;
-    // A volume at 8 MiB whose claim ends exactly 1 MiB past the disk is kept.
-    {
+    // Where the volume starts (0: no partition table), the size it claims, whether it is kept.
+    const std::tuple<std::uint64_t, std::uint64_t, bool> cases[] = {
+        {8 * MiB, disk - 7 * MiB, true},
+        {8 * MiB, disk - 7 * MiB + 512, false},
+        {0, disk + 512, false}};
+    for (const auto& [at, size, kept] : cases) {
         SparseImage image(disk);
-        image.write(0, mbr({{0x0C, 8 * 2048}}));
-        image.write(8 * MiB, fat32Boot(disk - 7 * MiB));
-        EXPECT_EQ(image.find().size(), 1u);
-    }
-    // One sector more is refused.
-    {
-        SparseImage image(disk);
-        image.write(0, mbr({{0x0C, 8 * 2048}}));
-        image.write(8 * MiB, fat32Boot(disk - 7 * MiB + 512));
-        EXPECT_TRUE(image.find().empty());
-    }
-    // A volume larger than the whole disk is refused even at offset 0.
-    {
-        SparseImage image(disk);
-        image.write(0, fat32Boot(disk + 512));
-        EXPECT_TRUE(image.find().empty());
+        if (at > 0) image.write(0, mbr({{0x0C, static_cast<std::uint32_t>(at / 512)}}));
+        image.write(at, fat32Boot(size));
+        EXPECT_EQ(image.find().size(), kept ? 1u : 0u) << at << " " << size;
     }
 }
 
@@ -230,47 +222,32 @@ TEST(VolumeFinder, RecognisesRealFileSystemsInGptPartitions) {
 
 TEST(VolumeFinder, DetectRefusesDamagedBootSectors) {
     const std::uint64_t disk = 64 * MiB;
-    auto boot = fat32Boot(40 * MiB);
+    const Bytes boot = fat32Boot(40 * MiB);
     EXPECT_EQ(VolumeFinder::detect(boot, 0, disk), VolumeKind::fat32);
     EXPECT_EQ(VolumeFinder::detect(boot, disk, disk), std::nullopt);
     EXPECT_EQ(VolumeFinder::detect(ByteSpan(boot).first(511), 0, disk), std::nullopt);
-    auto bad = boot;
-    bad[13] = 3; // sectors per cluster not a power of two
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-    bad = boot;
-    bad[16] = 3; // three FATs
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-    bad = boot;
-    bad[21] = 0x12; // media byte
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-    bad = boot;
-    bad[0] = 0x00; // no jump
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-    bad = boot;
-    bad[511] = 0x00;
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-    // An NTFS name with a broken geometry is not taken for FAT.
-    bad = boot;
-    std::memcpy(&bad[3], "NTFS    ", 8);
-    EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt);
-
-    Bytes exfat(512, 0);
-    exfat[0] = 0xEB;
-    std::memcpy(&exfat[3], "EXFAT   ", 8);
-    putLE(exfat, 72, disk / 512 + 4096, 8); // at most 4096 sectors past the disk
-    putLE(exfat, 92, 1000, 4);
-    putLE(exfat, 96, 2, 4);
-    exfat[108] = 9;
-    exfat[109] = 3;
-    exfat[510] = 0x55;
-    exfat[511] = 0xAA;
-    EXPECT_EQ(VolumeFinder::detect(exfat, 0, disk), VolumeKind::exfat);
-    putLE(exfat, 72, disk / 512 + 4097, 8);
-    EXPECT_EQ(VolumeFinder::detect(exfat, 0, disk), std::nullopt);
-    putLE(exfat, 72, 1000, 8);
-    exfat[108] = 13;
-    EXPECT_EQ(VolumeFinder::detect(exfat, 0, disk), std::nullopt);
-    exfat[108] = 9;
-    putLE(exfat, 96, 1, 4);
-    EXPECT_EQ(VolumeFinder::detect(exfat, 0, disk), std::nullopt);
+    // Sectors per cluster not a power of two, three FATs, a media byte, no jump, no marker, and
+    // an NTFS name over a broken geometry (not then taken for FAT).
+    const std::pair<std::size_t, Bytes> damage[] = {
+        {13, {3}}, {16, {3}},  {21, {0x12}},
+        {0, {0}},  {511, {0}}, {3, {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '}}};
+    for (const auto& [at, bytes] : damage) {
+        Bytes bad = boot;
+        put(bad, at, bytes);
+        EXPECT_EQ(VolumeFinder::detect(bad, 0, disk), std::nullopt) << at;
+    }
+    const auto exfat = [&](std::uint64_t sectors, std::uint8_t sectorShift, std::uint32_t root) {
+        Bytes b(512, 0);
+        put(b, 0, {0xEB, 0x76, 0x90, 'E', 'X', 'F', 'A', 'T', ' ', ' ', ' '});
+        putLE(b, 72, sectors, 8);
+        putLE(b, 92, 1000, 4);
+        putLE(b, 96, root, 4);
+        put(b, 108, {sectorShift, 3});
+        put(b, 510, {0x55, 0xAA});
+        return VolumeFinder::detect(b, 0, disk);
+    };
+    EXPECT_EQ(exfat(disk / 512 + 4096, 9, 2), VolumeKind::exfat); // 4096 sectors past the disk
+    EXPECT_EQ(exfat(disk / 512 + 4097, 9, 2), std::nullopt);
+    EXPECT_EQ(exfat(1000, 13, 2), std::nullopt);
+    EXPECT_EQ(exfat(1000, 9, 1), std::nullopt);
 }
