@@ -118,7 +118,7 @@ protected:
         const auto put = [&](const std::string& rel, Bytes content, std::int64_t mtime,
                              bool remember) {
             fs::create_directories((root / rel).parent_path());
-            writeBytes(root / rel, content);
+            writeFile(root / rel, std::string(content.begin(), content.end()));
             setTime(root / rel, mtime);
             if (remember) expected_[rel] = {std::move(content), mtime};
         };
@@ -348,7 +348,7 @@ TEST_P(NTFSPartitionScan, FindsDeletedFilesInsideThePartition) {
         if (!mount.mounted())
             GTEST_SKIP() << "ntfs-3g could not mount the image (FUSE unavailable)";
         fs::create_directories(mount.root() / "Docs");
-        writeBytes(mount.root() / "Docs/a.pdf", content);
+        writeFile(mount.root() / "Docs/a.pdf", std::string(content.begin(), content.end()));
         fs::remove(mount.root() / "Docs/a.pdf");
         ASSERT_TRUE(mount.unmount());
     }

@@ -4,7 +4,6 @@
 #include "tests/support/Tools.hpp"
 
 #include <algorithm>
-#include <fstream>
 
 namespace vellary::testing {
 namespace {
@@ -235,12 +234,6 @@ bool NtfsMount::unmount() {
     mounted_ = run("umount '" + mountPoint_.string() + "' || fusermount -u '" +
                    mountPoint_.string() + "'") != 0;
     return !mounted_;
-}
-
-void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes patternBytes(std::size_t size, std::uint32_t seed, const Bytes& header) {

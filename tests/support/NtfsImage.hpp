@@ -87,8 +87,6 @@ private:
     bool mounted_ = false;
 };
 
-// Writes bytes to a file inside a mount (replacing it).
-void writeBytes(const std::filesystem::path& path, const Bytes& bytes);
 // Deterministic pseudo-random bytes, optionally starting with a header.
 Bytes patternBytes(std::size_t size, std::uint32_t seed, const Bytes& header = {});
 
