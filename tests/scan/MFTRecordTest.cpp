@@ -148,9 +148,12 @@ TEST(MFTRecord, MalformedAttributesEndTheWalkQuietly) {
     Bytes badValue(32, 0);
     badValue[0] = 0x80;
     badValue[4] = 32;
-    badValue[16] = 0xFF; // value length 255
     badValue[20] = 24;
-    EXPECT_FALSE(MFTRecord::parse(deletedFile().raw(badValue).build())->record.residentData);
+    // 9 bytes from offset 24 pass the attribute's end but not the record's; 255 pass both.
+    for (const std::uint8_t length : {9, 255}) {
+        badValue[16] = length;
+        EXPECT_FALSE(MFTRecord::parse(deletedFile().raw(badValue).build())->record.residentData);
+    }
     // A non-resident header shorter than 64 bytes, or a run list offset outside it.
     Bytes shortHeader(48, 0);
     shortHeader[0] = 0x80;

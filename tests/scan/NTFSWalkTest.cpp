@@ -36,6 +36,11 @@ NTFSStream mftStream(std::vector<NTFSRun> runs, std::uint64_t records) {
     return s;
 }
 
+// A deleted five-byte resident file's record.
+Bytes deletedNote(const std::string& name) {
+    return MftRecordBuilder().flags(0).fileName(kRoot, name, 1).residentData(Bytes(5, 1)).build();
+}
+
 std::vector<std::uint64_t> numbers(const MFTCatalog& catalog) {
     std::vector<std::uint64_t> out;
     for (const auto& c : catalog.candidates)
@@ -47,18 +52,14 @@ std::vector<std::uint64_t> numbers(const MFTCatalog& catalog) {
 
 TEST(NTFSWalk, FollowsTheMFTsOwnExtensionRecordsAndSparseRuns) {
     Bytes disk(64 * kCluster, 0);
-    // Records 0-3 at cluster 4, 4-7 sparse, 8-11 at cluster 12 (named by an extension of record 0).
+    // Records 0-3 at cluster 4, 4-7 sparse, 8-11 at cluster 12 (named by an
+    // extension of record 0).
     place(disk, 4, 1,
           MftRecordBuilder()
               .baseReference(0x0001000000000000ULL)
               .nonResident(0x80, encodeRunList({{1, 12}}), 0, 0, 2)
               .build());
-    place(disk, 4, 2,
-          MftRecordBuilder()
-              .flags(0)
-              .fileName(kRoot, "early.txt", 1)
-              .residentData(Bytes(5, 1))
-              .build());
+    place(disk, 4, 2, deletedNote("early.txt"));
     place(disk, 4, 3,
           MftRecordBuilder()
               .fileName(kRoot, "live.bin", 1)
@@ -74,9 +75,10 @@ TEST(NTFSWalk, FollowsTheMFTsOwnExtensionRecordsAndSparseRuns) {
     std::vector<ByteRange> used;
     NTFSScanner::walkMFT(reader, geometry(), mftStream({{4, 1}, {std::nullopt, 1}}, 12),
                          ScanOptions{}, catalog, used);
-    // Records 2 and 9 are below 24 and so never candidates. The used list shows the walk passed
-    // the sparse run and reached the extent the extension names: in-use records claim their
-    // runs (the table's extension record, live.bin and late.bin).
+    // Records 2 and 9 are below 24 and so never candidates. The used list shows
+    // the walk passed the sparse run and reached the extent the extension names:
+    // in-use records claim their runs (the table's extension record, live.bin and
+    // late.bin).
     EXPECT_EQ(used, (std::vector<ByteRange>{{12 * kCluster, kCluster},
                                             {40 * kCluster, 2 * kCluster},
                                             {50 * kCluster, kCluster}}));
@@ -85,17 +87,12 @@ TEST(NTFSWalk, FollowsTheMFTsOwnExtensionRecordsAndSparseRuns) {
 
 TEST(NTFSWalk, CandidatesAndTheEndOfTheVolume) {
     Bytes disk(64 * kCluster, 0);
-    // 32 records: 24 system ones at clusters 2-7, then 24-27 at cluster 20 and 28-31 at 40.
+    // 32 records: 24 system ones at clusters 2-7, then 24-27 at cluster 20 and
+    // 28-31 at 40.
     NTFSStream mft = mftStream({{2, 6}, {20, 1}, {40, 1}}, 32);
-    place(
-        disk, 20, 0,
-        MftRecordBuilder().flags(0).fileName(kRoot, "a.txt", 1).residentData(Bytes(5, 1)).build());
-    place(
-        disk, 20, 1,
-        MftRecordBuilder().flags(0).fileName(kRoot, "b.txt", 1).residentData(Bytes(5, 1)).build());
-    place(
-        disk, 40, 0,
-        MftRecordBuilder().flags(0).fileName(kRoot, "c.txt", 1).residentData(Bytes(5, 1)).build());
+    place(disk, 20, 0, deletedNote("a.txt"));
+    place(disk, 20, 1, deletedNote("b.txt"));
+    place(disk, 40, 0, deletedNote("c.txt"));
     {
         const DataBlockReader reader(disk);
         MFTCatalog catalog;
@@ -116,7 +113,8 @@ TEST(NTFSWalk, CandidatesAndTheEndOfTheVolume) {
         EXPECT_EQ(numbers(catalog), (std::vector<std::uint64_t>{24, 25}));
     }
     {
-        // A table whose record size exceeds its data walks nothing; cancellation throws.
+        // A table whose record size exceeds its data walks nothing; cancellation
+        // throws.
         const DataBlockReader reader(disk);
         MFTCatalog catalog;
         std::vector<ByteRange> used;
@@ -132,18 +130,14 @@ TEST(NTFSWalk, CandidatesAndTheEndOfTheVolume) {
 
 TEST(NTFSWalk, ExtensionRecordsOfTheTableAddRuns) {
     Bytes disk(64 * kCluster, 0);
-    // Records 0-23 at clusters 2-7; record 1 names the table's next extent: VCN 6 at cluster 30.
+    // Records 0-23 at clusters 2-7; record 1 names the table's next extent: VCN 6
+    // at cluster 30.
     place(disk, 2, 1,
           MftRecordBuilder()
               .baseReference(0x0001000000000000ULL)
               .nonResident(0x80, encodeRunList({{1, 30}}), 0, 0, 6)
               .build());
-    place(disk, 30, 0,
-          MftRecordBuilder()
-              .flags(0)
-              .fileName(kRoot, "beyond.txt", 1)
-              .residentData(Bytes(5, 1))
-              .build());
+    place(disk, 30, 0, deletedNote("beyond.txt"));
     const DataBlockReader reader(disk);
     MFTCatalog catalog;
     std::vector<ByteRange> used;
