@@ -75,11 +75,6 @@ Bytes readRanges(const BlockReader& reader, const std::vector<ByteRange>& ranges
     return out;
 }
 
-bool covered(const std::vector<ByteRange>& used, std::uint64_t offset) {
-    return std::any_of(used.begin(), used.end(),
-                       [&](const ByteRange& r) { return offset >= r.offset && offset < r.end(); });
-}
-
 Bytes indexFileV2(const std::u16string& path) {
     Bytes b(28, 0);
     b[0] = 2;
@@ -151,9 +146,6 @@ protected:
             skip_ = "ntfs-3g did not unmount";
             return;
         }
-        if (std::getenv("NTFS_KEEP_IMAGE"))
-            fs::copy_file(image_, std::getenv("NTFS_KEEP_IMAGE"),
-                          fs::copy_options::overwrite_existing);
         reader_ = new FileBlockReader(image_);
         NTFSScanner::scanVolume(*reader_, FoundVolume{0, VolumeKind::ntfs}, ScanOptions{}, found_,
                                 used_);
@@ -195,37 +187,18 @@ TEST_F(NTFSImageScan, DeletedFilesComeBackByteExactWithFoldersAndDates) {
         originals[path] = sha256Of(want.content);
     const auto trip = roundTrip(*reader_, originals, dir_->path() / "out");
     EXPECT_EQ(trip.mismatches, std::vector<std::string>{});
-    EXPECT_EQ(trip.scan.filesystem, "NTFS");
-    EXPECT_EQ(trip.scan.volumeCount, 1);
     EXPECT_TRUE(trip.scan.warnings.empty());
-    EXPECT_EQ(trip.scan.files.size(), found_.size());
     for (const auto& [path, want] : expected_) {
-        SCOPED_TRACE(path);
         const RecoverableFile* file = byPath(path);
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(file->name, fs::path(path).filename().string());
-        EXPECT_EQ(file->size, want.content.size());
-        EXPECT_TRUE(file->complete);
-        EXPECT_EQ(file->confidence, RecoveryConfidence::named);
-        ASSERT_TRUE(file->modified);
-        EXPECT_DOUBLE_EQ(unixSeconds(*file->modified), static_cast<double>(want.mtime));
-        EXPECT_EQ(file->id.rfind("ntfs-0-", 0), 0u);
+        ASSERT_NE(file, nullptr) << path;
+        EXPECT_TRUE(file->complete) << path;
+        EXPECT_EQ(file->confidence, RecoveryConfidence::named) << path;
+        EXPECT_EQ(unixSeconds(file->modified.value_or(Date{})), static_cast<double>(want.mtime))
+            << path;
     }
-    for (const auto& f : found_)
-        EXPECT_EQ(f.name.find("$"), std::string::npos) << f.originalPath;
+    EXPECT_EQ(byPath("Docs/notes.txt")->ranges.size(), 3u); // resident, across a stride end
     EXPECT_EQ(byPath("Users/Ann/Pictures/beach2.jpg")->kind, FileKind::jpeg);
-    EXPECT_EQ(byPath("Docs/Reports/2024/report.pdf")->kind, FileKind::pdf);
-    EXPECT_FALSE(byPath("Docs/small.txt")->headerLooksValid);
-}
-
-TEST_F(NTFSImageScan, ResidentAndFragmentedFilesKeepTheirPieces) {
-    const auto* notes = byPath("Docs/notes.txt");
-    const auto* frag = byPath("Frag/frag.jpg");
-    ASSERT_TRUE(notes && frag);
-    // 500 bytes inside a 1 KiB record cross the first stride's end: three pieces.
-    EXPECT_EQ(notes->ranges.size(), 3u);
-    EXPECT_TRUE(covered(used_, notes->ranges.front().offset)); // the MFT is claimed
-    EXPECT_GT(frag->ranges.size(), 5u);
+    EXPECT_EQ(byPath("kept.jpg"), nullptr); // in use
 }
 
 TEST_F(NTFSImageScan, AttributeListExtentsJoinInVCNOrder) {
@@ -263,75 +236,17 @@ TEST_F(NTFSImageScan, AttributeListExtentsJoinInVCNOrder) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(NTFSImageScan, FilesInUseAreClaimedNotListed) {
-    EXPECT_EQ(byPath("kept.jpg"), nullptr);
-    EXPECT_EQ(byPath("Docs/kept-too.txt"), nullptr);
-    // kept.jpg's first cluster, found by its bytes, lies in a claimed range; deleted files' do not.
-    const Bytes all = readRanges(*reader_, {{0, reader_->size()}});
-    const Bytes head = patternBytes(64, 5, kJpegHeader);
-    const auto at = std::search(all.begin(), all.end(), head.begin(), head.end());
-    ASSERT_NE(at, all.end());
-    EXPECT_TRUE(covered(used_, static_cast<std::uint64_t>(at - all.begin())));
-    EXPECT_TRUE(covered(used_, 0));
-    for (const auto& f : found_) {
-        if (f.ranges.size() == 1 && f.size > 4096) {
-            EXPECT_FALSE(covered(used_, f.ranges.front().offset)) << f.originalPath;
-        }
-    }
-}
-
-TEST_F(NTFSImageScan, CategoryFilterAndCancellation) {
-    ScanOptions photos;
-    photos.categories = {FileCategory::photo};
-    std::vector<RecoverableFile> sink;
-    std::vector<ByteRange> used;
-    NTFSScanner::scanVolume(*reader_, FoundVolume{0, VolumeKind::ntfs}, photos, sink, used);
-    ASSERT_FALSE(sink.empty());
-    for (const auto& f : sink)
-        EXPECT_EQ(f.category, FileCategory::photo) << f.originalPath;
-
-    ScanOptions stop;
-    stop.isCancelled = [] { return true; };
-    sink.clear();
-    try {
-        NTFSScanner::scanVolume(*reader_, FoundVolume{0, VolumeKind::ntfs}, stop, sink, used);
-        FAIL() << "not cancelled";
-    } catch (const RecoverError& error) {
-        EXPECT_EQ(error.kind(), RecoverError::Case::cancelled);
-    }
-}
-
 TEST_F(NTFSImageScan, DamagedMFTRecordFallsBackToTheMirror) {
     Bytes bytes = readRanges(*reader_, {{0, reader_->size()}});
     const auto geometry = *NTFSGeometry::parse(bytes, 0);
-    const std::uint64_t mft = geometry.mftCluster * geometry.clusterSize;
-    bytes[mft] = 'X'; // record 0 no longer parses
-    const DataBlockReader damaged(bytes);
-    EXPECT_FALSE(NTFSScanner::loadMFT(damaged, geometry).runs.empty());
+    bytes[geometry.mftCluster * geometry.clusterSize] = 'X'; // record 0 no longer parses
     std::vector<RecoverableFile> sink;
     std::vector<ByteRange> used;
-    NTFSScanner::scanVolume(damaged, FoundVolume{0, VolumeKind::ntfs}, ScanOptions{}, sink, used);
+    NTFSScanner::scanVolume(DataBlockReader(bytes), FoundVolume{0, VolumeKind::ntfs}, {}, sink,
+                            used);
     EXPECT_EQ(sink.size(), found_.size());
-    // Both copies gone: the file table cannot be read.
-    std::fill_n(bytes.begin() +
-                    static_cast<std::ptrdiff_t>(geometry.mirrorCluster * geometry.clusterSize),
-                4, 0);
-    const DataBlockReader broken(bytes);
-    try {
-        NTFSScanner::loadMFT(broken, geometry);
-        FAIL() << "loaded";
-    } catch (const RecoverError& error) {
-        EXPECT_EQ(error.errorDescription(), "The NTFS file table couldn't be read.");
-    }
-    bytes[3] = 'X';
-    const DataBlockReader noBoot(bytes);
-    try {
-        NTFSScanner::scanVolume(noBoot, FoundVolume{0, VolumeKind::ntfs}, ScanOptions{}, sink,
-                                used);
-        FAIL() << "scanned";
-    } catch (const RecoverError& error) {
-        EXPECT_EQ(error.errorDescription(), "The NTFS boot sector is unreadable.");
-    }
+    bytes[geometry.mirrorCluster * geometry.clusterSize] = 'X';
+    EXPECT_THROW(NTFSScanner::loadMFT(DataBlockReader(bytes), geometry), RecoverError);
 }
 
 // The same volume inside a partition table: ids and ranges carry the partition's offset.
