@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
 #include <ctime>
+#include <functional>
 
 namespace vellary {
 namespace {
@@ -260,40 +260,6 @@ TEST_F(ExFATBuiltTest, MalformedSetsAreSkippedAndLongNamesSpanEntries) {
     for (const auto& f : scan.files)
         names.insert(f.name);
     EXPECT_EQ(names, (std::set<std::string>{"Twenty characters!.j"}));
-}
-
-TEST_F(ExFATBuiltTest, DepthStopsAt32AndLoopsAreWalkedOnce) {
-    // Folder k (1..34) lives in spare cluster 100 + k; each holds a deleted file.
-    std::uint32_t parent = layout_.rootCluster;
-    for (std::uint32_t k = 1; k <= 34; ++k) {
-        ExFatImage::EntrySet folder;
-        folder.name = u"D" + std::u16string(1, static_cast<char16_t>(u'0' + k % 10));
-        folder.directory = true;
-        folder.deleted = k % 2 == 0; // deleted and live folders are both entered
-        folder.firstCluster = image_->spareCluster(100 + k);
-        folder.validLength = folder.dataLength = 4096;
-        add(parent, folder);
-        parent = folder.firstCluster;
-        auto deep = file(u"AT" + std::u16string(1, static_cast<char16_t>(u'0' + k / 10)) +
-                             std::u16string(1, static_cast<char16_t>(u'0' + k % 10)) + u".TXT",
-                         k, 10);
-        add(parent, deep);
-    }
-    // The deepest folder also points back at the root.
-    ExFatImage::EntrySet loop;
-    loop.name = u"LOOP";
-    loop.directory = true;
-    loop.firstCluster = layout_.rootCluster;
-    loop.noFatChain = false;
-    add(parent, loop);
-
-    const Scan scan = scanImage(image_->path());
-    EXPECT_NE(byName(scan, "AT32.TXT"), nullptr); // folder 32 levels below the root
-    EXPECT_EQ(byName(scan, "AT33.TXT"), nullptr);
-    EXPECT_EQ(scan.files.size(), 32u);
-    const auto* at2 = byName(scan, "AT02.TXT");
-    ASSERT_NE(at2, nullptr);
-    EXPECT_EQ(at2->originalPath, "D1/D2/AT02.TXT");
 }
 
 // Boot sectors of a real formatted image with one field broken.

@@ -36,8 +36,8 @@ TEST(MFTRecord, DamagedFieldsOfARealRecord) {
     if (!NtfsImage::format(dir / "ntfs.img", 8 << 20)) GTEST_SKIP() << "mkfs.ntfs is missing";
     const FileBlockReader reader(dir / "ntfs.img");
     const auto g = *NTFSGeometry::parse(reader.read(0, 512), 0);
-    const Bytes record = reader.read(static_cast<std::int64_t>(g.mftCluster * g.clusterSize),
-                                     g.recordSize);
+    const Bytes record =
+        reader.read(static_cast<std::int64_t>(g.mftCluster * g.clusterSize), g.recordSize);
     const std::size_t name = attribute(record, 0x30), data = attribute(record, 0x80);
     const std::size_t nameValue = name + record[name + 20], runs = data + record[data + 32];
     const std::size_t nameLength = record[name + 4], inUse = record[24] | record[25] << 8;
@@ -51,10 +51,10 @@ TEST(MFTRecord, DamagedFieldsOfARealRecord) {
         {[](Bytes& r) { r[6] = 240; }, "refused"},
         {[](Bytes& r) { r[0] = 'B'; }, "refused"},
         {[](Bytes& r) { r.resize(1000); }, "refused"},
-        {[](Bytes& r) { putLE(r, 24, 60, 4); }, "refused"}, // in use ends in the first header
-        {[](Bytes& r) { putLE(r, 20, 50, 2); }, "refused"}, // attributes over the fixups
+        {[](Bytes& r) { putLE(r, 24, 60, 4); }, "refused"},  // in use ends in the first header
+        {[](Bytes& r) { putLE(r, 20, 50, 2); }, "refused"},  // attributes over the fixups
         {[](Bytes& r) { putLE(r, 24, 40, 4); }, "$MFT/1/t"}, // below 48: the whole buffer
-        {[&](Bytes& r) { r[nameValue + 64] = 5; }, "-/1/t"},  // name runs past its value
+        {[&](Bytes& r) { r[nameValue + 64] = 5; }, "-/1/t"}, // name runs past its value
         {[&](Bytes& r) { r[nameValue + 64] = 0; }, "-/1/t"},
         {[&](Bytes& r) { putLE(r, name + 16, nameLength - 24 + 1, 4); }, "-/1/t"},
         {[&](Bytes& r) { putLE(r, name + 4, inUse - name + 8, 4); }, "-/0/t"},

@@ -1,14 +1,12 @@
 // Malformed and limit cases of the NTFS parsers that real volumes never show: boot sector
-// geometry, run lists and recycle-bin index files, one table each.
+// geometry and run lists, one table each.
 #include "core/scan/NTFSGeometry.hpp"
 #include "core/scan/NTFSRunList.hpp"
-#include "core/scan/RecycleBin.hpp"
 #include "tests/support/ByteWriters.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace vellary;
-using vellary::testing::appendLE;
 using vellary::testing::putLE;
 
 namespace {
@@ -47,9 +45,9 @@ TEST(NTFSGeometry, BootSectorLimits) {
         {bootSector(512, 1, big, 4, 0xF0), 512, 65536},
         {bootSector(512, 1, big, 4, 2), 512, 1024},
         {bootSector(512, 8, big, 4, 0xEF), 0, 0},
-        {bootSector(512, 8, big, 4, 0xF7), 0, 0}, // 512-byte records
-        {bootSector(512, 8, big, 4, 0xF8), 0, 0}, // 256-byte records
-        {bootSector(512, 1, big, 4, 3), 0, 0},    // 1536
+        {bootSector(512, 8, big, 4, 0xF7), 4096, 512}, // the smallest records
+        {bootSector(512, 8, big, 4, 0xF8), 0, 0},      // 256-byte records
+        {bootSector(512, 1, big, 4, 3), 0, 0},         // 1536
         {bootSector(512, 8, 0, 4), 0, 0},
         {bootSector(512, 8, std::uint64_t{1} << 48, 4), 0, 0},
         {bootSector(512, 8, 80, 0), 0, 0},
@@ -78,8 +76,8 @@ TEST(NTFSRunList, MalformedListsAreRefused) {
         {{0x11, 0x00, 0x05}, std::nullopt}, // zero length
         {{0x11, 0x05, 0xFB}, std::nullopt}, // negative LCN
         {{0x21, 0x05, 0x10}, std::nullopt}, // entry past the end
-        {{0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 1, 0xFF, 0xFF, 0xFF,
-          0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
+        {{0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F,
+          0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
          std::nullopt}, // LCN overflows 64 bits
     };
     for (const auto& [bytes, want] : cases)
@@ -89,35 +87,6 @@ TEST(NTFSRunList, MalformedListsAreRefused) {
     EXPECT_FALSE(NTFSRunList::decode(ok, -1, 2));
     EXPECT_FALSE(NTFSRunList::decode(ok, 2, 1));
     EXPECT_FALSE(NTFSRunList::decode(ok, 0, 99));
-}
-
-Bytes indexFile(std::uint8_t version, const std::u16string& path, bool terminate = true,
-                std::optional<std::uint32_t> length = std::nullopt) {
-    Bytes b(version == 2 ? 28 : 24, 0);
-    b[0] = version;
-    if (version == 2)
-        putLE(b, 24, length.value_or(static_cast<std::uint32_t>(path.size() + 1)), 4);
-    for (const char16_t c : path)
-        appendLE(b, c, 2);
-    if (terminate) b.insert(b.end(), {0, 0});
-    return b;
-}
-
-TEST(RecycleBin, IndexFiles) {
-    const std::vector<std::pair<Bytes, std::optional<std::string>>> cases = {
-        {indexFile(2, u"\\\\?\\C:\\Long\\.\\..\\x.doc"), "Long/x.doc"},
-        {indexFile(1, u"D:\\Docs\\a.txt"), "Docs/a.txt"},
-        {indexFile(1, std::u16string(300, u'a')), std::string(260, 'a')},
-        {indexFile(2, u"C:\\abc\\def", true, 6), "abc"},
-        {indexFile(2, u"C:\\abc\\def", false), "abc/def"},
-        {Bytes(7, 0), std::nullopt},
-        {indexFile(3, u"C:\\a.jpg"), std::nullopt},
-        {indexFile(2, u"C:\\"), std::nullopt},
-        {Bytes{2, 0, 0, 0, 0, 0, 0, 0, 0, 0}, std::nullopt},
-        {indexFile(2, u"C:\\a.jpg", true, 0), std::nullopt},
-    };
-    for (const auto& [bytes, want] : cases)
-        EXPECT_EQ(RecycleBin::originalPath(bytes), want) << bytes.size();
 }
 
 } // namespace

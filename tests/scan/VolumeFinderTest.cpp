@@ -70,7 +70,10 @@ TEST(VolumeFinder, TablesAndTheirLimits) {
     const std::uint64_t disk = 48 * MiB;
     const std::vector<Case> cases = {
         {"bare", {}, 0, 40 * MiB, {0}},
-        {"duplicates", mbr({{0x0C, 2048}, {0x0C, 2048}, {0x00, 4096}, {0x0C, 0}}), MiB, 40 * MiB,
+        {"duplicates",
+         mbr({{0x0C, 2048}, {0x0C, 2048}, {0x00, 4096}, {0x0C, 0}}),
+         MiB,
+         40 * MiB,
          {MiB}},
         {"overshoot 1 MiB", mbr({{0x0C, 8 * 2048}}), 8 * MiB, disk - 7 * MiB, {8 * MiB}},
         {"overshoot more", mbr({{0x0C, 8 * 2048}}), 8 * MiB, disk - 7 * MiB + 512, {}},
@@ -161,3 +164,4 @@ TEST(VolumeFinder, DetectRefusesDamagedBootSectors) {
     EXPECT_EQ(exfat(1000, 13, 2), std::nullopt);
     EXPECT_EQ(exfat(1000, 9, 1), std::nullopt);
 }
+} // namespace

@@ -45,8 +45,7 @@ void FatImage::forgetNextFreeHint() const {
     if (fatBits_ != 32) return;
     const Bytes all = bytes();
     const std::uint64_t sector = *Binary::u16le(all, 48);
-    const std::uint64_t bytesPerSector =
-        *Binary::u16le(all, 11);
+    const std::uint64_t bytesPerSector = *Binary::u16le(all, 11);
     writeBytes(sector * bytesPerSector + 492, {0xFF, 0xFF, 0xFF, 0xFF});
 }
 

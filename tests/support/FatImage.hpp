@@ -49,6 +49,7 @@ public:
     // Absolute offset of the 32-byte entry whose first 11 bytes (after byte 0) match the short
     // name's bytes 1..10, searched in the whole image's directory areas by brute force.
     std::optional<std::uint64_t> findEntry(const std::string& shortName11) const;
+
 private:
     std::string target() const;
 
