@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace vellary {
 namespace {
 
@@ -113,38 +111,39 @@ TEST(FATGeometryTest, LimitsAreComputedIn64Bits) {
     EXPECT_FALSE(g.contiguous(0xFFFFFFF0, 0x11).has_value());
 }
 
-// A FAT32 boot sector with one sector per cluster over a small in-memory volume.
-Bytes bootSector(std::uint32_t totalSectors, std::uint32_t fatSectors) {
-    return testing::fatBootSector(totalSectors, 1, 0, fatSectors, 0);
-}
-
-TEST(FATLoadTest, TableIsSizedByWhatTheFatHoldsNotByTheClaimedCount) {
-    // One FAT sector (128 entries) while the boot sector claims about four billion clusters.
-    Bytes image = bootSector(0xFFFFFFFF, 1);
-    image.resize(64 * 1024, 0);
-    const DataBlockReader reader(image);
-    const auto g = FATScanner::load(reader, {0, VolumeKind::fat32});
-    EXPECT_EQ(g.clusterCount, 0xFFFFFFFFu - 34u);
-    EXPECT_EQ(g.fat.size(), 128u);
-    EXPECT_EQ(g.allocate(127, 512).has_value(), true);
-    EXPECT_FALSE(g.allocate(128, 512).has_value());
-}
-
-TEST(FATLoadTest, DamagedBootSectorsFailWithTheirMessages) {
-    const auto message = [](const Bytes& image) {
-        try {
-            FATScanner::load(DataBlockReader(image), {0, VolumeKind::fat32});
-        } catch (const RecoverError& e) {
-            return e.errorDescription();
-        }
-        return std::string("loaded");
+TEST(FATLoadTest, BootSectorLimits) {
+    const auto boot = [](std::uint32_t total, std::uint32_t fatSectors, std::size_t at = 0,
+                         std::uint8_t value = 0xEB) {
+        Bytes b = testing::fatBootSector(total, fatSectors);
+        b[at] = value;
+        b.resize(64 * 1024, 0);
+        return b;
     };
-    EXPECT_EQ(message(Bytes(511, 0)), "The FAT boot sector is unreadable.");
-    Bytes huge = bootSector(0xFFFFFFFF, 0x20001); // 64 MiB + 512 bytes of FAT
-    EXPECT_EQ(message(huge), "The FAT on this card is an unexpected size.");
-    Bytes zero = bootSector(0xFFFFFFFF, 1);
-    std::memset(zero.data() + 36, 0, 4);
-    EXPECT_EQ(message(zero), "The FAT on this card is an unexpected size.");
+    const std::string damaged = "The FAT on this card looks damaged.";
+    const std::string size = "The FAT on this card is an unexpected size.";
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {Bytes(511, 0), "The FAT boot sector is unreadable."},
+        {boot(0xFFFFFFFF, 0x20001), size}, // 64 MiB + 512 bytes of FAT
+        {boot(0xFFFFFFFF, 1, 36, 0), size},
+        {boot(0xFFFFFFFF, 1, 13, 0), damaged}, // no sectors per cluster
+        {boot(0xFFFFFFFF, 1), "loaded"},
+        {boot(34, 1), damaged}, // nothing past the metadata
+        {boot(35, 1), "loaded"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::string outcome = "loaded";
+        try {
+            const auto g =
+                FATScanner::load(DataBlockReader(cases[i].first), {0, VolumeKind::fat32});
+            // One FAT sector holds 128 entries, whatever count the boot sector claims.
+            if (i == 4) {
+                EXPECT_EQ(g.fat.size(), 128u);
+            }
+        } catch (const RecoverError& e) {
+            outcome = e.errorDescription();
+        }
+        EXPECT_EQ(outcome, cases[i].second) << i;
+    }
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 // Deleted files on NTFS volumes made by mkfs.ntfs and written through ntfs-3g.
 #include "core/scan/NTFSScanner.hpp"
-#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
-#include "core/records/RecoverError.hpp"
 #include "tests/support/ByteWriters.hpp"
 #include "tests/support/NtfsImage.hpp"
 #include "tests/support/RoundTrip.hpp"
@@ -114,44 +112,5 @@ TEST_F(NTFSImageScan, DeletedFilesComeBackByteExactWithFoldersAndDates) {
     EXPECT_EQ(findByPath(trip.scan.files, "Docs/notes.txt")->ranges.size(), 3u); // resident
     EXPECT_GT(findByPath(trip.scan.files, "Frag/frag.jpg")->ranges.size(), 5u);
 }
-
-TEST_F(NTFSImageScan, DamagedMFTRecordFallsBackToTheMirror) {
-    Bytes bytes = reader_->read(0, static_cast<std::int64_t>(reader_->size()));
-    const auto geometry = *NTFSGeometry::parse(bytes, 0);
-    std::vector<RecoverableFile> before, after;
-    std::vector<ByteRange> used;
-    NTFSScanner::scanVolume(DataBlockReader(bytes), {0, VolumeKind::ntfs}, {}, before, used);
-    bytes[geometry.mftCluster * geometry.clusterSize] = 'X'; // record 0 no longer parses
-    NTFSScanner::scanVolume(DataBlockReader(bytes), {0, VolumeKind::ntfs}, {}, after, used);
-    EXPECT_EQ(after.size(), before.size());
-    bytes[geometry.mirrorCluster * geometry.clusterSize] = 'X';
-    EXPECT_THROW(NTFSScanner::loadMFT(DataBlockReader(bytes), geometry), RecoverError);
-}
-
-// The same kind of volume inside a partition table: ids and ranges carry the partition's offset.
-class NTFSPartitionScan : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(NTFSPartitionScan, FindsDeletedFilesInsideThePartition) {
-    TempDir dir;
-    const fs::path part = dir / "part.img";
-    if (!NtfsImage::format(part, 16 * 1024 * 1024, "-p 2048"))
-        GTEST_SKIP() << "mkfs.ntfs is not available";
-    const Bytes content = patternBytes(90000, 21, kPdfHeader);
-    {
-        NtfsMount mount(part, dir / "mnt");
-        if (!mount.mounted()) GTEST_SKIP() << "ntfs-3g could not mount the image";
-        put(mount.root() / "Docs/a.pdf", content, 1700000000);
-        fs::remove(mount.root() / "Docs/a.pdf");
-        ASSERT_TRUE(mount.unmount());
-    }
-    const fs::path disk = dir / "disk.img";
-    if (!NtfsImage::embed(part, disk, GetParam(), 2048)) GTEST_SKIP() << "sfdisk is not available";
-    const auto trip = roundTrip(disk, {{"Docs/a.pdf", sha256Of(content)}}, dir / "out");
-    EXPECT_EQ(trip.mismatches, std::vector<std::string>{});
-    ASSERT_EQ(trip.scan.files.size(), 1u);
-    EXPECT_EQ(trip.scan.files[0].id.rfind("ntfs-1048576-", 0), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tables, NTFSPartitionScan, ::testing::Values("dos", "gpt"));
 
 } // namespace

@@ -32,7 +32,7 @@ Bytes mbr(std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> entries)
 
 // A FAT32 boot sector for a volume of the given size with 512-byte clusters.
 Bytes fat32Boot(std::uint64_t bytes) {
-    return fatBootSector(static_cast<std::uint32_t>(bytes / 512), 1, 0, 1024, 0);
+    return fatBootSector(static_cast<std::uint32_t>(bytes / 512), 1024);
 }
 
 // GPT header at 512 with its entry array at sector arrayStart; entries start at sectors 2048
@@ -139,6 +139,11 @@ TEST(VolumeFinder, DetectRefusesDamagedBootSectors) {
     EXPECT_EQ(VolumeFinder::detect(boot, 0, disk), VolumeKind::fat32);
     EXPECT_EQ(VolumeFinder::detect(boot, disk, disk), std::nullopt);
     EXPECT_EQ(VolumeFinder::detect(ByteSpan(boot).first(511), 0, disk), std::nullopt);
+    // 2080 metadata sectors; the cluster count decides FAT12 below 4085.
+    EXPECT_EQ(VolumeFinder::detect(fatBootSector(2081, 1024), 0, disk), VolumeKind::fat12);
+    EXPECT_EQ(VolumeFinder::detect(fatBootSector(2080, 1024), 0, disk), std::nullopt);
+    EXPECT_EQ(VolumeFinder::detect(fatBootSector(6164, 1024), 0, disk), VolumeKind::fat12);
+    EXPECT_EQ(VolumeFinder::detect(fatBootSector(6165, 1024), 0, disk), VolumeKind::fat16);
     // Sectors per cluster not a power of two, three FATs, a media byte, no jump, no marker, and
     // an NTFS name over a broken geometry (not then taken for FAT).
     const std::pair<std::size_t, Bytes> damage[] = {

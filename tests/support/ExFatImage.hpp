@@ -44,8 +44,6 @@ public:
         bool noFatChain = true;
         std::uint32_t modified = 0;
         std::uint32_t created = 0;
-        std::uint8_t modifiedUtc = 0;
-        std::uint8_t createdUtc = 0;
         int secondaryCount = -1; // default: the stream entry plus the name entries
     };
     static Bytes encode(const EntrySet& set);

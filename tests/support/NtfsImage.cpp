@@ -12,23 +12,6 @@ bool NtfsImage::format(const std::filesystem::path& image, std::uint64_t size,
     return run("mkfs.ntfs -Q -F " + extra + " '" + image.string() + "' >/dev/null") == 0;
 }
 
-bool NtfsImage::embed(const std::filesystem::path& partition, const std::filesystem::path& disk,
-                      const std::string& label, std::uint64_t startSector) {
-    if (!haveTool("sfdisk")) return false;
-    const std::uint64_t partSize = std::filesystem::file_size(partition);
-    const std::uint64_t sectors = partSize / 512;
-    // Room after the partition for a GPT backup header.
-    makeBlankFile(disk, startSector * 512 + partSize + 1024 * 1024);
-    const std::string type = label == "gpt" ? "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" : "7";
-    const std::string script = "label: " + label + "\\n" + std::to_string(startSector) + " " +
-                               std::to_string(sectors) + " " + type + "\\n";
-    if (run("printf '" + script + "' | sfdisk --no-reread --no-tell-kernel -q '" + disk.string() +
-            "' >/dev/null") != 0)
-        return false;
-    return run("dd if='" + partition.string() + "' of='" + disk.string() + "' bs=512 seek=" +
-               std::to_string(startSector) + " conv=notrunc,sparse status=none") == 0;
-}
-
 NtfsMount::NtfsMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint)
     : mountPoint_(mountPoint) {
     std::filesystem::create_directories(mountPoint);

@@ -16,9 +16,6 @@ struct NtfsImage {
     // mkfs.ntfs -Q -F on a fresh image file of the given size; extra goes on the command line.
     static bool format(const std::filesystem::path& image, std::uint64_t size,
                        const std::string& extra = "");
-    // Writes an image into a fresh disk image at startSector, under an MBR ("dos") or GPT table.
-    static bool embed(const std::filesystem::path& partition, const std::filesystem::path& disk,
-                      const std::string& label, std::uint64_t startSector);
 };
 
 // An ntfs-3g FUSE mount of an image file, unmounted when the object dies.
