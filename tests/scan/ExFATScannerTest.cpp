@@ -235,33 +235,6 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
     }
 }
 
-TEST_F(ExFATBuiltTest, MalformedSetsAreSkippedAndLongNamesSpanEntries) {
-    const std::uint32_t root = layout_.rootCluster;
-    auto one = file(u"ONE.TXT", 0, 100);
-    one.secondaryCount = 1;
-    add(root, one);
-    auto nineteen = file(u"NINETEEN.TXT", 1, 100);
-    nineteen.secondaryCount = 19;
-    add(root, nineteen);
-    Bytes noStream = ExFatImage::encode(file(u"NOSTREAM.TXT", 2, 100));
-    noStream[32] = 0x41; // a name entry where the stream entry belongs
-    image_->append(root, noStream);
-    add(root, file(u"Twenty characters!.j", 3, 100));
-    auto empty = file(u"ZERO.TXT", 4, 0);
-    add(root, empty);
-    auto huge = file(u"HUGE.MOV", 5, 0x2000000001ull);
-    add(root, huge);
-    auto outside = file(u"OUTSIDE.JPG", 0, 100);
-    outside.firstCluster = layout_.clusterCount + 2;
-    add(root, outside);
-
-    const Scan scan = scanImage(image_->path());
-    std::set<std::string> names;
-    for (const auto& f : scan.files)
-        names.insert(f.name);
-    EXPECT_EQ(names, (std::set<std::string>{"Twenty characters!.j"}));
-}
-
 // Boot sectors of a real formatted image with one field broken.
 TEST_F(ExFATBuiltTest, BootSectorChecks) {
     const std::string table = "The ExFAT allocation table is an unexpected size.";

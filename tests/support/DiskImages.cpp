@@ -8,10 +8,8 @@ namespace vellary::testing {
 
 bool partitionImage(const std::filesystem::path& image, const std::string& sfdiskScript) {
     writeFile(image.string() + ".sfdisk", sfdiskScript);
-    const bool ok = run("sfdisk --no-reread --no-tell-kernel -q '" + image.string() + "' < '" +
-                        image.string() + ".sfdisk' >/dev/null") == 0;
-    std::filesystem::remove(image.string() + ".sfdisk");
-    return ok;
+    return run("sfdisk --no-reread --no-tell-kernel -q '" + image.string() + "' < '" +
+               image.string() + ".sfdisk' >/dev/null && rm '" + image.string() + ".sfdisk'") == 0;
 }
 
 bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t size,

@@ -100,12 +100,9 @@ std::uint32_t ExFatImage::stamp(int year, int month, int day, int hour, int minu
 
 ExFatMount::ExFatMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint)
     : mountPoint_(mountPoint) {
-    if (!haveTool("mount.exfat-fuse") || !haveTool("losetup")) {
-        failure_ = "exfat-fuse or losetup is not installed";
-        return;
-    }
-    if (!std::filesystem::exists("/dev/fuse")) {
-        failure_ = "/dev/fuse is missing";
+    if (!haveTool("mount.exfat-fuse") || !haveTool("losetup") ||
+        !std::filesystem::exists("/dev/fuse")) {
+        failure_ = "exfat-fuse, losetup or /dev/fuse is missing";
         return;
     }
     loop_ = capture("losetup -f --show '" + image.string() + "' 2>/dev/null");

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 namespace vellary::testing {
@@ -33,7 +32,6 @@ public:
     Bytes bytes() const;
     void writeBytes(std::uint64_t offset, const Bytes& data) const;
 
-    // One File / Stream Extension / File Name set.
     struct EntrySet {
         std::u16string name;
         bool deleted = true;

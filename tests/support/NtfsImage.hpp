@@ -4,10 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace vellary::testing {
 

@@ -1,6 +1,5 @@
 #include "tests/support/RoundTrip.hpp"
 
-#include "core/io/FileBlockReader.hpp"
 #include "core/restore/PhotoRestore.hpp"
 #include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/RestoreFixtures.hpp"
@@ -28,11 +27,6 @@ RoundTrip roundTrip(const BlockReader& source, const Originals& originals,
             out.mismatches.push_back(path + ": restored bytes differ");
     }
     return out;
-}
-
-RoundTrip roundTrip(const std::filesystem::path& image, const Originals& originals,
-                    const std::filesystem::path& folder, const ScanOptions& options) {
-    return roundTrip(FileBlockReader(image), originals, folder, options);
 }
 
 } // namespace vellary::testing

@@ -26,7 +26,5 @@ struct RoundTrip {
 // its original by SHA-256.
 RoundTrip roundTrip(const BlockReader& source, const Originals& originals,
                     const std::filesystem::path& folder, const ScanOptions& options = {});
-RoundTrip roundTrip(const std::filesystem::path& image, const Originals& originals,
-                    const std::filesystem::path& folder, const ScanOptions& options = {});
 
 } // namespace vellary::testing
