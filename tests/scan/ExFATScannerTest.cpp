@@ -7,6 +7,7 @@
 #include "core/records/RecoverError.hpp"
 #include "tests/support/ExFatImage.hpp"
 #include "tests/support/FatImage.hpp"
+#include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
@@ -14,7 +15,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <functional>
+#include <random>
 
 namespace vellary {
 namespace {

@@ -2,16 +2,17 @@
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
 #include "core/carve/Signatures.hpp"
+#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 #include "tests/support/FatImage.hpp"
-#include "tests/support/RoundTrip.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <chrono>
+#include <random>
 
 namespace vellary {
 namespace {

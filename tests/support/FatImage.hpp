@@ -13,7 +13,6 @@ namespace vellary::testing {
 // itself (no mount). Byte-level helpers patch it for malformed cases.
 class FatImage {
 public:
-    // True when mkfs.fat and mtools are installed.
     static bool toolsAvailable();
 
     FatImage(std::filesystem::path path, std::uint64_t size, int fatBits, int sectorsPerCluster);
@@ -59,7 +58,6 @@ private:
 
 // Writes bytes into an existing fixture file at offset (for damaging images on purpose).
 void patchFile(const std::filesystem::path& path, std::uint64_t offset, const Bytes& data);
-// Deterministic pseudo-random bytes.
 std::string patternBytes(std::size_t size, std::uint32_t seed);
 // Sets a file's modification time (local time "YYYY-MM-DD HH:MM:SS").
 void setModified(const std::filesystem::path& path, const std::string& localTime);

@@ -8,7 +8,6 @@
 
 namespace vellary::testing {
 
-// Real NTFS images made with mkfs.ntfs and filled through ntfs-3g.
 struct NtfsImage {
     // mkfs.ntfs -Q -F on a fresh image file of the given size; extra goes on the command line.
     static bool format(const std::filesystem::path& image, std::uint64_t size,
