@@ -9,8 +9,7 @@ namespace {
 
 // What `devices --json` lists with RECOVER_ALLOW_DISK_IMAGES set to `allow`.
 std::string listed(const std::string& allow) {
-    const auto result = runProgram("env", "RECOVER_ALLOW_DISK_IMAGES=" + allow + " " + VELLARY_CLI +
-                                              " devices --json");
+    const auto result = runCli("devices --json", {{"RECOVER_ALLOW_DISK_IMAGES", allow}});
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out;
 }

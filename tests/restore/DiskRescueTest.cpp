@@ -150,9 +150,7 @@ TEST(DiskRescue, APulledDiskKeepsImageAndMapAndTheNextRunGoesOnFromThere) {
                                first.begin() + static_cast<std::ptrdiff_t>(block.pos)))
             << block.pos;
     if (testing::haveTool("ddrescuelog")) {
-        EXPECT_EQ(testing::runProgram("ddrescuelog", "-t " + testing::shellQuote(mapPath.string()))
-                      .status,
-                  0);
+        EXPECT_EQ(testing::run("ddrescuelog -t " + testing::shellQuote(mapPath.string())), 0);
     }
 
     const auto disk = failingDisk(data);

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <sys/wait.h>
+#include <utility>
+#include <vector>
 
 namespace vellary::testing {
 
@@ -22,11 +24,15 @@ inline std::string shellQuote(const std::string& text) {
 }
 
 #ifdef VELLARY_CLI
-// Runs the vellary-cli built with the tests, with already quoted arguments.
-inline CliOutcome runCli(const std::string& arguments) {
+// Runs the vellary-cli built with the tests, with already quoted arguments and extra environment.
+inline CliOutcome runCli(const std::string& arguments,
+                         const std::vector<std::pair<std::string, std::string>>& env = {}) {
     const TempDir scratch;
-    const int status = std::system((shellQuote(VELLARY_CLI) + " " + arguments + " >" +
-                                    shellQuote((scratch / "out").string()) + " 2>" +
+    std::string command = "env";
+    for (const auto& [name, value] : env)
+        command += " " + name + "=" + shellQuote(value);
+    const int status = std::system((command + " " + shellQuote(VELLARY_CLI) + " " + arguments +
+                                    " >" + shellQuote((scratch / "out").string()) + " 2>" +
                                     shellQuote((scratch / "err").string()))
                                        .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(scratch / "out"),
