@@ -1,13 +1,14 @@
-// Imaging a failing disk: every readable byte reaches the image, exactly the unreadable sectors
-// stay zero, the map beside the image says which they are in a form ddrescue reads, and a run
-// that was stopped goes on reading only what is still missing.
+// A failing disk: imaging it puts every readable byte into the image and exactly the unreadable
+// sectors as zeros, with a map beside it that ddrescue reads and that a later run goes on from;
+// saving from it leaves each file whole, kept and labelled as cut short, or gone.
 #include "core/records/RecoverError.hpp"
 #include "core/restore/DiskImager.hpp"
+#include "core/restore/PhotoRestore.hpp"
+#include "core/restore/RecoveryNotes.hpp"
 #include "tests/support/CliRun.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/RestoreFixtures.hpp"
 #include "tests/support/SmallTmpfs.hpp"
-#include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,255 +18,236 @@ namespace vellary {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FaultyBlockReader;
-using testing::patterned;
-using testing::readBytes;
-using testing::TempDir;
+using namespace testing;
 using Status = RescueMap::Status;
+using Phase = RescueMap::Phase;
 
+constexpr std::uint64_t MiB = 1024 * 1024;
 constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kSize = 24 * 1024 * 1024;
-
-// Scattered sectors, the first and last of the disk, two neighbours, and one wide bad area.
-const std::vector<std::pair<std::uint64_t, std::uint64_t>> kBad = {
+// In sectors: scattered ones, the first and last of the disk, two neighbours, one wide bad area.
+const std::vector<ByteRange> kBad = {
     {0, 1}, {1000, 1}, {5003, 1}, {20000, 2}, {30000, 200}, {40001, 1}, {kSize / kSector - 1, 1}};
+constexpr std::uint64_t kBadBytes = 207 * kSector;
 
 std::unique_ptr<FaultyBlockReader> failingDisk(const Bytes& data) {
     auto reader = std::make_unique<FaultyBlockReader>(data, kSector);
-    for (const auto& [first, count] : kBad)
-        reader->failSectors(first, count);
+    for (const auto& bad : kBad)
+        reader->failSectors(bad.offset, bad.length);
     return reader;
 }
 
-std::vector<ByteRange> badRanges() {
-    std::vector<ByteRange> ranges;
-    for (const auto& [first, count] : kBad)
-        ranges.push_back({first * kSector, count * kSector});
-    return ranges;
+// What ddrescue's own tool says of a map, and its exit status.
+std::string ddrescuelog(const std::string& options, const fs::path& image) {
+    return capture("ddrescuelog " + options + " " + shellQuote(image.string()) +
+                   ".map 2>&1; echo status $?");
 }
 
-std::uint64_t badBytes() {
-    std::uint64_t sum = 0;
-    for (const auto& range : badRanges())
-        sum += range.length;
-    return sum;
-}
-
-Bytes withBadSectorsZeroed(Bytes data) {
-    for (const auto& range : badRanges())
-        std::fill(data.begin() + static_cast<std::ptrdiff_t>(range.offset),
-                  data.begin() + static_cast<std::ptrdiff_t>(range.end()), 0);
-    return data;
-}
-
-std::vector<ByteRange> rangesWith(const RescueMap& map, Status status) {
-    std::vector<ByteRange> ranges;
-    for (const auto& block : map.blocksWith(status))
-        ranges.push_back({block.pos, block.size});
-    return ranges;
-}
-
-// ddrescue's own tool lists the bad sectors of the map, one block number a line.
-std::string ddrescueBadSectors(const fs::path& map) {
-    return testing::capture("ddrescuelog -b 512 -l- " + testing::shellQuote(map.string()));
-}
-
-std::string expectedBadSectorList() {
-    std::ostringstream out;
-    for (const auto& [first, count] : kBad)
+void expectFinishedRescue(Bytes data, const fs::path& image, const RescueProgress& result) {
+    std::vector<ByteRange> bad;
+    std::string sectors;
+    for (const auto& [first, count] : kBad) {
+        bad.push_back({first * kSector, count * kSector});
+        std::fill_n(&data[first * kSector], count * kSector, 0);
         for (std::uint64_t i = 0; i < count; ++i)
-            out << first + i << '\n';
-    return out.str();
-}
-
-void expectFinishedRescue(const Bytes& data, const fs::path& image, const RescueProgress& result) {
-    EXPECT_EQ(readBytes(image), withBadSectorsZeroed(data));
-    const auto map = RescueMap::load(image.string() + ".map");
-    ASSERT_TRUE(map);
-    EXPECT_EQ(map->size(), kSize);
-    EXPECT_EQ(rangesWith(*map, Status::badSector), badRanges());
-    EXPECT_EQ(map->bytesWith(Status::finished), kSize - badBytes());
-    EXPECT_EQ(map->phase, RescueMap::Phase::finished);
-    EXPECT_EQ(result.rescued, kSize - badBytes());
-    EXPECT_EQ(result.unreadable, badBytes());
-    EXPECT_EQ(result.areas, kBad.size());
-    if (testing::haveTool("ddrescuelog")) {
-        EXPECT_EQ(ddrescueBadSectors(image.string() + ".map"), expectedBadSectorList());
+            sectors += std::to_string(first + i) + "\n";
     }
+    EXPECT_EQ(readBytes(image), data);
+    const auto map = RescueMap::load(image.string() + ".map").value();
+    EXPECT_EQ(std::tuple(map.unreadable(), map.phase), std::tuple(bad, Phase::finished));
+    EXPECT_EQ(std::tuple(result.unreadable, result.areas), std::tuple(kBadBytes, kBad.size()));
+    if (!haveTool("ddrescuelog")) return;
+    EXPECT_EQ(ddrescuelog("-b 512 -l-", image), sectors + "status 0\n");
 }
 
-TEST(DiskRescue, OneRunReadsEveryGoodByteAndZeroesExactlyTheBadSectors) {
-    const Bytes data = patterned(kSize, 7);
-    const auto disk = failingDisk(data);
-    TempDir dir;
-    std::vector<RescueProgress> reports;
-    DiskImager::RescueOptions options;
-    options.progress = [&](const RescueProgress& p) { reports.push_back(p); };
-    const auto result = DiskImager::rescue(*disk, dir / "card.img", options);
-    expectFinishedRescue(data, dir / "card.img", result);
-    EXPECT_FALSE(result.resumed);
-    // Every pass showed itself, in order.
-    std::vector<RescueMap::Phase> phases;
-    for (const auto& report : reports)
-        if (phases.empty() || phases.back() != report.phase) phases.push_back(report.phase);
-    EXPECT_EQ(phases,
-              (std::vector<RescueMap::Phase>{RescueMap::Phase::copying, RescueMap::Phase::trimming,
-                                             RescueMap::Phase::scraping, RescueMap::Phase::retrying,
-                                             RescueMap::Phase::finished}));
-    // Good bytes are read once, give or take the large reads that hit a bad sector.
-    EXPECT_LT(disk->bytesDelivered(), kSize + 16 * DiskImager::kChunkSize / 8);
-}
-
-// The disk vanishes at 80%: image and map stay; the next run reads only what is missing.
-TEST(DiskRescue, APulledDiskKeepsImageAndMapAndTheNextRunGoesOnFromThere) {
-    const Bytes data = patterned(kSize, 9);
-    TempDir dir;
-    const fs::path image = dir / "card.img";
-    const fs::path mapPath = dir / "card.img.map";
-    std::uint64_t rescuedFirst = 0;
-    {
-        const auto disk = failingDisk(data);
-        disk->vanishAt(kSize / 10 * 8);
-        DiskImager::RescueOptions options;
-        options.progress = [&](const RescueProgress& p) { rescuedFirst = p.rescued; };
-        try {
-            DiskImager::rescue(*disk, image, options);
-            FAIL() << "the pulled disk went unnoticed";
-        } catch (const RecoverError& error) {
-            EXPECT_EQ(error.kind(), RecoverError::Case::deviceGone);
-        }
-    }
-    ASSERT_TRUE(fs::exists(image));
-    EXPECT_EQ(fs::file_size(image), kSize);
-    const auto partial = RescueMap::load(mapPath);
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->bytesWith(Status::finished), rescuedFirst);
-    EXPECT_GT(rescuedFirst, kSize / 2);
-    EXPECT_GT(partial->bytesWith(Status::nonTried), kSize / 10);
-    // What the map calls finished is in the image.
-    const Bytes first = readBytes(image);
-    for (const auto& block : partial->blocksWith(Status::finished))
-        ASSERT_TRUE(std::equal(data.begin() + static_cast<std::ptrdiff_t>(block.pos),
-                               data.begin() + static_cast<std::ptrdiff_t>(block.pos + block.size),
-                               first.begin() + static_cast<std::ptrdiff_t>(block.pos)))
-            << block.pos;
-    if (testing::haveTool("ddrescuelog")) {
-        EXPECT_EQ(testing::run("ddrescuelog -t " + testing::shellQuote(mapPath.string())), 0);
-    }
-
-    const auto disk = failingDisk(data);
-    const auto result = DiskImager::rescue(*disk, image, {});
-    EXPECT_TRUE(result.resumed);
-    EXPECT_EQ(result.rescuedBefore, rescuedFirst);
-    expectFinishedRescue(data, image, result);
-    EXPECT_EQ(disk->bytesDelivered(), kSize - badBytes() - rescuedFirst)
-        << "the second run read only what was missing";
-}
-
-TEST(DiskRescue, StoppingKeepsImageAndMapAndGoingOnFinishesTheSame) {
-    const Bytes data = patterned(kSize, 3);
-    TempDir dir;
-    int calls = 0;
-    DiskImager::RescueOptions options;
-    options.isCancelled = [&] { return ++calls > 40; };
-    const auto disk = failingDisk(data);
-    EXPECT_THROW(DiskImager::rescue(*disk, dir / "a.img", options), RecoverError);
-    ASSERT_TRUE(RescueMap::load(dir / "a.img.map"));
-    const auto result = DiskImager::rescue(*disk, dir / "a.img", {});
-    expectFinishedRescue(data, dir / "a.img", result);
-}
-
-// What must never be replaced or guessed at: the image without its map, a map without its image,
-// a map that is not one.
-TEST(DiskRescue, RefusesWhatItCannotSafelyGoOnFrom) {
-    const Bytes data = patterned(64 * 1024);
-    FaultyBlockReader disk(data);
-    struct Case {
-        const char* image;
-        const char* map;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"someone's image", nullptr, "Couldn't create x.img. File exists"},
-        {nullptr, "0 + 1\n0 0x10000 +\n", "x.img.map is there but not the image x.img"},
-        {"someone's image", "not a map\n", "x.img.map is there but is not a map"},
-        {"someone's image", "0 + 1\n0x100 0x10 +\n", "is not a map"},
-    };
-    for (const auto& c : cases) {
+// A whole run, a disk pulled at 80%, a stop after 40 reads: the image ends the same, and after
+// an interruption the second run reads only what the map says is missing.
+TEST(DiskRescue, EveryRunEndsWithEveryGoodByteAndExactlyTheBadSectorsZero) {
+    for (const auto& [vanishAt, stopAfter] :
+         {std::pair<std::uint64_t, int>{0, 0}, {kSize / 10 * 8, 0}, {0, 40}}) {
+        SCOPED_TRACE(::testing::Message() << vanishAt << " " << stopAfter);
+        const Bytes data = patterned(kSize, 7);
         TempDir dir;
-        if (c.image) testing::writeFile(dir / "x.img", c.image);
-        if (c.map) testing::writeFile(dir / "x.img.map", c.map);
-        try {
-            DiskImager::rescue(disk, dir / "x.img", {});
-            ADD_FAILURE() << c.message;
-        } catch (const RecoverError& error) {
-            EXPECT_NE(error.errorDescription().find(c.message), std::string::npos)
-                << error.errorDescription();
+        const fs::path image = dir / "card.img";
+        auto disk = failingDisk(data);
+        std::uint64_t before = 0;
+        if (vanishAt + stopAfter > 0) {
+            int calls = 0;
+            DiskImager::RescueOptions options;
+            options.isCancelled = [&] { return stopAfter > 0 && ++calls > stopAfter; };
+            disk->vanishAt(vanishAt > 0 ? vanishAt : kSize);
+            try {
+                DiskImager::rescue(*disk, image, options);
+                ADD_FAILURE() << "the interruption went unnoticed";
+            } catch (const RecoverError& error) {
+                EXPECT_EQ(error.kind(), vanishAt > 0 ? RecoverError::Case::deviceGone
+                                                     : RecoverError::Case::cancelled);
+            }
+            before = RescueMap::load(image.string() + ".map").value().bytesWith(Status::finished);
+            EXPECT_GT(before, vanishAt / 2);
+            EXPECT_TRUE(!haveTool("ddrescuelog") ||
+                        ddrescuelog("-t", image).ends_with("status 0\n"));
+            disk = failingDisk(data);
         }
-        if (c.image) {
-            EXPECT_EQ(testing::readFile(dir / "x.img"), c.image);
-        }
-        if (c.map) {
-            EXPECT_EQ(testing::readFile(dir / "x.img.map"), c.map);
-        }
-        EXPECT_EQ(c.image != nullptr, fs::exists(dir / "x.img"));
+        std::vector<Phase> phases;
+        DiskImager::RescueOptions options;
+        options.progress = [&](const RescueProgress& p) {
+            if (phases.empty() || phases.back() != p.phase) phases.push_back(p.phase);
+        };
+        expectFinishedRescue(data, image, DiskImager::rescue(*disk, image, options));
+        EXPECT_EQ(disk->bytesDelivered(), kSize - kBadBytes - before) << "good bytes read once";
+        if (before > 0) continue;
+        EXPECT_EQ(phases, (std::vector<Phase>{Phase::copying, Phase::trimming, Phase::scraping,
+                                              Phase::retrying, Phase::finished}));
     }
 }
 
-// A source that ends before its size: the image and the map end where the data did.
-TEST(DiskRescue, ASourceThatEndsEarlyEndsTheImageThere) {
-    class Short : public BlockReader {
-    public:
-        explicit Short(Bytes data) : data_(std::move(data)) {}
-        std::uint64_t size() const override { return 1024 * 1024; }
-        Bytes read(std::uint64_t offset, std::int64_t count) const override {
-            if (offset >= data_.size() || count < 1) return {};
-            const auto n =
-                std::min<std::uint64_t>(data_.size() - offset, static_cast<std::uint64_t>(count));
-            return Bytes(data_.begin() + static_cast<std::ptrdiff_t>(offset),
-                         data_.begin() + static_cast<std::ptrdiff_t>(offset + n));
-        }
+// Never replaced nor guessed at: an image without its map, a map without its image or that is
+// not one.
+TEST(DiskRescue, RefusesWhatItCannotSafelyGoOnFrom) {
+    for (const auto& [image, map] : std::vector<std::pair<std::string, std::string>>{
+             {"someone's image", ""},
+             {"", "0 + 1\n0 0x10000 +\n"},
+             {"someone's image", "no map"},
+             {"someone's image", "0 + 1\n0x100 0x10 +\n"}}) {
+        TempDir dir;
+        if (!image.empty()) writeFile(dir / "x.img", image);
+        if (!map.empty()) writeFile(dir / "x.img.map", map);
+        EXPECT_THROW(DiskImager::rescue(DataBlockReader(patterned(4096)), dir / "x.img", {}),
+                     RecoverError);
+        EXPECT_EQ(fs::exists(dir / "x.img") ? readFile(dir / "x.img") : "", image);
+        EXPECT_EQ(fs::exists(dir / "x.img.map") ? readFile(dir / "x.img.map") : "", map);
+    }
+}
 
-    private:
-        Bytes data_;
+// Blocks as "pos size status" triples, the way a mapfile lists them.
+std::string layout(const RescueMap& map) {
+    std::string text;
+    for (const auto& b : map.blocks())
+        text += std::to_string(b.pos) + " " + std::to_string(b.size) + " " +
+                static_cast<char>(b.status) + " ";
+    return text;
+}
+
+// Marks "pos size status" triples in order; "size 0 r" resizes the map.
+void mark(RescueMap& map, const std::string& marks) {
+    std::istringstream in(marks);
+    std::uint64_t pos = 0, size = 0;
+    for (char status = 0; in >> pos >> size >> status;)
+        status == 'r' ? map.resize(pos) : map.set(pos, size, static_cast<Status>(status));
+}
+
+TEST(RescueMap, MarkingSplitsJoinsAndClipsBlocks) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"100 50 +", "0 100 ? 100 50 + 150 850 ? "},
+        {"0 10 + 20 10 + 10 10 +", "0 30 + 30 970 ? "},       // neighbours join
+        {"10 10 - 30 10 / 5 40 +", "0 5 ? 5 40 + 45 955 ? "}, // over several blocks
+        {"990 100 +", "0 990 ? 990 10 + "},                   // clipped at the end
+        {"1000 5 + 5 0 +", "0 1000 ? "},                      // beyond the end, empty
+        {"500 18446744073709551615 +", "0 500 ? 500 500 + "}, // a size that would overflow
+        {"0 1000 + 1500 0 r", "0 1000 + 1000 500 ? "},
+        {"0 500 + 400 200 - 450 0 r", "0 400 + 400 50 - "},
+        {"0 0 r", ""},
     };
-    const Bytes data = patterned(300000);
-    TempDir dir;
-    const auto result = DiskImager::rescue(Short(data), dir / "s.img", {});
-    EXPECT_EQ(readBytes(dir / "s.img"), data);
-    EXPECT_EQ(result.rescued, data.size());
-    const auto map = RescueMap::load(dir / "s.img.map");
-    ASSERT_TRUE(map);
-    EXPECT_EQ(map->size(), data.size());
+    for (const auto& [marks, expected] : cases) {
+        RescueMap map(1000);
+        mark(map, marks);
+        EXPECT_EQ(layout(map), expected) << marks;
+    }
 }
 
-// A full destination is no state to go on from: a new image and its map are removed; an image
-// being resumed keeps what it had, with a map that says so.
-TEST(DiskRescue, AFullDestinationRemovesANewImageButKeepsOneBeingResumed) {
-    testing::SmallTmpfs disk(2 * 1024 * 1024);
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    const Bytes data = patterned(4 * 1024 * 1024);
-    FaultyBlockReader source(data);
-    try {
-        DiskImager::rescue(source, disk.path() / "new.img", {});
-        ADD_FAILURE() << "the full disk went unnoticed";
-    } catch (const RecoverError& error) {
-        EXPECT_NE(error.errorDescription().find("No space left on device"), std::string::npos)
-            << error.errorDescription();
-    }
-    EXPECT_TRUE(fs::is_empty(disk.path()));
+// Ours reads back; ddrescue's older text has no pass, decimal numbers, comments, blank lines.
+TEST(RescueMap, TextReadsBackAndAcceptsWhatDdrescueWritesButNothingElse) {
+    RescueMap map(0x4000);
+    mark(map, "0 4096 + 4096 512 - 4608 1536 / 6144 2048 *");
+    map.pass = 2;
+    EXPECT_EQ(layout(RescueMap::parse(map.text("vellary-cli image a b")).value()), layout(map));
+    const auto old = RescueMap::parse("# Mapfile. Created by GNU ddrescue version 1.21\n"
+                                      "0x00001000     F\n\n"
+                                      "#      pos        size  status\n"
+                                      "0  4096  +\n0x00001000  0x00000200  -\r\n4608  512  +\n");
+    EXPECT_EQ(layout(old.value()), "0 4096 + 4096 512 - 4608 512 + ");
+    EXPECT_EQ(std::tuple(old->pass, old->phase), std::tuple(1, RescueMap::Phase::finished));
+    // Empty, no header, bad phase, pass or status, a gap or overlap, bad numbers, past 64 bits.
+    for (const char* text :
+         {"", "# nothing\n", "0x0 0x10 +\n0x10 0x10 -\n", "0 X 1\n0 16 +\n", "0 ? 0\n0 16 +\n",
+          "0 ? 1\n0 16 x\n", "0 ? 1\n0 16 ++\n", "0 ? 1\n16 16 +\n", "0 ? 1\n0 16 +\n32 16 +\n",
+          "0 ? 1\n0 16 +\n8 16 +\n", "0 ? 1\n0 0 +\n", "0 ? 1\n0 -16 +\n", "0 ? 1\n0 1x6 +\n",
+          "0 ? 1\n0 16 + extra\n", "0 ? 1\n0 0xFFFFFFFFFFFFFFFF +\n0xFFFFFFFFFFFFFFFF 2 +\n",
+          "0 ? 1\n0 0x1FFFFFFFFFFFFFFFF +\n"})
+        EXPECT_FALSE(RescueMap::parse(text)) << text;
+}
 
-    // The same, resumed: a map that says only the first 1 MiB is done.
-    RescueMap map(data.size());
-    map.set(0, 1024 * 1024, Status::finished);
-    map.save(disk.path() / "old.img.map", false);
-    testing::writeFile(disk.path() / "old.img",
-                       std::string(data.begin(), data.begin() + 1024 * 1024));
-    EXPECT_THROW(DiskImager::rescue(source, disk.path() / "old.img", {}), RecoverError);
-    const auto after = RescueMap::load(disk.path() / "old.img.map");
-    ASSERT_TRUE(after);
-    EXPECT_GE(after->bytesWith(Status::finished), 1024u * 1024);
-    EXPECT_LT(after->bytesWith(Status::finished), data.size());
+TEST(RescueMap, UnreadableBytesOfAFileCountOnlyItsOverlapWithTheHoles) {
+    RescueMap map(10000);
+    mark(map, "0 10000 + 1000 512 - 1512 488 / 5000 100 ?"); // holes 1000..2000, 5000..5100
+    const std::vector<std::pair<std::vector<ByteRange>, std::uint64_t>> cases = {
+        {{{0, 1000}}, 0},                    // ends where the hole starts
+        {{{2000, 3000}}, 0},                 // starts where it ends, ends where the next starts
+        {{{999, 2}}, 1},                     // one byte in
+        {{{0, 10000}}, 1100},                // over both
+        {{{1200, 100}, {5050, 10000}}, 150}, // inside one; past the end of the map
+        {{{5000, UINT64_MAX}}, 100},         // a range that would overflow
+    };
+    for (const auto& [ranges, expected] : cases)
+        EXPECT_EQ(map.unreadableIn(foundFile("f", "", ranges)), expected) << ranges.size();
+}
+
+// A full destination: a new image and its map are removed; files that did not fit are gone,
+// though a folder made for them may stay.
+TEST(SaveWholeOrNothing, AFullDestinationLeavesNoPartOfWhatDidNotFit) {
+    SmallTmpfs disk(2 * MiB);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    const Bytes source = patterned(4 * MiB);
+    EXPECT_THROW(DiskImager::rescue(DataBlockReader(source), disk.path() / "new.img", {}),
+                 RecoverError);
+    EXPECT_TRUE(fs::is_empty(disk.path()));
+    const auto report =
+        PhotoRestore::save({foundFile("small.jpg", "DCIM/small.jpg", {{0, 4096}}),
+                            foundFile("huge.mov", "DCIM/100CANON/huge.mov", {{0, 3 * MiB}}),
+                            foundFile("big.mov", "big.mov", {{MiB, 3 * MiB}}),
+                            foundFile("tail.jpg", "DCIM/tail.jpg", {{0, 1000}})},
+                           DataBlockReader(source), disk.path() / "out");
+    EXPECT_EQ(report.failed.size(), 2u);
+    EXPECT_EQ(
+        listTree(disk.path() / "out"),
+        (std::set<std::string>{"DCIM/", "DCIM/100CANON/", "DCIM/small.jpg", "DCIM/tail.jpg"}));
+    EXPECT_TRUE(RecoveryNotes::text(report)->starts_with("These files couldn't be saved:\n"));
+}
+
+// Where the source ends decides how much of each file there is and how much is missing; the
+// note names the files cut short. A disk pulled in the middle of a file ends the save: that file
+// goes, the ones before stay.
+TEST(SaveWholeOrNothing, ASourceEndingInsideAFileKeepsWhatThereIsAndSaysWhatIsMissing) {
+    const std::vector<std::tuple<std::vector<ByteRange>, std::uint64_t, std::uint64_t>> cases = {
+        {{{0, 4096}}, 4096, 0},   // ends exactly at the source's end
+        {{{0, 4097}}, 4096, 1},   // one byte beyond
+        {{{4000, 200}}, 96, 104}, // starts inside, ends beyond
+        {{{4096, 10}}, 0, 10},    // starts at the end
+        {{{0, 10}, {5000, 10}, {0, 5}}, 10, 15},
+        {{{0, 10}, {100, 10}}, 20, 0},
+    };
+    for (const auto& [ranges, bytes, missing] : cases) {
+        TempDir dir;
+        const auto report = PhotoRestore::save({foundFile("f.bin", "", ranges)},
+                                               DataBlockReader(patterned(4096)), dir.path());
+        ASSERT_EQ(report.saved.size(), 1u) << bytes;
+        EXPECT_EQ(report.saved[0].missingBytes, missing) << bytes;
+        EXPECT_EQ(std::filesystem::file_size(report.saved[0].url), bytes) << bytes;
+        const auto note = RecoveryNotes::text(report);
+        EXPECT_EQ(note.has_value(), missing > 0) << bytes;
+        EXPECT_EQ(missing == 1,
+                  note && note->find("  f.bin (1 byte missing)") != std::string::npos);
+    }
+    FaultyBlockReader reader(patterned(32 * MiB));
+    reader.vanishAt(20 * MiB);
+    TempDir dir;
+    EXPECT_THROW(PhotoRestore::save({foundFile("first.jpg", "", {{0, MiB}}),
+                                     foundFile("cut.mov", "", {{2 * MiB, 24 * MiB}}),
+                                     foundFile("never.jpg", "", {{0, 10}})},
+                                    reader, dir.path()),
+                 RecoverError);
+    EXPECT_EQ(listTree(dir.path()), (std::set<std::string>{"first.jpg"}));
 }
 
 } // namespace
