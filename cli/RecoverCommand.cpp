@@ -3,12 +3,12 @@
 #include "cli/SourceOpener.hpp"
 #include "cli/Terminal.hpp"
 
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/records/ByteText.hpp"
 #include "core/records/RecoverError.hpp"
 #include "core/restore/DestinationCheck.hpp"
 #include "core/restore/PhotoRestore.hpp"
 #include "core/restore/RecoveryNotes.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 
 #include <cstdio>
 #include <map>

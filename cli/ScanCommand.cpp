@@ -3,10 +3,10 @@
 #include "cli/SourceOpener.hpp"
 #include "cli/Terminal.hpp"
 
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/records/ByteText.hpp"
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 
 #include <cinttypes>
 #include <cstdio>

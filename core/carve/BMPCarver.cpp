@@ -1,5 +1,7 @@
 #include "core/carve/BMPCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -10,15 +12,12 @@ namespace {
 
 // Bitmap file header (14 bytes), then the DIB header; every field little-endian.
 constexpr std::int64_t kFileSize = 2;        // u32
-constexpr std::int64_t kReserved = 6;        // u32, zero
 constexpr std::int64_t kDataOffset = 10;     // u32
 constexpr std::int64_t kDIBSize = 14;        // u32
 constexpr std::int64_t kWidth = 18;          // u16 (core header) or i32
 constexpr std::int64_t kCoreHeight = 20;     // u16
-constexpr std::int64_t kCorePlanes = 22;     // u16
 constexpr std::int64_t kCoreBits = 24;       // u16
 constexpr std::int64_t kHeight = 22;         // i32, negative for top-down rows
-constexpr std::int64_t kPlanes = 26;         // u16
 constexpr std::int64_t kBits = 28;           // u16
 constexpr std::int64_t kCompression = 30;    // u32
 constexpr std::int64_t kImageSize = 34;      // u32
@@ -27,7 +26,6 @@ constexpr std::int64_t kColourSpace = 70;    // u32, version 5 header
 constexpr std::int64_t kProfileOffset = 126; // u32, from the DIB header
 constexpr std::int64_t kProfileSize = 130;   // u32
 
-constexpr std::size_t kSniffNeeds = 30;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kV5HeaderSize = 124;
 constexpr std::uint32_t kEmbeddedProfile = 0x4D424544; // "MBED"
@@ -36,11 +34,6 @@ constexpr std::uint64_t kSlack = 1024;
 constexpr std::int64_t kMaxDimension = 65536;
 constexpr std::uint64_t kMinSource = 54;
 constexpr std::int64_t kHeaderRead = 138;
-
-bool knownHeader(std::uint32_t size) {
-    return std::find(BMPCarver::headerSizes.begin(), BMPCarver::headerSizes.end(), size) !=
-           BMPCarver::headerSizes.end();
-}
 
 // Bytes of uncompressed rows, each padded to four bytes; nothing when it does not fit 64 bits.
 std::optional<std::uint64_t> pixelBytes(std::uint64_t width, std::uint64_t bits,
@@ -60,29 +53,7 @@ std::optional<std::vector<std::uint8_t>> BMPCarver::leadBytes() const {
 }
 
 std::optional<FileKind> BMPCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < kSniffNeeds || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
-    const auto* p = bytes.data();
-    const auto fileSize = Binary::rawU32le(p + kFileSize);
-    const auto dataOffset = Binary::rawU32le(p + kDataOffset);
-    const auto dib = Binary::rawU32le(p + kDIBSize);
-    if (Binary::rawU32le(p + kReserved) != 0 || !knownHeader(dib) ||
-        static_cast<std::uint64_t>(dataOffset) < std::uint64_t{dib} + 14 ||
-        fileSize > kMaxFileSize || dataOffset >= fileSize)
-        return std::nullopt;
-    if (dib == kCoreHeaderSize) {
-        const auto bits = Binary::rawU16le(p + kCoreBits);
-        if (Binary::rawU16le(p + kWidth) == 0 || Binary::rawU16le(p + kCoreHeight) == 0 ||
-            Binary::rawU16le(p + kCorePlanes) != 1 ||
-            (bits != 1 && bits != 4 && bits != 8 && bits != 24))
-            return std::nullopt;
-        return FileKind::bmp;
-    }
-    const auto bits = Binary::rawU16le(p + kBits);
-    if (Binary::rawU32le(p + kWidth) == 0 || Binary::rawU32le(p + kHeight) == 0 ||
-        Binary::rawU16le(p + kPlanes) != 1 ||
-        (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32))
-        return std::nullopt;
-    return FileKind::bmp;
+    return Sniff::bmp(bytes);
 }
 
 std::optional<Carved> BMPCarver::carve(const BlockReader& reader, std::uint64_t start,

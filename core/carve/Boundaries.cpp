@@ -1,6 +1,6 @@
 #include "core/carve/Boundaries.hpp"
 
-#include "core/carve/Signatures.hpp"
+#include "core/carve/Registry.hpp"
 #include "core/records/RecoverError.hpp"
 
 #include <algorithm>
@@ -32,7 +32,7 @@ std::optional<std::uint64_t> Boundaries::nextFileOrBlank(const BlockReader& read
             const auto* sector = data.data() + s;
             const bool blank =
                 std::all_of(sector, sector + kSector, [](std::uint8_t b) { return b == 0; });
-            if (blank || Signatures::carver(ByteSpan(sector, kSniffBytes))) return pos + s;
+            if (blank || Registry::sniff(ByteSpan(sector, kSniffBytes))) return pos + s;
         }
         pos += len;
     }

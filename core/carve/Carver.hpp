@@ -3,8 +3,8 @@
 #include "core/carve/Carved.hpp"
 #include "core/carve/Registry.hpp"
 #include "core/io/BlockReader.hpp"
+#include "core/records/RangeCover.hpp"
 #include "core/records/ScanOptions.hpp"
-#include "core/scan/RangeCover.hpp"
 
 #include <cstdint>
 #include <map>

@@ -1,5 +1,7 @@
 #include "core/carve/FLACCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
@@ -295,17 +297,7 @@ std::optional<std::vector<std::uint8_t>> FLACCarver::leadBytes() const {
 }
 
 std::optional<FileKind> FLACCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 22 || bytes[0] != 'f' || bytes[1] != 'L' || bytes[2] != 'a' ||
-        bytes[3] != 'C')
-        return std::nullopt;
-    if ((bytes[4] & 0x7F) != 0 || bytes[5] != 0 || bytes[6] != 0 || bytes[7] != 0x22)
-        return std::nullopt;
-    const auto minBlock = Binary::rawU16be(bytes.data() + 8);
-    const auto maxBlock = Binary::rawU16be(bytes.data() + 10);
-    const std::uint32_t rate =
-        (std::uint32_t{bytes[18]} << 12) | (std::uint32_t{bytes[19]} << 4) | (bytes[20] >> 4);
-    if (minBlock < 16 || minBlock > maxBlock || rate < 1 || rate > 655350) return std::nullopt;
-    return FileKind::flac;
+    return Sniff::flac(bytes);
 }
 
 std::optional<Carved> FLACCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/GIFCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
@@ -41,12 +43,7 @@ std::optional<std::vector<std::uint8_t>> GIFCarver::leadBytes() const {
 }
 
 std::optional<FileKind> GIFCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 13) return std::nullopt;
-    const std::string_view magic(reinterpret_cast<const char*>(bytes.data()), 6);
-    if (magic != "GIF87a" && magic != "GIF89a") return std::nullopt;
-    if (Binary::rawU16le(bytes.data() + 6) == 0 || Binary::rawU16le(bytes.data() + 8) == 0)
-        return std::nullopt;
-    return FileKind::gif;
+    return Sniff::gif(bytes);
 }
 
 std::optional<Carved> GIFCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/ISOMediaCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/CarveRead.hpp"
 
 #include <algorithm>
@@ -25,37 +27,8 @@ constexpr std::array<std::string_view, 23> kKnownBoxes = {
     "ftyp", "moov", "mdat", "free", "skip", "wide", "uuid", "meta", "pnot", "PICT", "udta", "moof",
     "mfra", "sidx", "styp", "pdin", "prfl", "emsg", "junk", "pict", "idat", "iinf", "iloc"};
 
-struct BrandRow {
-    std::string_view brand;
-    FileKind kind;
-};
-
-constexpr std::array<BrandRow, 43> kBrands = {{
-    {"qt  ", FileKind::mov},     {"mp41", FileKind::mp4},     {"mp42", FileKind::mp4},
-    {"isom", FileKind::mp4},     {"iso2", FileKind::mp4},     {"iso4", FileKind::mp4},
-    {"iso5", FileKind::mp4},     {"iso6", FileKind::mp4},     {"avc1", FileKind::mp4},
-    {"dash", FileKind::mp4},     {"mmp4", FileKind::mp4},     {"XAVC", FileKind::mp4},
-    {"MSNV", FileKind::mp4},     {"f4v ", FileKind::mp4},     {"mp71", FileKind::mp4},
-    {"NDAS", FileKind::mp4},     {"CAEP", FileKind::mp4},     {"niko", FileKind::mp4},
-    {"M4V ", FileKind::m4v},     {"M4VH", FileKind::m4v},     {"M4VP", FileKind::m4v},
-    {"M4A ", FileKind::m4a},     {"M4B ", FileKind::m4a},     {"M4P ", FileKind::m4a},
-    {"3gp4", FileKind::threegp}, {"3gp5", FileKind::threegp}, {"3gp6", FileKind::threegp},
-    {"3gp7", FileKind::threegp}, {"3g2a", FileKind::threegp}, {"3g2b", FileKind::threegp},
-    {"3g2c", FileKind::threegp}, {"heic", FileKind::heic},    {"heix", FileKind::heic},
-    {"hevc", FileKind::heic},    {"heim", FileKind::heic},    {"heis", FileKind::heic},
-    {"hevm", FileKind::heic},    {"hevs", FileKind::heic},    {"mif1", FileKind::heic},
-    {"msf1", FileKind::heic},    {"avif", FileKind::avif},    {"avis", FileKind::avif},
-    {"crx ", FileKind::cr3},
-}};
-
 std::string_view text(const std::uint8_t* p) {
     return {reinterpret_cast<const char*>(p), 4};
-}
-
-std::optional<FileKind> kindForBrand(std::string_view brand) {
-    for (const auto& row : kBrands)
-        if (row.brand == brand) return row.kind;
-    return std::nullopt;
 }
 
 // The compatible brands may turn a generic major brand into CR3 or AVIF.
@@ -132,11 +105,7 @@ std::optional<std::vector<std::uint8_t>> ISOMediaCarver::leadBytes() const {
 }
 
 std::optional<FileKind> ISOMediaCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 16) return std::nullopt;
-    const auto size = Binary::rawU32be(bytes.data());
-    if (size < 16 || size > kMaxFtyp || size % 4 != 0) return std::nullopt;
-    if (text(bytes.data() + 4) != "ftyp") return std::nullopt;
-    return kindForBrand(text(bytes.data() + 8));
+    return Sniff::isoMedia(bytes);
 }
 
 std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/JPEGCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/CameraNames.hpp"
 #include "core/carve/HeldWindow.hpp"
 #include "core/carve/MPF.hpp"
@@ -11,7 +13,6 @@ namespace {
 
 constexpr std::int64_t kWindow = 1024 * 1024;
 constexpr std::uint64_t kMinSize = 32;
-constexpr std::size_t kSniffNeeds = 4;
 
 bool startOfFrame(std::uint8_t marker) {
     switch (marker) {
@@ -85,12 +86,7 @@ std::optional<std::vector<std::uint8_t>> JPEGCarver::leadBytes() const {
 }
 
 std::optional<FileKind> JPEGCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < kSniffNeeds || bytes[0] != 0xFF || bytes[1] != 0xD8 || bytes[2] != 0xFF)
-        return std::nullopt;
-    const auto fourth = bytes[3];
-    if (application(fourth) || fourth == 0xC0 || fourth == 0xC4 || fourth == 0xDB || fourth == 0xFE)
-        return FileKind::jpeg;
-    return std::nullopt;
+    return Sniff::jpeg(bytes);
 }
 
 std::optional<Carved> JPEGCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,8 +1,9 @@
 #include "core/carve/MP3Carver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 #include "core/records/TextDecode.hpp"
-#include "core/restore/OutputPath.hpp"
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -135,7 +136,7 @@ struct ID3 {
         return out;
     }
 
-    // "Performer - Title" or the title alone, as a safe file name.
+    // "Performer - Title" or the title alone, as the tag spells it; restore makes it a safe name.
     static std::optional<std::string> name(ByteWindow& window, std::uint64_t tagStart,
                                            std::uint64_t tagSize) {
         const auto header = window.bytes(tagStart, kHeaderSize);
@@ -175,10 +176,10 @@ struct ID3 {
         }
         if (!title) return std::nullopt;
         const std::string text = performer ? *performer + " - " + *title : *title;
-        const std::string safe = OutputPath::sanitize(text);
-        if (safe == "file") return std::nullopt;
+        // Dots and spaces alone make no name.
+        if (text.find_first_not_of(". ") == std::string::npos) return std::nullopt;
         // The hint becomes the file's name as it stands, so it carries the extension.
-        return firstCharacters(safe, kMaxHintCharacters) + ".mp3";
+        return firstCharacters(text, kMaxHintCharacters) + ".mp3";
     }
 };
 
@@ -189,13 +190,7 @@ std::optional<std::vector<std::uint8_t>> MP3Carver::leadBytes() const {
 }
 
 std::optional<FileKind> MP3Carver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < kHeaderSize || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3')
-        return std::nullopt;
-    if (bytes[3] < 2 || bytes[3] > 4 || bytes[4] == 0xFF || (bytes[5] & 0x0F) != 0)
-        return std::nullopt;
-    for (std::size_t i = 6; i < 10; ++i)
-        if (bytes[i] >= 0x80) return std::nullopt;
-    return FileKind::mp3;
+    return Sniff::mp3(bytes);
 }
 
 std::optional<Carved> MP3Carver::carve(const BlockReader& reader, std::uint64_t start,

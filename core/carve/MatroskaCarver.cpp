@@ -1,5 +1,7 @@
 #include "core/carve/MatroskaCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 
 #include <algorithm>
@@ -187,9 +189,7 @@ std::optional<std::vector<std::uint8_t>> MatroskaCarver::leadBytes() const {
 }
 
 std::optional<FileKind> MatroskaCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 16 || Binary::rawU32be(bytes.data()) != kEBMLHeader || bytes[4] == 0)
-        return std::nullopt;
-    return FileKind::mkv;
+    return Sniff::matroska(bytes);
 }
 
 std::optional<Carved> MatroskaCarver::carve(const BlockReader& reader, std::uint64_t start,

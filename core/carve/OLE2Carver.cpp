@@ -1,5 +1,7 @@
 #include "core/carve/OLE2Carver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/CarveRead.hpp"
 #include "core/records/TextDecode.hpp"
 
@@ -11,12 +13,10 @@
 namespace vellary {
 namespace {
 
-constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::uint64_t kMaxSpan = 512ULL * 1024 * 1024;
 
 // Compound file header, 512 bytes.
 constexpr std::int64_t kMajorVersion = 26;    // u16
-constexpr std::int64_t kByteOrder = 28;       // u16, FFFE
 constexpr std::int64_t kSectorShift = 30;     // u16
 constexpr std::int64_t kMiniSectorShift = 32; // u16
 constexpr std::int64_t kFATSectors = 44;      // u32
@@ -50,14 +50,7 @@ std::optional<std::vector<std::uint8_t>> OLE2Carver::leadBytes() const {
 }
 
 std::optional<FileKind> OLE2Carver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 32 ||
-        !std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin()))
-        return std::nullopt;
-    if (Binary::rawU16le(bytes.data() + kByteOrder) != 0xFFFE) return std::nullopt;
-    const auto major = Binary::rawU16le(bytes.data() + kMajorVersion);
-    const auto shift = Binary::rawU16le(bytes.data() + kSectorShift);
-    if (!((major == 3 && shift == 9) || (major == 4 && shift == 12))) return std::nullopt;
-    return FileKind::doc;
+    return Sniff::ole2(bytes);
 }
 
 std::optional<Carved> OLE2Carver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/PDFCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 #include "core/records/TextDecode.hpp"
 
@@ -63,11 +65,7 @@ std::optional<std::vector<std::uint8_t>> PDFCarver::leadBytes() const {
 }
 
 std::optional<FileKind> PDFCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 9 || !std::equal(kHeaderMarker.begin(), kHeaderMarker.end(), bytes.begin()))
-        return std::nullopt;
-    if ((bytes[5] != '1' && bytes[5] != '2') || bytes[6] != '.' || !isDigit(bytes[7]))
-        return std::nullopt;
-    return FileKind::pdf;
+    return Sniff::pdf(bytes);
 }
 
 std::optional<Carved> PDFCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/PNGCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/EXIF.hpp"
 #include "core/io/ByteWindow.hpp"
 
@@ -17,8 +19,6 @@ constexpr std::int64_t kWindow = 1'048'576;
 constexpr std::uint32_t kMaxChunkLength = 0x8000'0000U;
 constexpr int kMaxChunks = 1'000'000;
 constexpr std::uint32_t kMaxExif = 262'144;
-
-constexpr std::array<std::uint8_t, 8> kMagic = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 // IHDR chunk, counted from the chunk's length field.
 constexpr std::int64_t kIHDRSize = 25;
@@ -117,11 +117,7 @@ std::optional<std::vector<std::uint8_t>> PNGCarver::leadBytes() const {
 }
 
 std::optional<FileKind> PNGCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 16) return std::nullopt;
-    if (!std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) return std::nullopt;
-    if (Binary::rawU32be(bytes.data() + 8) != 13) return std::nullopt;
-    if (!tag(bytes.subspan(12, 4), "IHDR")) return std::nullopt;
-    return FileKind::png;
+    return Sniff::png(bytes);
 }
 
 std::optional<Carved> PNGCarver::carve(const BlockReader& reader, std::uint64_t start,

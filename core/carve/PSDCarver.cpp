@@ -1,5 +1,7 @@
 #include "core/carve/PSDCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/EXIF.hpp"
 #include "core/io/ByteWindow.hpp"
 
@@ -20,16 +22,11 @@ constexpr std::uint16_t kExifResource = 0x0422;
 
 // File header, big-endian.
 constexpr std::int64_t kHeaderSize = 26;
-constexpr std::int64_t kVersion = 4;     // u16: 1 PSD, 2 PSB
-constexpr std::int64_t kChannels = 12;   // u16
-constexpr std::int64_t kHeight = 14;     // u32
-constexpr std::int64_t kWidth = 18;      // u32
-constexpr std::int64_t kDepth = 22;      // u16
-constexpr std::int64_t kColourMode = 24; // u16
-
-bool oneOf(std::uint32_t value, std::initializer_list<std::uint32_t> allowed) {
-    return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
-}
+constexpr std::int64_t kVersion = 4;   // u16: 1 PSD, 2 PSB
+constexpr std::int64_t kChannels = 12; // u16
+constexpr std::int64_t kHeight = 14;   // u32
+constexpr std::int64_t kWidth = 18;    // u32
+constexpr std::int64_t kDepth = 22;    // u16
 
 // Sums the RLE row-length table, batch by batch straight from the window; nothing when a row
 // claims more than PackBits can produce.
@@ -86,21 +83,7 @@ std::optional<std::vector<std::uint8_t>> PSDCarver::leadBytes() const {
 }
 
 std::optional<FileKind> PSDCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < static_cast<std::size_t>(kHeaderSize)) return std::nullopt;
-    const auto* p = bytes.data();
-    if (std::string_view(reinterpret_cast<const char*>(p), 4) != "8BPS") return std::nullopt;
-    const auto version = Binary::rawU16be(p + kVersion);
-    if (version != 1 && version != 2) return std::nullopt;
-    if (!std::all_of(p + 6, p + 12, [](std::uint8_t b) { return b == 0; })) return std::nullopt;
-    const auto channels = Binary::rawU16be(p + kChannels);
-    if (channels < 1 || channels > 56) return std::nullopt;
-    const std::uint32_t most = version == 1 ? 30'000 : 300'000;
-    const auto height = Binary::rawU32be(p + kHeight);
-    const auto width = Binary::rawU32be(p + kWidth);
-    if (height < 1 || height > most || width < 1 || width > most) return std::nullopt;
-    if (!oneOf(Binary::rawU16be(p + kDepth), {1, 8, 16, 32})) return std::nullopt;
-    if (!oneOf(Binary::rawU16be(p + kColourMode), {0, 1, 2, 3, 4, 7, 8, 9})) return std::nullopt;
-    return FileKind::psd;
+    return Sniff::psd(bytes);
 }
 
 std::optional<Carved> PSDCarver::carve(const BlockReader& reader, std::uint64_t start,

@@ -1,5 +1,7 @@
 #include "core/carve/RAFCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/CameraNames.hpp"
 #include "core/carve/CarveRead.hpp"
 #include "core/carve/EXIF.hpp"
@@ -13,7 +15,6 @@ namespace vellary {
 
 namespace {
 
-constexpr std::string_view kMagic = "FUJIFILMCCD-RAW ";
 constexpr std::uint64_t kMaxSize = 536'870'912; // 512 MiB
 constexpr std::int64_t kHeaderRead = 128;
 constexpr std::size_t kMinHeader = 108;
@@ -28,12 +29,6 @@ constexpr std::int64_t kCFAHeaderOffset = 92;
 constexpr std::int64_t kCFAHeaderLength = 96;
 constexpr std::int64_t kCFAOffset = 100;
 constexpr std::int64_t kCFALength = 104;
-
-bool hasMagic(ByteSpan bytes) {
-    return bytes.size() >= kMagic.size() &&
-           std::equal(kMagic.begin(), kMagic.end(), bytes.begin(),
-                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-}
 
 // The preview's EXIF: through the JPEG walk when the preview was read whole, otherwise straight
 // from its first APP1 segment.
@@ -54,14 +49,13 @@ std::optional<std::vector<std::uint8_t>> RAFCarver::leadBytes() const {
 }
 
 std::optional<FileKind> RAFCarver::sniff(ByteSpan bytes) const {
-    if (!hasMagic(bytes)) return std::nullopt;
-    return FileKind::raf;
+    return Sniff::raf(bytes);
 }
 
 std::optional<Carved> RAFCarver::carve(const BlockReader& reader, std::uint64_t start,
                                        FileKind) const {
     const auto header = CarveRead::upTo(reader, start, kHeaderRead);
-    if (!header || header->size() < kMinHeader || !hasMagic(*header)) return std::nullopt;
+    if (!header || header->size() < kMinHeader || !Sniff::raf(*header)) return std::nullopt;
     const auto field = [&](std::int64_t at) -> std::uint64_t {
         return Binary::rawU32be(header->data() + at);
     };

@@ -1,5 +1,7 @@
 #include "core/carve/RIFFCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/EXIF.hpp"
 #include "core/io/ByteWindow.hpp"
 
@@ -33,22 +35,8 @@ std::optional<std::vector<std::uint8_t>> RIFFCarver::leadBytes() const {
     return std::vector<std::uint8_t>{0x52};
 }
 
-bool RIFFCarver::isChunkID(ByteSpan id) {
-    if (id.size() < 4 || id[0] < 0x21 || id[0] > 0x7E) return false;
-    return std::all_of(id.begin() + 1, id.begin() + 4,
-                       [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; });
-}
-
 std::optional<FileKind> RIFFCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 20 || fourCC(bytes) != "RIFF" || Binary::rawU32le(bytes.data() + 4) < 12)
-        return std::nullopt;
-    // The first chunk's ID: printable, not starting with a space.
-    if (!isChunkID(bytes.subspan(12, 4))) return std::nullopt;
-    const auto form = fourCC(bytes.subspan(8, 4));
-    if (form == "AVI ") return FileKind::avi;
-    if (form == "WAVE") return FileKind::wav;
-    if (form == "WEBP") return FileKind::webp;
-    return std::nullopt;
+    return Sniff::riff(bytes);
 }
 
 std::optional<Carved> RIFFCarver::carve(const BlockReader& reader, std::uint64_t start,
@@ -106,7 +94,7 @@ std::optional<RIFFCarver::Walked> RIFFCarver::walk(ByteWindow& window, std::uint
     for (int count = 0; pos != riffEnd; ++count) {
         if (riffEnd - pos < 8 || count == kMaxChunks) return std::nullopt;
         const auto header = window.bytes(pos, 8);
-        if (!header || !isChunkID(*header)) return std::nullopt;
+        if (!header || !Sniff::riffChunkID(*header)) return std::nullopt;
         const auto id = fourCC(*header);
         const std::uint32_t chunkSize = Binary::rawU32le(header->data() + 4);
         walked.chunks.push_back(id);

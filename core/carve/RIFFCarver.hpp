@@ -27,7 +27,6 @@ private:
     static std::optional<Walked> walk(ByteWindow& window, std::uint64_t at);
     static void readMetadata(ByteWindow& window, const std::string& id, std::uint64_t body,
                              std::uint32_t size, Walked& into);
-    static bool isChunkID(ByteSpan id);
 };
 
 } // namespace vellary

@@ -71,4 +71,11 @@ const Registry::LeadTable& Registry::byLeadByte() {
     return table;
 }
 
+std::optional<SniffedCarver> Registry::sniff(ByteSpan bytes) {
+    if (bytes.size() < 12) return std::nullopt;
+    for (const auto* candidate : byLeadByte()[bytes[0]])
+        if (const auto kind = candidate->sniff(bytes)) return SniffedCarver{*kind, candidate};
+    return std::nullopt;
+}
+
 } // namespace vellary

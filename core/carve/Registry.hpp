@@ -7,6 +7,11 @@
 
 namespace vellary {
 
+struct SniffedCarver {
+    FileKind kind = FileKind::other;
+    const FormatCarver* carver = nullptr;
+};
+
 // Every format carver, built once, in the order carvers sharing a lead byte are tried.
 struct Registry {
     using LeadTable = std::array<std::vector<const FormatCarver*>, 256>;
@@ -16,6 +21,8 @@ struct Registry {
     static const LeadTable& byLeadByte();
     // The same indexing over any list of carvers (the deep scan can be run over another list).
     static LeadTable leadTable(const std::vector<const FormatCarver*>& carvers);
+    // The first carver that recognises these bytes; nothing for fewer than 12.
+    static std::optional<SniffedCarver> sniff(ByteSpan bytes);
 };
 
 } // namespace vellary

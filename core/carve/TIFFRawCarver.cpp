@@ -1,5 +1,7 @@
 #include "core/carve/TIFFRawCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/carve/Boundaries.hpp"
 #include "core/carve/CarveRead.hpp"
 #include "core/carve/TIFFWalk.hpp"
@@ -40,19 +42,9 @@ constexpr std::array<MakeRow, 8> kMakes = {{
     {"PANASONIC", FileKind::rw2},
 }};
 
-bool startsWith(ByteSpan bytes, std::string_view prefix) {
-    return bytes.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), bytes.begin(),
-                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-}
-
-bool isCR2(ByteSpan header) {
-    return header.size() >= 11 && header[8] == 'C' && header[9] == 'R' && header[10] == 2;
-}
-
 FileKind kindOf(FileKind sniffed, ByteSpan header, const TIFFWalk& walk) {
     if (sniffed == FileKind::orf || sniffed == FileKind::rw2) return sniffed;
-    if (isCR2(header)) return FileKind::cr2;
+    if (Sniff::cr2Header(header)) return FileKind::cr2;
     if (walk.isDNG) return FileKind::dng;
     if (!walk.hasSensorData || !walk.make) return FileKind::tiff;
     std::string upper = *walk.make;
@@ -116,19 +108,7 @@ std::optional<std::vector<std::uint8_t>> TIFFRawCarver::leadBytes() const {
 }
 
 std::optional<FileKind> TIFFRawCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 16) return std::nullopt;
-    const bool little = bytes[0] == 'I' && bytes[1] == 'I';
-    if (!little && !(bytes[0] == 'M' && bytes[1] == 'M')) return std::nullopt;
-    const auto first =
-        little ? Binary::rawU32le(bytes.data() + 4) : Binary::rawU32be(bytes.data() + 4);
-    if (first < 8 || first >= kMaxSpan) return std::nullopt;
-    if (startsWith(bytes, std::string_view("II\x2A\0", 4)))
-        return isCR2(bytes) ? FileKind::cr2 : FileKind::tiff;
-    if (startsWith(bytes, "IIRO") || startsWith(bytes, "IIRS")) return FileKind::orf;
-    if (startsWith(bytes, std::string_view("IIU\0", 4))) return FileKind::rw2;
-    if (startsWith(bytes, std::string_view("MM\0\x2A", 4))) return FileKind::tiff;
-    if (startsWith(bytes, "MMOR")) return FileKind::orf;
-    return std::nullopt;
+    return Sniff::tiffRaw(bytes);
 }
 
 std::optional<TIFFRawCarver::Layout> TIFFRawCarver::layout(const BlockReader& reader,

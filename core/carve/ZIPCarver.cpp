@@ -1,5 +1,7 @@
 #include "core/carve/ZIPCarver.hpp"
 
+#include "core/formats/Sniff.hpp"
+
 #include "core/io/ByteWindow.hpp"
 #include "core/records/TextDecode.hpp"
 
@@ -39,12 +41,6 @@ constexpr std::size_t kCentralHeaderSize = 46;
 
 constexpr std::uint16_t kDataDescriptorFlag = 1 << 3;
 constexpr std::uint16_t kZip64ExtraID = 0x0001;
-
-constexpr std::array<std::uint16_t, 11> kMethods = {0, 1, 6, 8, 9, 12, 14, 93, 95, 98, 99};
-
-bool methodAccepted(std::uint16_t method) {
-    return std::find(kMethods.begin(), kMethods.end(), method) != kMethods.end();
-}
 
 bool isHeaderAt(ByteWindow& window, std::uint64_t at) {
     const auto sig = window.u32le(at);
@@ -98,12 +94,7 @@ std::optional<std::vector<std::uint8_t>> ZIPCarver::leadBytes() const {
 }
 
 std::optional<FileKind> ZIPCarver::sniff(ByteSpan bytes) const {
-    if (bytes.size() < 30 || Binary::rawU32le(bytes.data()) != kLocalHeader || bytes[4] >= 64)
-        return std::nullopt;
-    if (!methodAccepted(Binary::rawU16le(bytes.data() + kLocalMethod))) return std::nullopt;
-    const auto nameLength = Binary::rawU16le(bytes.data() + kLocalNameLength);
-    if (nameLength < 1 || nameLength > 4096) return std::nullopt;
-    return FileKind::zip;
+    return Sniff::zip(bytes);
 }
 
 std::optional<Carved> ZIPCarver::carve(const BlockReader& reader, std::uint64_t start,
@@ -153,7 +144,7 @@ std::optional<ZIPCarver::Walk> ZIPCarver::walkLocalEntries(ByteWindow& window, s
         const std::uint32_t plain = Binary::rawU32le(h + kLocalPlain);
         const auto nameLength = Binary::rawU16le(h + kLocalNameLength);
         const auto extraLength = Binary::rawU16le(h + kLocalExtraLength);
-        if (!methodAccepted(method) || nameLength == 0) break;
+        if (!Sniff::zipMethod(method) || nameLength == 0) break;
         const std::uint64_t dataStart = pos + kLocalHeaderSize + nameLength + extraLength;
 
         if (walk.entries == 0) {

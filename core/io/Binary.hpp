@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/records/Bytes.hpp"
 #include "core/records/Date.hpp"
 
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <span>
 
 namespace vellary {
-
-using ByteSpan = std::span<const std::uint8_t>;
 
 // Integer and timestamp decoding from byte buffers. Every checked read yields nothing rather than
 // reading past the buffer.

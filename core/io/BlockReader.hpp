@@ -1,12 +1,12 @@
 #pragma once
 
+#include "core/records/Bytes.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace vellary {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // A random-access source of known size. Implementations are safe for concurrent reads.
 class BlockReader {

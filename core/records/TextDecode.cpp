@@ -7,6 +7,13 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+char32_t u16le(const std::uint8_t* at) {
+    return static_cast<char32_t>(at[0] | (at[1] << 8));
+}
+char32_t u16be(const std::uint8_t* at) {
+    return static_cast<char32_t>((at[0] << 8) | at[1]);
+}
+
 bool isHigh(char32_t u) {
     return u >= 0xD800 && u <= 0xDBFF;
 }
@@ -101,8 +108,7 @@ std::string TextDecode::utf16LE(ByteSpan data, std::size_t maxUnits, bool stopAt
     const std::size_t count = std::min(maxUnits, data.size() / 2);
     std::string out;
     appendUnits(
-        out, count,
-        [&](std::size_t i) -> char32_t { return Binary::rawU16le(data.data() + 2 * i); }, false,
+        out, count, [&](std::size_t i) -> char32_t { return u16le(data.data() + 2 * i); }, false,
         stopAtZero);
     return out;
 }
@@ -111,7 +117,7 @@ std::optional<std::string> TextDecode::utf16Strict(ByteSpan bytes, bool bigEndia
     if (bytes.size() % 2 != 0) return std::nullopt;
     const auto unitAt = [&](std::size_t i) -> char32_t {
         const auto* at = bytes.data() + 2 * i;
-        return bigEndian ? Binary::rawU16be(at) : Binary::rawU16le(at);
+        return bigEndian ? u16be(at) : u16le(at);
     };
     std::string out;
     if (!appendUnits(out, bytes.size() / 2, unitAt, true, false)) return std::nullopt;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/io/Binary.hpp"
+#include "core/records/Bytes.hpp"
 
 #include <cstddef>
 #include <cstdint>

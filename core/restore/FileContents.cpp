@@ -1,6 +1,6 @@
 #include "core/restore/FileContents.hpp"
 
-#include "core/scan/RecoveryEngine.hpp"
+#include "core/restore/FileRead.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -19,7 +19,7 @@ Bytes FileContents::read(std::uint64_t offset, std::int64_t count) const {
     if (offset >= size_ || count < 1) return {};
     const std::uint64_t n =
         std::min<std::uint64_t>(size_ - offset, static_cast<std::uint64_t>(count));
-    return RecoveryEngine::read(*source_, file_, offset, static_cast<std::int64_t>(n));
+    return FileRead::read(*source_, file_, offset, static_cast<std::int64_t>(n));
 }
 
 } // namespace vellary

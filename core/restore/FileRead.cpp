@@ -1,4 +1,4 @@
-#include "core/scan/RecoveryEngine.hpp"
+#include "core/restore/FileRead.hpp"
 
 #include "core/restore/PhotoRestore.hpp"
 
@@ -6,8 +6,8 @@
 
 namespace vellary {
 
-Bytes RecoveryEngine::read(const BlockReader& reader, const RecoverableFile& file, std::uint64_t at,
-                           std::int64_t count) {
+Bytes FileRead::read(const BlockReader& reader, const RecoverableFile& file, std::uint64_t at,
+                     std::int64_t count) {
     Bytes gathered;
     if (count < 1) return gathered;
     const auto wanted = static_cast<std::uint64_t>(count);

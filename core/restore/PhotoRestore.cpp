@@ -37,6 +37,9 @@ std::vector<std::string> components(const std::string& relative) {
 }
 
 std::string wantedPath(const RecoverableFile& file) {
+    // A carved file's name comes from inside the file (a tag, a camera's note): one name, even
+    // when it holds a slash.
+    if (file.confidence == RecoveryConfidence::carved) return OutputPath::sanitize(file.name);
     std::string wanted =
         OutputPath::relative(file.originalPath.empty() ? file.name : file.originalPath);
     if (wanted.empty()) wanted = OutputPath::relative(file.name);

@@ -1,6 +1,6 @@
 #include "core/scan/DeletedFile.hpp"
 
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 #include "core/records/FileTyping.hpp"
 
 namespace vellary {

@@ -1,6 +1,6 @@
 #include "core/scan/NTFSScanner.hpp"
 
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 #include "core/records/ByteRanges.hpp"
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"

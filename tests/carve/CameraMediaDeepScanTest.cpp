@@ -1,7 +1,7 @@
 #include "core/carve/Carver.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/EncodedMedia.hpp"
 #include "tests/support/RawFixtures.hpp"

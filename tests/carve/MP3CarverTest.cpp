@@ -193,8 +193,8 @@ TEST(MP3CarverTest, NameHintFromTheTag) {
         hint(2, {textFrame(2, "TT2", 0, latin1("Old")), textFrame(2, "TP1", 0, latin1("Band"))}),
         "Band - Old.mp3");
 
-    // Sanitised like a destination name; nothing when only the fallback name is left.
-    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1("AC/DC: Live"))}), "AC_DC_ Live.mp3");
+    // Raw, as the tag spells it (restore makes it a safe name); nothing for dots alone.
+    EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1("AC/DC: Live"))}), "AC/DC: Live.mp3");
     EXPECT_FALSE(hint(3, {textFrame(3, "TIT2", 0, latin1("..."))}));
     const std::string longTitle(300, 'x');
     EXPECT_EQ(hint(3, {textFrame(3, "TIT2", 0, latin1(longTitle))}),

@@ -1,4 +1,4 @@
-#include "core/scan/RecoveryEngine.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 
 using namespace vellary;

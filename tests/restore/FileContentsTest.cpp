@@ -1,8 +1,8 @@
 #include "core/restore/FileContents.hpp"
 
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/RestoreFixtures.hpp"
 

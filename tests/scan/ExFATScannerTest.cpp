@@ -1,7 +1,7 @@
 // Deleted files on exFAT cards: written through exfat-fuse on a real mkfs.exfat image, and
 // entry sets built byte by byte on such an image for the cases no tool writes.
 #include "core/scan/ExFATScanner.hpp"
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"

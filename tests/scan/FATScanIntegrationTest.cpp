@@ -1,9 +1,9 @@
 // Whole scans through RecoveryEngine of partitioned FAT32 cards and exFAT cards, healthy and
 // with unreadable metadata.
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/Binary.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/ExFatImage.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/FaultyBlockReader.hpp"

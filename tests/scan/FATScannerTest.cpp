@@ -1,7 +1,7 @@
 // Deleted files on FAT16 and FAT32 cards written by mkfs.fat and mtools, and the same cards
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"

@@ -1,9 +1,9 @@
 #include "core/scan/NTFSScanner.hpp"
 
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/scan/RecoveryEngine.hpp"
 #include "tests/support/ByteWriters.hpp"
 #include "tests/support/NtfsImage.hpp"
 #include "tests/support/Tools.hpp"

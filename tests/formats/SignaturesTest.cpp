@@ -1,4 +1,4 @@
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 #include "core/carve/Boundaries.hpp"
 #include "core/carve/Registry.hpp"
 #include "core/io/DataBlockReader.hpp"
@@ -50,11 +50,20 @@ TEST(Signatures, KindNeedsTwelveBytes) {
     EXPECT_FALSE(Signatures::kind(jpeg));
     jpeg.push_back(1);
     EXPECT_EQ(Signatures::kind(jpeg), FileKind::jpeg);
-    const auto sniffed = Signatures::carver(jpeg);
+    const auto sniffed = Registry::sniff(jpeg);
     ASSERT_TRUE(sniffed);
     EXPECT_EQ(sniffed->carver, Registry::all().front());
     EXPECT_EQ(Signatures::kind(CarveFixtures::bmp(3, 3)), FileKind::bmp);
     EXPECT_FALSE(Signatures::kind(Bytes(64, 0x11)));
+}
+
+TEST(Signatures, OneForEveryCarverUnderEachLeadByte) {
+    for (int lead = 0; lead < 256; ++lead) {
+        const auto& signatures = Signatures::all();
+        const auto count = std::count_if(signatures.begin(), signatures.end(),
+                                         [&](const Signature& s) { return s.lead == lead; });
+        EXPECT_EQ(static_cast<std::size_t>(count), Registry::byLeadByte()[lead].size()) << lead;
+    }
 }
 
 TEST(Signatures, CompatibleFamiliesAndDirections) {

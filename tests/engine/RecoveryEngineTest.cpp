@@ -1,4 +1,4 @@
-#include "core/scan/RecoveryEngine.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"

@@ -1,12 +1,13 @@
-#include "core/scan/RecoveryEngine.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 
 #include "core/carve/Carver.hpp"
 #include "core/records/ByteText.hpp"
+#include "core/records/RangeCover.hpp"
 #include "core/records/RecoverError.hpp"
+#include "core/restore/FileRead.hpp"
 #include "core/scan/ExFATScanner.hpp"
 #include "core/scan/FATScanner.hpp"
 #include "core/scan/NTFSScanner.hpp"
-#include "core/scan/RangeCover.hpp"
 #include "core/scan/VolumeFinder.hpp"
 
 #include <algorithm>
@@ -100,6 +101,11 @@ ScanResult RecoveryEngine::scan(const BlockReader& reader, const ScanOptions& op
         return v.kind != VolumeKind::fat12;
     });
     return result;
+}
+
+Bytes RecoveryEngine::read(const BlockReader& reader, const RecoverableFile& file, std::uint64_t at,
+                           std::int64_t count) {
+    return FileRead::read(reader, file, at, count);
 }
 
 } // namespace vellary

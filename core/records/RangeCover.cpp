@@ -1,4 +1,4 @@
-#include "core/scan/RangeCover.hpp"
+#include "core/records/RangeCover.hpp"
 
 #include <algorithm>
 

@@ -1,21 +1,41 @@
-#include "core/carve/Signatures.hpp"
+#include "core/formats/Signatures.hpp"
 
-#include "core/carve/Registry.hpp"
+#include "core/formats/Sniff.hpp"
 
 #include <algorithm>
 #include <initializer_list>
 
 namespace vellary {
 
-std::optional<SniffedCarver> Signatures::carver(ByteSpan bytes) {
-    if (bytes.size() < 12) return std::nullopt;
-    for (const auto* candidate : Registry::byLeadByte()[bytes[0]])
-        if (const auto kind = candidate->sniff(bytes)) return SniffedCarver{*kind, candidate};
-    return std::nullopt;
+const std::vector<Signature>& Signatures::all() {
+    static const std::vector<Signature> signatures = {
+        // clang-format off
+        {0xFF, &Sniff::jpeg},
+        {0x46, &Sniff::raf},
+        {0x00, &Sniff::isoMedia},
+        {0x49, &Sniff::tiffRaw},
+        {0x4D, &Sniff::tiffRaw},
+        {0x89, &Sniff::png},
+        {0x47, &Sniff::gif},
+        {0x52, &Sniff::riff},
+        {0x25, &Sniff::pdf},
+        {0x50, &Sniff::zip},
+        {0xD0, &Sniff::ole2},
+        {0x49, &Sniff::mp3},
+        {0x66, &Sniff::flac},
+        {0x1A, &Sniff::matroska},
+        {0x38, &Sniff::psd},
+        {0x42, &Sniff::bmp},
+        // clang-format on
+    };
+    return signatures;
 }
 
 std::optional<FileKind> Signatures::kind(ByteSpan data) {
-    if (const auto sniffed = carver(data)) return sniffed->kind;
+    if (data.size() < 12) return std::nullopt;
+    for (const auto& signature : all())
+        if (signature.lead == data[0])
+            if (const auto kind = signature.sniff(data)) return kind;
     return std::nullopt;
 }
 
