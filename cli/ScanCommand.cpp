@@ -117,7 +117,7 @@ int runScan(const Args& args) {
 
     ScanResult result;
     try {
-        const auto reader = openSource(parsed.source);
+        const auto reader = openScanSource(parsed.source);
         result = RecoveryEngine::scan(*reader, options);
     } catch (const RecoverError& error) {
         line.finish();
