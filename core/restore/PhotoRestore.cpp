@@ -174,7 +174,8 @@ RestoreReport PhotoRestore::save(const std::vector<RecoverableFile>& files,
         try {
             Destination where = destination(file, root.get(), rootPath, used);
             const Written written = write(file, source, where);
-            report.saved.push_back({where.url, written.bytes, where.name, written.unreadable});
+            report.saved.push_back(
+                {where.url, written.bytes, where.name, written.unreadable, file.id});
         } catch (const RecoverError& failure) {
             if (failure.kind() == RecoverError::Case::deviceGone) throw;
             report.failed.push_back(file.name + ": " + failure.errorDescription());

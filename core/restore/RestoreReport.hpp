@@ -15,6 +15,8 @@ struct RestoredFile {
     std::string name;
     // Bytes the source could not deliver, written as zeros.
     std::uint64_t unreadableBytes = 0;
+    // The id of the found file this was saved from.
+    std::string sourceID;
 
     bool operator==(const RestoredFile&) const = default;
 };

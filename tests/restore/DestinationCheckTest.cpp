@@ -94,6 +94,24 @@ TEST(DestinationCheck, AnImageNeedsTheDiskPlus100MiBButNamesTheDiskSize) {
     EXPECT_FALSE(DestinationCheck::forImage(dir / "copy.img", "card.img", 100 * MiB, probe));
 }
 
+TEST(DestinationCheck, AnImageAlreadyAtThePathCountsAsFreeSpace) {
+    TempDir dir;
+    FakeProbe probe;
+    probe.free = 200 * MiB;
+    {
+        std::ofstream old(dir / "copy.img", std::ios::binary);
+        old.seekp(static_cast<std::streamoff>(50 * MiB) - 1);
+        old.put('\0');
+    }
+    EXPECT_FALSE(DestinationCheck::forImage(dir / "copy.img", "card.img", 150 * MiB, probe));
+    const auto problem = DestinationCheck::forImage(dir / "copy.img", "card.img", 151 * MiB, probe);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(*problem, RecoverError::notEnoughSpace(151 * MiB, 250 * MiB));
+    // Only a file counts, not a link to one elsewhere.
+    std::filesystem::create_symlink(dir / "copy.img", dir / "link.img");
+    EXPECT_TRUE(DestinationCheck::forImage(dir / "link.img", "card.img", 150 * MiB, probe));
+}
+
 TEST(DestinationCheck, TheSystemProbeFindsTheDiskBehindAFolder) {
     TempDir dir;
     const auto& probe = DestinationCheck::system();
