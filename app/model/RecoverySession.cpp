@@ -10,8 +10,10 @@
 #include <QDate>
 #include <QLocale>
 #include <QPointer>
+#include <QStringMatcher>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <future>
 #include <limits>
@@ -40,6 +42,13 @@ QString dayTitle(std::int64_t day, std::int64_t today, std::int64_t yesterday) {
     localtime_r(&whole, &local);
     return QLocale().toString(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
                               QLocale::LongFormat);
+}
+
+// Doubles as unsigned integers in the same order (minus infinity lowest).
+std::uint64_t orderedBits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t(1) << 63);
 }
 
 QString view(std::string_view text) {
@@ -178,22 +187,22 @@ void RecoverySession::merge(const std::vector<RecoverableFile>& batch) {
     bool added = false;
     for (const auto& file : batch) {
         if (!knownIDs_.insert(file.id).second) continue;
-        Entry entry;
+        Facts facts;
         if (file.modified) {
-            entry.dated = true;
-            entry.modified = unixSeconds(*file.modified);
-            entry.day = dayStart(entry.modified);
+            facts.dated = true;
+            facts.modified = unixSeconds(*file.modified);
+            facts.day = dayStart(facts.modified);
         } else {
-            entry.modified = -std::numeric_limits<double>::infinity();
+            facts.modified = -std::numeric_limits<double>::infinity();
         }
-        entry.damaged = file.headerLooksValid == false;
-        entry.category = file.category;
-        entry.size = file.size;
-        entry.lowerName = QString::fromStdString(file.name).toLower();
-        entry.lowerPath = QString::fromStdString(file.originalPath).toLower();
-        entry.nameKey = names_.key(file.name);
+        facts.damaged = file.headerLooksValid == false;
+        facts.category = file.category;
+        facts.size = file.size;
+        facts_.push_back(facts);
+        lowerNames_.push_back(QString::fromStdString(file.name).toLower());
+        lowerPaths_.push_back(QString::fromStdString(file.originalPath).toLower());
+        nameKeys_.push_back(names_.key(file.name));
         files_.push_back(file);
-        entries_.push_back(std::move(entry));
         ++counts_[file.category];
         added = true;
     }
@@ -207,38 +216,62 @@ void RecoverySession::scheduleRebuild() {
     if (!rebuildTimer_.isActive()) rebuildTimer_.start();
 }
 
-bool RecoverySession::passes(const Entry& entry, const QString& query) const {
-    if (category_ && entry.category != *category_) return false;
-    if (hideDamaged_ && entry.damaged) return false;
-    return query.isEmpty() || entry.lowerName.contains(query) || entry.lowerPath.contains(query);
+bool RecoverySession::passes(std::uint32_t i, const QStringMatcher& query) const {
+    const Facts& facts = facts_[i];
+    if (category_ && facts.category != *category_) return false;
+    if (hideDamaged_ && facts.damaged) return false;
+    return query.pattern().isEmpty() || query.indexIn(lowerNames_[i]) >= 0 ||
+           query.indexIn(lowerPaths_[i]) >= 0;
+}
+
+void RecoverySession::rankNames() {
+    const auto count = static_cast<std::uint32_t>(files_.size());
+    const auto ranked = static_cast<std::uint32_t>(byName_.size());
+    if (ranked == count) return;
+    const auto less = [this](std::uint32_t a, std::uint32_t b) {
+        const int keys = nameKeys_[a].compare(nameKeys_[b]);
+        return keys != 0 ? keys < 0 : a < b;
+    };
+    // Only the files merged since the last ranking are sorted; the rest is one merge.
+    for (auto i = ranked; i < count; ++i)
+        byName_.push_back(i);
+    std::sort(byName_.begin() + ranked, byName_.end(), less);
+    std::inplace_merge(byName_.begin(), byName_.begin() + ranked, byName_.end(), less);
+    nameRank_.resize(count);
+    for (std::uint32_t rank = 0; rank < count; ++rank)
+        nameRank_[byName_[rank]] = rank;
 }
 
 void RecoverySession::sortVisible() {
-    const auto& entries = entries_;
-    const auto& files = files_;
     switch (sort_) {
     case Sort::Date:
         // Newest first; the pair (date, name) as a whole, largest first.
-        std::sort(visible_.begin(), visible_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            if (entries[a].modified != entries[b].modified)
-                return entries[a].modified > entries[b].modified;
-            const int names = files[a].name.compare(files[b].name);
-            return names != 0 ? names > 0 : a < b;
+        for (auto& item : items_)
+            item.key = orderedBits(facts_[item.index].modified);
+        std::sort(items_.begin(), items_.end(), [this](const SortItem& a, const SortItem& b) {
+            if (a.key != b.key) return a.key > b.key;
+            const int names = files_[a.index].name.compare(files_[b.index].name);
+            return names != 0 ? names > 0 : a.index < b.index;
         });
         break;
     case Sort::Name:
-        std::sort(visible_.begin(), visible_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            const int keys = entries[a].nameKey.compare(entries[b].nameKey);
-            return keys != 0 ? keys < 0 : a < b;
-        });
+        rankNames();
+        for (auto& item : items_)
+            item.key = nameRank_[item.index];
+        std::sort(items_.begin(), items_.end(),
+                  [](const SortItem& a, const SortItem& b) { return a.key < b.key; });
         break;
     case Sort::Size:
-        std::sort(visible_.begin(), visible_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            if (entries[a].size != entries[b].size) return entries[a].size > entries[b].size;
-            return a < b;
+        for (auto& item : items_)
+            item.key = facts_[item.index].size;
+        std::sort(items_.begin(), items_.end(), [](const SortItem& a, const SortItem& b) {
+            return a.key != b.key ? a.key > b.key : a.index < b.index;
         });
         break;
     }
+    visible_.resize(items_.size());
+    for (std::size_t k = 0; k < items_.size(); ++k)
+        visible_[k] = items_[k].index;
 }
 
 void RecoverySession::group() {
@@ -254,18 +287,18 @@ void RecoverySession::group() {
     const std::int64_t yesterday = dayStart(nowSeconds, 1);
     std::int64_t lastDay = 0;
     for (std::uint32_t k = 0; k < count; ++k) {
-        const Entry& entry = entries_[visible_[k]];
+        const Facts& facts = facts_[visible_[k]];
         // Undated files sort last, so they close the list.
-        if (!entry.dated) {
+        if (!facts.dated) {
             if (!sections_.empty()) sections_.back().end = k;
             sections_.push_back({QStringLiteral("undated"), tr("No date"), k, count});
             return;
         }
-        if (sections_.empty() || entry.day != lastDay) {
+        if (sections_.empty() || facts.day != lastDay) {
             if (!sections_.empty()) sections_.back().end = k;
             sections_.push_back(
-                {QString::number(entry.day), dayTitle(entry.day, today, yesterday), k, count});
-            lastDay = entry.day;
+                {QString::number(facts.day), dayTitle(facts.day, today, yesterday), k, count});
+            lastDay = facts.day;
         }
     }
 }
@@ -273,21 +306,21 @@ void RecoverySession::group() {
 void RecoverySession::rebuild() {
     rebuildTimer_.stop();
     ++rebuilds_;
-    const QString query = search_.trimmed().toLower();
-    previous_.swap(visible_);
-    visible_.clear();
-    visible_.reserve(files_.size());
-    for (std::uint32_t i = 0; i < entries_.size(); ++i)
-        if (passes(entries_[i], query)) visible_.push_back(i);
-    if (static_cast<int>(visible_.size()) != visibleCount_) {
-        visibleCount_ = static_cast<int>(visible_.size());
+    const QStringMatcher query(search_.trimmed().toLower());
+    items_.clear();
+    items_.reserve(files_.size());
+    for (std::uint32_t i = 0; i < facts_.size(); ++i)
+        if (passes(i, query)) items_.push_back({0, i});
+    if (static_cast<int>(items_.size()) != visibleCount_) {
+        visibleCount_ = static_cast<int>(items_.size());
         emit visibleCountChanged();
     }
+    previous_.swap(visible_);
     sortVisible();
     group();
     visibleBytes_ = 0;
     for (const auto i : visible_)
-        visibleBytes_ += entries_[i].size;
+        visibleBytes_ += facts_[i].size;
     // During a scan new files often only add to the end; the grid then inserts instead of
     // resetting, and the view keeps its place.
     const bool extends = previous_.size() <= visible_.size() && sort_ == laidOutSort_ &&

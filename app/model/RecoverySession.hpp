@@ -24,6 +24,8 @@
 #include <unordered_set>
 #include <vector>
 
+class QStringMatcher;
+
 namespace vellary {
 
 // One scan of one source and everything done with its results: the found files, the filtered,
@@ -188,24 +190,28 @@ signals:
     void hideDamagedChanged();
 
 private:
-    // Per file, what the filters, sort and grouping read, worked out once at merge.
-    struct Entry {
-        double modified = 0;
+    // Per file, what the filters, sort and grouping read, worked out once at merge; kept apart
+    // from the strings so that passes over every file touch little memory.
+    struct Facts {
+        double modified = 0; // minus infinity when undated
         std::int64_t day = 0;
+        std::uint64_t size = 0;
+        FileCategory category = FileCategory::other;
         bool dated = false;
         bool damaged = false;
-        FileCategory category = FileCategory::other;
-        std::uint64_t size = 0;
-        QString lowerName;
-        QString lowerPath;
-        std::string nameKey;
+    };
+    // A passing file and the number it sorts by.
+    struct SortItem {
+        std::uint64_t key;
+        std::uint32_t index;
     };
 
-    void setState(State state, QString failure = {});
-    void scheduleRebuild();
-    bool passes(const Entry& entry, const QString& query) const;
+    bool passes(std::uint32_t i, const QStringMatcher& query) const;
+    void rankNames();
     void sortVisible();
     void group();
+    void setState(State state, QString failure = {});
+    void scheduleRebuild();
     Date now() const { return clock_(); }
 
     Source source_;
@@ -223,7 +229,14 @@ private:
     std::optional<Date> contentsStartedAt_;
     QStringList warnings_;
     std::vector<RecoverableFile> files_;
-    std::vector<Entry> entries_;
+    std::vector<Facts> facts_;
+    std::vector<QString> lowerNames_;
+    std::vector<QString> lowerPaths_;
+    std::vector<std::string> nameKeys_;
+    // Every file in name order, and each file's place in it, brought up to date lazily.
+    std::vector<std::uint32_t> byName_;
+    std::vector<std::uint32_t> nameRank_;
+    std::vector<SortItem> items_;
     std::unordered_set<std::string> knownIDs_;
     std::map<FileCategory, int> counts_;
     std::unordered_set<std::string> selection_;
