@@ -46,15 +46,24 @@ QStringList ids(const Session& session) {
     return list;
 }
 
-QStringList sectionIDs(const Session& session) {
+// Each section as "<title> @ <its id as a local time>: <file ids>".
+QStringList described(const Session& session) {
     QStringList list;
-    for (const auto& section : session.sections())
-        list.append(section.id);
+    for (const auto& section : session.sections()) {
+        QStringList files;
+        for (auto k = section.begin; k < section.end; ++k)
+            files.append(QString::fromStdString(session.visibleFile(k).id));
+        const bool dated = section.id != "undated" && section.id != "all";
+        const QString id = dated ? QDateTime::fromSecsSinceEpoch(section.id.toLongLong())
+                                       .toString("yyyy-MM-dd hh:mm")
+                                 : section.id;
+        list.append(section.title + " @ " + id + ": " + files.join(' '));
+    }
     return list;
 }
 
-QString dayID(int year, int month, int day) {
-    return QString::number(static_cast<qint64>(unixSeconds(localTime(year, month, day, 0, 0))));
+QString fullDate(int day) {
+    return QLocale().toString(QDate(2024, 3, day), QLocale::LongFormat);
 }
 
 } // namespace
@@ -82,51 +91,30 @@ private slots:
     void daySections_data() {
         QTest::addColumn<Files>("files");
         QTest::addColumn<QStringList>("sections");
-        QTest::addColumn<QStringList>("order");
         const auto late = localTime(2024, 3, 8, 23, 59);
-        const auto early = localTime(2024, 3, 9, 0, 1);
+        const QString eighth = fullDate(8) + " @ 2024-03-08 00:00: ";
         QTest::newRow("one day") << Files{found("x", "x", localTime(2024, 3, 8, 0, 0)),
                                           found("y", "y", late)}
-                                 << QStringList{dayID(2024, 3, 8)} << QStringList{"y", "x"};
+                                 << QStringList{eighth + "y x"};
         QTest::newRow("23:59 and 00:01")
-            << Files{found("x", "x", late), found("y", "y", early)}
-            << QStringList{dayID(2024, 3, 9), dayID(2024, 3, 8)} << QStringList{"y", "x"};
+            << Files{found("x", "x", late), found("y", "y", localTime(2024, 3, 9, 0, 1))}
+            << QStringList{"Yesterday @ 2024-03-09 00:00: y", eighth + "x"};
+        QTest::newRow("today") << Files{found("t", "t", localTime(2024, 3, 10, 0, 0))}
+                               << QStringList{"Today @ 2024-03-10 00:00: t"};
         QTest::newRow("undated last")
             << Files{found("u", "u"), found("x", "x", late), found("v", "v")}
-            << QStringList{dayID(2024, 3, 8), "undated"} << QStringList{"x", "v", "u"};
+            << QStringList{eighth + "x", "No date @ undated: v u"};
         QTest::newRow("only undated")
-            << Files{found("u", "u")} << QStringList{"undated"} << QStringList{"u"};
+            << Files{found("u", "u")} << QStringList{"No date @ undated: u"};
         QTest::newRow("same time, name descending")
             << Files{found("a", "IMG_1", late), found("b", "IMG_2", late),
                      found("c", "IMG_2", late)}
-            << QStringList{dayID(2024, 3, 8)} << QStringList{"b", "c", "a"};
+            << QStringList{eighth + "b c a"};
     }
     void daySections() {
         QFETCH(Files, files);
-        auto session = idle(files);
         QFETCH(QStringList, sections);
-        QCOMPARE(sectionIDs(*session), sections);
-        QFETCH(QStringList, order);
-        QCOMPARE(ids(*session), order);
-        std::uint32_t next = 0;
-        for (const auto& section : session->sections()) {
-            QCOMPARE(section.begin, next);
-            QVERIFY(section.end > section.begin);
-            next = section.end;
-        }
-        QCOMPARE(next, static_cast<std::uint32_t>(files.size()));
-    }
-
-    void titlesAreRelativeThenTheFullDate() {
-        auto session = idle({found("t", "t", localTime(2024, 3, 10, 0, 0)),
-                             found("y", "y", localTime(2024, 3, 9, 23, 59)),
-                             found("o", "o", localTime(2024, 3, 8, 23, 59)), found("u", "u")});
-        QStringList titles;
-        for (const auto& section : session->sections())
-            titles.append(section.title);
-        QCOMPARE(titles, (QStringList{"Today", "Yesterday",
-                                      QLocale().toString(QDate(2024, 3, 8), QLocale::LongFormat),
-                                      "No date"}));
+        QCOMPARE(described(*idle(files)), sections);
     }
 
     void filters_data() {
@@ -177,43 +165,32 @@ private slots:
         QCOMPARE(session->visibleBytes(), bytes);
     }
 
-    void namesSortAsAFileBrowserDoes() {
-        auto session =
-            idle({found("10", "IMG_10.jpg"), found("2", "IMG_2.jpg"), found("3", "img_3.jpg"),
-                  found("2b", "IMG_2.jpg"), found("1", "IMG_1.jpg")});
-        session->setSort(Session::Sort::Name);
-        QCOMPARE(ids(*session), (QStringList{"1", "2", "2b", "3", "10"}));
-        QCOMPARE(sectionIDs(*session), QStringList{"all"});
-        QVERIFY(session->sections()[0].title.isEmpty());
+    void orders_data() {
+        QTest::addColumn<Session::Sort>("sort");
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QStringList>("sections");
+        const auto size = [](const char* id, std::uint64_t bytes) {
+            return found(id, id, {}, FileCategory::photo, bytes);
+        };
+        QTest::newRow("names as a file browser sorts them")
+            << Session::Sort::Name
+            << Files{found("10", "IMG_10.jpg"), found("2", "IMG_2.jpg"), found("3", "img_3.jpg"),
+                     found("2b", "IMG_2.jpg"), found("1", "IMG_1.jpg")}
+            << QStringList{" @ all: 1 2 2b 3 10"};
+        QTest::newRow("largest first, ties in arrival order")
+            << Session::Sort::Size << Files{size("a", 5), size("b", 9), size("c", 5)}
+            << QStringList{" @ all: b a c"};
+    }
+    void orders() {
+        QFETCH(Session::Sort, sort);
+        QFETCH(Files, files);
+        QFETCH(QStringList, sections);
+        auto session = idle(files);
+        session->setSort(sort);
+        QCOMPARE(described(*session), sections);
     }
 
-    void sizesSortLargestFirstKeepingArrivalOrder() {
-        auto session = idle({found("a", "a", {}, FileCategory::photo, 5),
-                             found("b", "b", {}, FileCategory::photo, 9),
-                             found("c", "c", {}, FileCategory::photo, 5)});
-        session->setSort(Session::Sort::Size);
-        QCOMPARE(ids(*session), (QStringList{"b", "a", "c"}));
-    }
-
-    void rebuildsCoalesceWhileFiltersRebuildAtOnce() {
-        auto session = idle();
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < 50; ++i)
-            session->merge({found(std::to_string(i), "f")});
-        QCOMPARE(session->rebuildCount(), 1);
-        QVERIFY(session->rebuildPending());
-        QTRY_COMPARE(session->rebuildCount(), 2);
-        QVERIFY(clock.elapsed() >= Session::kRebuildDelayMs - 50);
-        QCOMPARE(session->visibleCount(), 50);
-        // Also when the value is unchanged.
-        session->setSearch(QString());
-        QCOMPARE(session->rebuildCount(), 3);
-        session->setCategory(std::nullopt);
-        QCOMPARE(session->rebuildCount(), 4);
-    }
-
-    void aScanFeedsBatchesAtMostTwoRebuildsASecond() {
+    void rebuildsCoalesceWhileScanningButFollowFiltersAtOnce() {
         std::atomic<bool> done = false;
         Session session({std::nullopt, "card.img"}, nullptr, false,
                         engine([&](const BlockReader&, const ScanOptions& options) {
@@ -229,6 +206,15 @@ private slots:
         QVERIFY(session.rebuildCount() <= 1 + clock.elapsed() / Session::kRebuildDelayMs);
         QTRY_COMPARE(session.state(), Session::State::Finished);
         QCOMPARE(session.visibleCount(), 400);
+        // Also when the value is unchanged, and never waiting for the timer.
+        const int before = session.rebuildCount();
+        session.setSearch(QString());
+        session.setCategory(std::nullopt);
+        QCOMPARE(session.rebuildCount(), before + 2);
+        session.merge({found("new", "f")});
+        QVERIFY(session.rebuildPending());
+        QTRY_COMPARE(session.rebuildCount(), before + 3);
+        QVERIFY(clock.elapsed() >= Session::kRebuildDelayMs);
     }
 
     void secondsRemaining_data() {
