@@ -15,8 +15,9 @@ struct RestoredFile {
     std::string name;
     // Bytes the source could not deliver, written as zeros.
     std::uint64_t unreadableBytes = 0;
-    // The id of the found file this was saved from.
-    std::string sourceID;
+    // The id of the found file this was saved from (braced, so that lists written before it
+    // existed stay warning-free).
+    std::string sourceID{};
 
     bool operator==(const RestoredFile&) const = default;
 };

@@ -293,38 +293,36 @@ private slots:
         QCOMPARE(session.selectedFiles(), (Files{blocked}));
     }
 
-    void foldersCanBeDropped() {
+    void folderChoiceAndStop_data() {
+        QTest::addColumn<bool>("keepFolders");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("folders kept") << true << false << "out/Deep/Down/a.txt";
+        QTest::newRow("folders dropped") << false << false << "out/a.txt";
+        QTest::newRow("stopped") << true << true << "";
+    }
+    void folderChoiceAndStop() {
+        QFETCH(bool, keepFolders);
+        QFETCH(bool, stop);
+        QFETCH(QString, saved);
         TempDir dir;
-        Bytes bytes(4096, 0x41);
         auto file = found("f", "a.txt", {}, FileCategory::document, 4096, "Deep/Down/a.txt");
         file.ranges = {{0, 4096}};
         file.complete = true;
-        RecoveryJob::Checks none;
-        RecoveryJob job({file}, "Card", std::make_shared<DataBlockReader>(bytes), std::nullopt,
-                        none);
+        file.confidence = RecoveryConfidence::named;
+        RecoveryJob job({file}, "Card", std::make_shared<DataBlockReader>(Bytes(4096, 0x41)),
+                        std::nullopt, RecoveryJob::Checks{});
         job.setDestination(dir / "out");
-        job.setKeepFolders(false);
+        job.setKeepFolders(keepFolders);
         QTRY_VERIFY(!job.checking());
+        if (stop) job.stop();
         job.start();
-        QTRY_COMPARE(job.state(), RecoveryJob::State::Done);
-        QVERIFY(fs::exists(dir / "out" / "a.txt"));
+        job.start();
+        QTRY_VERIFY(job.state() != RecoveryJob::State::Running);
+        QCOMPARE(job.failure(), stop ? QString(RecoveryJob::kStopped) : QString());
+        QCOMPARE(job.savedIDs(), stop ? QStringList{} : QStringList{"f"});
+        if (!stop) QVERIFY(fs::exists(dir / saved.toStdString()));
         QVERIFY(job.notePath().isEmpty());
-        QCOMPARE(job.savedIDs(), QStringList{"f"});
-    }
-
-    void aStoppedRecoverySaysSo() {
-        TempDir dir;
-        RecoveryJob::Checks none;
-        RecoveryJob job({found("f", "a.txt")}, "Card", std::make_shared<DataBlockReader>(Bytes{}),
-                        std::nullopt, none);
-        job.setDestination(dir / "out");
-        QTRY_VERIFY(!job.checking());
-        job.stop();
-        job.start();
-        job.start();
-        QTRY_COMPARE(job.state(), RecoveryJob::State::Failed);
-        QCOMPARE(job.failure(), QString(RecoveryJob::kStopped));
-        QVERIFY(job.savedIDs().isEmpty());
     }
 };
 
