@@ -100,6 +100,12 @@ const DestinationCheck::Probe& DestinationCheck::system() {
     return probe;
 }
 
+std::uint64_t DestinationCheck::existingSize(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 fs::path DestinationCheck::nearestExisting(const fs::path& path) {
     std::error_code error;
     fs::path folder = fs::absolute(path, error).lexically_normal();
@@ -141,8 +147,11 @@ std::optional<RecoverError> DestinationCheck::forImage(const fs::path& imagePath
         nearestExisting(imagePath.parent_path().empty() ? fs::path(".") : imagePath.parent_path());
     if (onSource(folder, source, probe)) return RecoverError::destinationOnSource();
     const auto free = probe.freeSpace(folder);
-    if (free && *free < plus(sourceSize, kImageMargin))
-        return RecoverError::notEnoughSpace(sourceSize, *free);
+    if (!free) return std::nullopt;
+    // A file already at the path is replaced by the copy, so its room counts as free.
+    const std::uint64_t available = plus(*free, existingSize(imagePath));
+    if (available < plus(sourceSize, kImageMargin))
+        return RecoverError::notEnoughSpace(sourceSize, available);
     return std::nullopt;
 }
 

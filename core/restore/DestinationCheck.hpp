@@ -45,7 +45,10 @@ struct DestinationCheck {
     static std::optional<RecoverError> forRecovery(const std::filesystem::path& folder,
                                                    const std::filesystem::path& source,
                                                    std::uint64_t totalBytes, const Probe& probe);
-    // Before copying sourceSize bytes into the image file imagePath.
+    // The size of a regular file at path (not followed through a link), 0 when there is none.
+    static std::uint64_t existingSize(const std::filesystem::path& path);
+    // Before copying sourceSize bytes into the image file imagePath; a file already there
+    // counts as free space, since the copy takes its place.
     static std::optional<RecoverError> forImage(const std::filesystem::path& imagePath,
                                                 const std::filesystem::path& source,
                                                 std::uint64_t sourceSize, const Probe& probe);

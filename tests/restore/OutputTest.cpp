@@ -186,6 +186,13 @@ TEST(DestinationCheck, TheSourceDiskIsRefusedAndRoomMeansTheFilesPlusAMargin) {
     EXPECT_EQ(DestinationCheck::forImage(dir / "copy.img", "card.img", 100 * MiB + 1, probe),
               RecoverError::notEnoughSpace(100 * MiB + 1, 200 * MiB));
     EXPECT_FALSE(DestinationCheck::forImage(dir / "copy.img", "card.img", 100 * MiB, probe));
+    // A file already at the path gives its room back; a link to one elsewhere does not.
+    makeBlankFile(dir / "copy.img", 50 * MiB);
+    fs::create_symlink(dir / "copy.img", dir / "link.img");
+    EXPECT_FALSE(DestinationCheck::forImage(dir / "copy.img", "card.img", 150 * MiB, probe));
+    EXPECT_EQ(DestinationCheck::forImage(dir / "copy.img", "card.img", 151 * MiB, probe),
+              RecoverError::notEnoughSpace(151 * MiB, 250 * MiB));
+    EXPECT_TRUE(DestinationCheck::forImage(dir / "link.img", "card.img", 150 * MiB, probe));
     probe.free = std::nullopt;
     EXPECT_FALSE(DestinationCheck::forRecovery(dir.path(), "card.img", UINT64_MAX, probe));
 }
