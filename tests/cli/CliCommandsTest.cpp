@@ -35,6 +35,8 @@ TEST(ImageCommand, CopiesARealDiskByteForByteButNeverOntoItself) {
                                  shellQuote((disk.mountPoint() / "x").string()));
     EXPECT_NE(onItself.err.find("Choose a folder on another disk."), std::string::npos);
     EXPECT_FALSE(fs::exists(disk.mountPoint() / "x"));
+    EXPECT_FALSE(fs::exists(disk.mountPoint() / "x.map"));
+    ASSERT_TRUE(disk.freeze());
     const std::string before = sha256(disk.device());
     const auto copy = runCli("image " + shellQuote(disk.device().string()) + " " +
                              shellQuote((dir / "disk.img").string()));

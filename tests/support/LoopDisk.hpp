@@ -29,6 +29,11 @@ public:
         if (!device_.empty()) run("losetup -d '" + device_.string() + "'");
     }
     bool ready() const { return mounted_; }
+    // Remounts read-only: the kernel's own late metadata writes end, so the disk can be compared.
+    bool freeze() const {
+        return ::mount(device_.c_str(), mountPoint_.c_str(), "ext4", MS_REMOUNT | MS_RDONLY,
+                       nullptr) == 0;
+    }
     const std::filesystem::path& device() const { return device_; }
     const std::filesystem::path& mountPoint() const { return mountPoint_; }
 
