@@ -4,9 +4,9 @@
 // a truncated file. The same files then go through the deep scan, the command line and a
 // quick-formatted card.
 #include "core/carve/Carver.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
-#include "core/engine/RecoveryEngine.hpp"
 #include "tests/support/CarveFixtures.hpp"
 #include "tests/support/CliRun.hpp"
 #include "tests/support/RawFixtures.hpp"

@@ -1,8 +1,8 @@
 // A real card image made by real tools: scan it, bring everything back, and compare every file
 // with the one that was deleted. The source must come out of it bit for bit unchanged.
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/restore/PhotoRestore.hpp"
-#include "core/engine/RecoveryEngine.hpp"
 #include "tests/support/DeletedFilesCard.hpp"
 #include "tests/support/RestoreFixtures.hpp"
 #include "tests/support/Tools.hpp"

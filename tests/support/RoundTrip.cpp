@@ -1,7 +1,7 @@
 #include "tests/support/RoundTrip.hpp"
 
-#include "core/restore/PhotoRestore.hpp"
 #include "core/engine/RecoveryEngine.hpp"
+#include "core/restore/PhotoRestore.hpp"
 #include "tests/support/RestoreFixtures.hpp"
 
 namespace vellary::testing {
