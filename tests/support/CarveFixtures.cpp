@@ -102,25 +102,6 @@ void CarveFixtures::place(Bytes& image, std::uint64_t offset, const Bytes& file)
     std::copy(file.begin(), file.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-Bytes CarveFixtures::scattered(const std::vector<const Bytes*>& files, unsigned seed,
-                               std::vector<std::uint64_t>& starts) {
-    std::uint64_t total = 8192;
-    for (const auto* file : files)
-        total += (file->size() + 511) / 512 * 512 + 3 * 512;
-    Bytes image = noise(total + 8192, seed);
-    std::uint64_t at = 8192;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        place(image, at, *files[i]);
-        starts.push_back(at);
-        const auto end = at + files[i]->size();
-        at = (end + 511) / 512 * 512;
-        std::fill(image.begin() + static_cast<std::ptrdiff_t>(end),
-                  image.begin() + static_cast<std::ptrdiff_t>(at), 0);
-        at += (i % 3) * 512;
-    }
-    return image;
-}
-
 Bytes CarveFixtures::withMPF(const Bytes& primary, const Bytes& secondary) {
     // APP2: "MPF\0", then a big-endian TIFF with one directory: version, image count, and the
     // two 16-byte entries, which the builder places right after the directory.

@@ -52,10 +52,6 @@ struct CarveFixtures {
     static Bytes noise(std::size_t count, unsigned seed);
     // Copies file into image at offset (the image grows as needed).
     static void place(Bytes& image, std::uint64_t offset, const Bytes& file);
-    // Noise holding each file on a 512-byte boundary, its last sector's slack zeroed as on a
-    // card, with a few sectors of noise between them; starts receives where each file begins.
-    static Bytes scattered(const std::vector<const Bytes*>& files, unsigned seed,
-                           std::vector<std::uint64_t>& starts);
     static Bytes join(std::initializer_list<Bytes> parts);
     static Bytes text(std::string_view text) { return Bytes(text.begin(), text.end()); }
     // The bytes with value written at offset, width bytes wide.
