@@ -81,12 +81,6 @@ struct CarveFixtures {
     };
     // A ZIP of stored entries, its central directory and end record with the comment.
     static Bytes storedZip(const std::vector<Entry>& entries, const std::string& comment = "");
-    // A version-3 compound file (512-byte sectors) with the given stream names in its directory,
-    // whose highest used sector is highestSector, and whose root entry carries the file time
-    // rootTime. The FAT fills sectors 0 to fatSectors - 1; beyond 109 of them DIFAT sectors
-    // follow; then the directory, then one stream over the remaining sectors.
-    static Bytes compoundFile(const std::vector<std::string>& streams, std::uint32_t highestSector,
-                              std::uint64_t rootTime = 0, std::uint32_t fatSectors = 1);
 
     // One table-driven carve: the bytes, and the size expected (none: not carved).
     struct Case {
