@@ -90,7 +90,6 @@ TEST(ISOMediaCarver, BrandsBoxesAndLimits) {
          {"mdat one byte short", Bytes(mp4.begin(), mp4.end() - 1), {}},
          {"box size 0", F::join({head, {0, 0, 0, 0, 'm', 'd', 'a', 't'}, Bytes(5000, 7)}), {}},
          {"64-bit size 2^64 - 1", withWrap(~0ULL), {}},
-         {"64-bit size 2^63", withWrap(1ULL << 63), {}},
          {"64-bit size below its header", F::join({head, filler("free", 5000), large(15)}), {}},
          {"honest 64-bit size", F::join({honest, noise}), honest.size()},
          {"4096 bytes", atExactly, 4096},
