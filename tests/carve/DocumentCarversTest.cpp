@@ -220,7 +220,7 @@ TEST(OLE2Carver, TablesKindsAndDates) {
     const auto first = *Binary::u32le(file, 48);
     const std::size_t root = (first + 1) * 512;
     std::uint32_t tail = 0;
-    while (tail < 127 && (*Binary::u32le(file, fat(tail)) != 0xFFFFFFFE || tail + 1 == first))
+    while (tail < first && *Binary::u32le(file, fat(tail)) != 0xFFFFFFFE)
         ++tail;
     ASSERT_LT(tail, first);
     const Bytes name = {'W', 0, 'o', 0, 'r', 0, 'd', 0, 'D', 0};
