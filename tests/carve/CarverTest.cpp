@@ -101,18 +101,6 @@ private:
     std::uint64_t size_;
 };
 
-TEST(CarverWalk, EmptySourceReadsNothingAndReportsOnce) {
-    testing::FaultyBlockReader reader(Bytes{});
-    std::vector<RecoverableFile> sink;
-    std::vector<ScanProgress> reports;
-    ScanOptions options;
-    options.progress = [&](const ScanProgress& p) { reports.push_back(p); };
-    Carver::carve(reader, {}, options, 3, sink);
-    EXPECT_EQ(reader.readCount(), 0u);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].found, 3);
-}
-
 // One carver over a source with its lead byte at every boundary: where the walk asks it, and
 // which of its measurements become files.
 TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
@@ -155,6 +143,7 @@ TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
          RangeCover({{1024, UINT64_MAX - 100}}),
          {0, 512},
          {}},
+        {"empty source", 0, none, {}, {}, {}},
         {"15 bytes after the last boundary", 3 * 512 + 15, none, {}, {0, 512, 1024}, {}},
         {"16 bytes after the last boundary", 3 * 512 + 16, none, {}, {0, 512, 1024, 1536}, {}},
         {"empty measurement", size, badAt1024(0), {}, badAsked, {2048}},
@@ -168,6 +157,7 @@ TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
         EXPECT_EQ(fake.asked, c.asked) << c.name;
         EXPECT_EQ(starts(run.sink), c.found) << c.name;
         EXPECT_EQ(run.progress.back().bytesDone, c.size) << c.name;
+        EXPECT_EQ(run.progress.back().found, 7 + static_cast<std::int64_t>(c.found.size()));
     }
 }
 
