@@ -240,6 +240,7 @@ TEST(OLE2Carver, TablesKindsAndDates) {
          {"mini-stream cutoff", F::patched(file, 56, 2048, 4), {}},
          {"no FAT sectors", F::patched(file, 44, 0, 4), {}},
          {"FAT larger than the source", F::patched(file, 44, 1000, 4), {}},
+         {"as many DIFAT as FAT sectors", F::patched(file, 72, 1, 4), file.size()},
          {"more DIFAT than FAT sectors", F::patched(file, 72, 2, 4), {}},
          {"FAT sector not a sector", F::patched(file, 76, 0xFFFFFFFF, 4), {}},
          // A directory entry with an impossible name length is skipped, not fatal.
