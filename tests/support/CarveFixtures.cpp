@@ -102,25 +102,6 @@ void CarveFixtures::place(Bytes& image, std::uint64_t offset, const Bytes& file)
     std::copy(file.begin(), file.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-Bytes CarveFixtures::scattered(const std::vector<const Bytes*>& files, unsigned seed,
-                               std::vector<std::uint64_t>& starts) {
-    std::uint64_t total = 8192;
-    for (const auto* file : files)
-        total += (file->size() + 511) / 512 * 512 + 3 * 512;
-    Bytes image = noise(total + 8192, seed);
-    std::uint64_t at = 8192;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        place(image, at, *files[i]);
-        starts.push_back(at);
-        const auto end = at + files[i]->size();
-        at = (end + 511) / 512 * 512;
-        std::fill(image.begin() + static_cast<std::ptrdiff_t>(end),
-                  image.begin() + static_cast<std::ptrdiff_t>(at), 0);
-        at += (i % 3) * 512;
-    }
-    return image;
-}
-
 Bytes CarveFixtures::withMPF(const Bytes& primary, const Bytes& secondary) {
     // APP2: "MPF\0", then a big-endian TIFF with one directory: version, image count, and the
     // two 16-byte entries, which the builder places right after the directory.
@@ -240,81 +221,6 @@ Bytes CarveFixtures::storedZip(const std::vector<Entry>& entries, const std::str
     appendFields(out, {0x06054B50, 0, 0, count, count, directory.size(), cdOffset, comment.size()},
                  "42222442");
     append(out, comment);
-    return out;
-}
-
-Bytes CarveFixtures::compoundFile(const std::vector<std::string>& streams,
-                                  std::uint32_t highestSector, std::uint64_t rootTime,
-                                  std::uint32_t fatSectors) {
-    constexpr std::size_t kSector = 512;
-    constexpr std::uint32_t kPerSector = 128;
-    constexpr std::uint32_t kFree = 0xFFFFFFFF;
-    constexpr std::uint32_t kEnd = 0xFFFFFFFE;
-    // Layout: FAT sectors, DIFAT sectors, directory sectors, then one stream over the rest.
-    const std::uint32_t difatSectors =
-        fatSectors > 109 ? (fatSectors - 109 + kPerSector - 2) / (kPerSector - 1) : 0;
-    const std::uint32_t firstDirectory = fatSectors + difatSectors;
-    const auto directorySectors = static_cast<std::uint32_t>((streams.size() + 1 + 3) / 4);
-    const std::uint32_t highest = std::max(highestSector, firstDirectory + directorySectors - 1);
-    Bytes out((std::size_t{highest} + 2) * kSector, 0);
-    const auto sectorAt = [&](std::uint32_t n) { return (std::size_t{n} + 1) * kSector; };
-
-    static constexpr std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    std::copy(std::begin(signature), std::end(signature), out.begin());
-    putLE(out, 24, 0x3E, 2);
-    putLE(out, 26, 3, 2);
-    putLE(out, 28, 0xFFFE, 2);
-    putLE(out, 30, 9, 2);
-    putLE(out, 32, 6, 2);
-    putLE(out, 44, fatSectors, 4);
-    putLE(out, 48, firstDirectory, 4);
-    putLE(out, 56, 4096, 4);
-    putLE(out, 60, kEnd, 4); // no mini FAT
-    putLE(out, 68, difatSectors > 0 ? fatSectors : kEnd, 4);
-    putLE(out, 72, difatSectors, 4);
-    for (std::uint32_t i = 0; i < 109; ++i)
-        putLE(out, 76 + 4 * i, i < fatSectors ? i : kFree, 4);
-    for (std::uint32_t d = 0; d < difatSectors; ++d) {
-        const auto at = sectorAt(fatSectors + d);
-        for (std::uint32_t i = 0; i + 1 < kPerSector; ++i) {
-            const std::uint32_t n = 109 + d * (kPerSector - 1) + i;
-            putLE(out, at + 4 * i, n < fatSectors ? n : kFree, 4);
-        }
-        putLE(out, at + 4 * (kPerSector - 1), d + 1 < difatSectors ? fatSectors + d + 1 : kEnd, 4);
-    }
-
-    std::vector<std::uint32_t> fat(std::size_t{fatSectors} * kPerSector, kFree);
-    for (std::uint32_t s = 0; s < fatSectors; ++s)
-        fat[s] = 0xFFFFFFFD;
-    for (std::uint32_t d = 0; d < difatSectors; ++d)
-        fat[fatSectors + d] = 0xFFFFFFFC;
-    const std::uint32_t lastDirectory = firstDirectory + directorySectors - 1;
-    for (std::uint32_t s = firstDirectory; s <= lastDirectory; ++s)
-        fat[s] = s == lastDirectory ? kEnd : s + 1;
-    for (std::uint32_t s = lastDirectory + 1; s <= highest; ++s)
-        fat[s] = s == highest ? kEnd : s + 1;
-    for (std::uint32_t s = 0; s < fatSectors; ++s)
-        for (std::uint32_t i = 0; i < kPerSector; ++i)
-            putLE(out, sectorAt(s) + 4 * i, fat[std::size_t{s} * kPerSector + i], 4);
-
-    std::vector<std::string> names = {"Root Entry"};
-    names.insert(names.end(), streams.begin(), streams.end());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto entry = sectorAt(firstDirectory) + 128 * i;
-        const auto& name = names[i];
-        for (std::size_t k = 0; k < name.size(); ++k)
-            putLE(out, entry + 2 * k, static_cast<std::uint8_t>(name[k]), 2);
-        putLE(out, entry + 64, static_cast<std::uint16_t>(2 * (name.size() + 1)), 2);
-        out[entry + 66] = i == 0 ? 5 : 2;
-        putLE(out, entry + 68, kFree, 4);
-        putLE(out, entry + 72, kFree, 4);
-        putLE(out, entry + 76, i == 0 && names.size() > 1 ? 1 : kFree, 4);
-        if (i == 0) putLE(out, entry + 108, rootTime, 8);
-        putLE(out, entry + 116, i == 0 ? kEnd : lastDirectory + 1, 4);
-    }
-    for (std::uint32_t s = lastDirectory + 1; s <= highest; ++s)
-        for (std::size_t k = 0; k < kSector; ++k)
-            out[sectorAt(s) + k] = static_cast<std::uint8_t>('a' + (s + k) % 26);
     return out;
 }
 

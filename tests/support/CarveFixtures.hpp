@@ -52,10 +52,6 @@ struct CarveFixtures {
     static Bytes noise(std::size_t count, unsigned seed);
     // Copies file into image at offset (the image grows as needed).
     static void place(Bytes& image, std::uint64_t offset, const Bytes& file);
-    // Noise holding each file on a 512-byte boundary, its last sector's slack zeroed as on a
-    // card, with a few sectors of noise between them; starts receives where each file begins.
-    static Bytes scattered(const std::vector<const Bytes*>& files, unsigned seed,
-                           std::vector<std::uint64_t>& starts);
     static Bytes join(std::initializer_list<Bytes> parts);
     static Bytes text(std::string_view text) { return Bytes(text.begin(), text.end()); }
     // The bytes with value written at offset, width bytes wide.
@@ -85,12 +81,6 @@ struct CarveFixtures {
     };
     // A ZIP of stored entries, its central directory and end record with the comment.
     static Bytes storedZip(const std::vector<Entry>& entries, const std::string& comment = "");
-    // A version-3 compound file (512-byte sectors) with the given stream names in its directory,
-    // whose highest used sector is highestSector, and whose root entry carries the file time
-    // rootTime. The FAT fills sectors 0 to fatSectors - 1; beyond 109 of them DIFAT sectors
-    // follow; then the directory, then one stream over the remaining sectors.
-    static Bytes compoundFile(const std::vector<std::string>& streams, std::uint32_t highestSector,
-                              std::uint64_t rootTime = 0, std::uint32_t fatSectors = 1);
 
     // One table-driven carve: the bytes, and the size expected (none: not carved).
     struct Case {
