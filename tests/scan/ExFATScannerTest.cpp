@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 
 namespace vellary {
 namespace {
@@ -268,6 +269,84 @@ TEST_F(ExFATBuiltTest, BootSectorChecks) {
             outcome = e.errorDescription();
         }
         EXPECT_EQ(outcome, cases[i].second) << i;
+    }
+}
+
+// Each row damages a fresh image and gives the reader to scan: exactly these names come back.
+TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
+    using Reader = std::unique_ptr<BlockReader>;
+    const std::uint32_t root = layout_.rootCluster;
+    const auto folder = [&](std::uint32_t parent, const std::u16string& name, std::uint32_t at) {
+        ExFatImage::EntrySet set{.name = name, .deleted = false, .directory = true};
+        set.firstCluster = at, set.validLength = set.dataLength = 4096;
+        add(parent, set);
+        return at;
+    };
+    const auto fileReader = [&] { return Reader(new FileBlockReader(image_->path())); };
+    std::multiset<std::string> deep;
+    for (int k = 1; k <= 32; ++k)
+        deep.insert("AT" + std::to_string(k) + ".TXT");
+    const std::vector<std::pair<std::function<Reader()>, std::multiset<std::string>>> rows = {
+        {[&] { // 34 nested folders with a file each; folder 1 also points back at the root
+             std::uint32_t parent = root;
+             for (int k = 1; k <= 34; ++k) {
+                 parent = folder(parent, u"D", image_->spareCluster(100 + k));
+                 const std::string name = "AT" + std::to_string(k) + ".TXT";
+                 add(parent, file(std::u16string(name.begin(), name.end()), k, 10));
+             }
+             folder(image_->spareCluster(101), u"LOOP", root);
+             return fileReader();
+         },
+         deep},
+        {[&] {
+             auto one = file(u"ONE.TXT", 0, 100), nineteen = file(u"NINETEEN.TXT", 1, 100);
+             one.secondaryCount = 1, nineteen.secondaryCount = 19;
+             add(root, one);
+             add(root, nineteen);
+             Bytes noStream = ExFatImage::encode(file(u"NOSTREAM.TXT", 2, 100));
+             noStream[32] = 0x41; // a name entry where the stream entry belongs
+             image_->append(root, noStream);
+             add(root, file(u"Twenty characters!.j", 3, 100));
+             add(root, file(u"ZERO.TXT", 4, 0));
+             add(root, file(u"HUGE.MOV", 5, 0x2000000001ull));
+             auto outside = file(u"OUTSIDE.JPG", 0, 100);
+             outside.firstCluster = layout_.clusterCount + 2;
+             add(root, outside);
+             return fileReader();
+         },
+         {"Twenty characters!.j"}},
+        {[&] { // the scan fails at BAD but keeps BEFORE
+             add(root, file(u"BEFORE.TXT", 0, 10));
+             folder(root, u"BAD", image_->spareCluster(50));
+             add(root, file(u"AFTER.TXT", 1, 10));
+             auto reader = std::make_unique<testing::FaultyBlockReader>(image_->bytes());
+             reader->failSector(layout_.clusterOffset(image_->spareCluster(50)) / 512);
+             return Reader(std::move(reader));
+         },
+         {"BEFORE.TXT"}},
+        {[&] { // the image ends before FAR's cluster
+             add(root, file(u"NEAR.TXT", 0, 100));
+             auto far = file(u"FAR.TXT", 0, 100);
+             far.firstCluster = layout_.clusterCount;
+             add(root, far);
+             Bytes all = image_->bytes();
+             all.resize(layout_.clusterOffset(image_->spareCluster(1)));
+             return Reader(new DataBlockReader(std::move(all)));
+         },
+         {"NEAR.TXT"}},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SetUp();
+        Scan scan;
+        try {
+            ExFATScanner::scanVolume(*rows[i].first(), {0, VolumeKind::exfat}, {}, scan.files,
+                                     scan.used);
+        } catch (const RecoverError&) {
+        }
+        std::multiset<std::string> names;
+        for (const auto& f : scan.files)
+            names.insert(f.name);
+        EXPECT_EQ(names, rows[i].second) << "row " << i;
     }
 }
 
