@@ -2,18 +2,14 @@
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
 #include "core/formats/Signatures.hpp"
-#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
-#include "core/records/RecoverError.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
-#include <random>
 #include <set>
 
 namespace vellary {
@@ -21,6 +17,7 @@ namespace {
 
 using testing::FatImage;
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 struct Card {
     int fatBits;
@@ -194,9 +191,7 @@ class FATDamageTest : public FATCardTest {};
 
 // Each row damages a fresh FAT32 card (DCIM made); the scan must end with exactly these names.
 TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
-    using Damage = std::function<void(FatImage&)>;
-    // Files are removed only after all are written, so none reuses another's clusters.
-    std::vector<std::string> doomed;
+    std::vector<std::string> doomed; // removed after all are written, so no file reuses another's
     const auto put = [&](FatImage& img, const std::string& path, std::size_t size, bool gone) {
         img.copyIn(local("f", testing::patternBytes(size, size), "2023-01-01 10:00:00"), path);
         if (gone) doomed.push_back(path);
@@ -206,45 +201,35 @@ TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
             img.remove(path);
         doomed.clear();
     };
-    const auto u16 = [](FatImage& img, std::uint64_t at) {
-        const Bytes all = img.bytes();
-        return Bytes(all.begin() + static_cast<std::ptrdiff_t>(at),
-                     all.begin() + static_cast<std::ptrdiff_t>(at) + 2);
-    };
-    const std::vector<std::pair<Damage, std::multiset<std::string>>> rows = {
-        {[&](FatImage& img) { // 33 nested folders, LOOP points back at DCIM, LIVE's chain loops
+    using Row = std::pair<std::function<void(FatImage&)>, std::multiset<std::string>>;
+    const std::vector<Row> rows = {
+        {[&](FatImage& img) { // 33 nested folders, a DCIM inside DCIM, the root chain loops
              std::string path = "DCIM";
-             for (int level = 2; level <= 34; ++level) {
-                 img.makeDirectory(path += "/D");
-                 if (level >= 32)
+             for (int level = 2; level <= 34; ++level)
+                 if (img.makeDirectory(path += "/D"); level >= 32)
                      put(img, path + "/AT" + std::to_string(level) + ".TXT", 900, true);
-             }
              put(img, "DCIM/TOP.TXT", 700, true);
              img.makeDirectory("DCIM/LOOP");
-             const auto loop = *img.findEntry("LOOP       "), dcim = *img.findEntry("DCIM       ");
-             img.writeBytes(loop + 20, u16(img, dcim + 20));
-             img.writeBytes(loop + 26, u16(img, dcim + 26));
-             put(img, "LIVE.BIN", 5000, false);
              drop(img);
-             const std::uint32_t live =
-                 *Binary::u16le(u16(img, *img.findEntry("LIVE    BIN") + 26), 0);
-             img.writeBytes(img.layout().fatOffset + 4 * (live + 2),
-                            {std::uint8_t(live), std::uint8_t(live >> 8), 0, 0});
+             const Bytes all = img.bytes();
+             const auto dcim =
+                 all.begin() + static_cast<std::ptrdiff_t>(*img.findEntry("DCIM       "));
+             img.writeBytes(*img.findEntry("LOOP       "), Bytes(dcim, dcim + 32));
+             img.writeBytes(img.layout().fatOffset + 4 * img.layout().rootCluster, {2, 0, 0, 0});
          },
          {"_OP.TXT", "_T32.TXT"}},
-        {[&](FatImage&
-                 img) { // GONE claims a cluster past the end and 4 GiB, then 200 noise entries
+        {[&](FatImage& img) { // GONE claims a cluster past the end and 4 GiB, then noise
              put(img, "DCIM/KEEP.TXT", 2000, true);
              put(img, "DCIM/GONE.TXT", 2001, true);
              drop(img);
+             const std::string pattern = testing::patternBytes(200 * 32, 3);
+             Bytes noise(pattern.begin(), pattern.end());
+             for (std::size_t i = 0; i < noise.size(); i += 32)
+                 noise[i] = 0xE5;
              const auto gone = *img.findEntry("_ONE    TXT");
+             img.writeBytes(gone + 32, noise);
              img.writeBytes(gone + 20, {0xFF, 0x0F});
              img.writeBytes(gone + 28, {0xFF, 0xFF, 0xFF, 0xFF});
-             Bytes noise(200 * 32);
-             const std::string pattern = testing::patternBytes(noise.size(), 3);
-             for (std::size_t i = 0; i < noise.size(); ++i)
-                 noise[i] = i % 32 == 0 ? 0xE5 : static_cast<std::uint8_t>(pattern[i]);
-             img.writeBytes(gone + 32, noise);
          },
          {"_EEP.TXT"}},
         {[&](FatImage& img) { // cut short after eight data clusters: FAR lies past the cut
@@ -259,9 +244,7 @@ TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
              put(img, "DCIM/Birthday cake.jpg", 3000, true);
              put(img, "DCIM/Second long name.jpg", 3001, true);
              drop(img);
-             Bytes label(32, 0x20);
-             label[0] = 'L', label[11] = 0x08;
-             img.writeBytes(*img.findEntry("_ECOND~1JPG") - 32, label);
+             img.writeBytes(*img.findEntry("_ECOND~1JPG") - 32 + 11, {0x08});
          },
          {"Birthday cake.jpg", "_ECOND~1.JPG"}},
         {[&](FatImage& img) {
@@ -271,22 +254,18 @@ TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
              drop(img);
          },
          {"DSCF0001.RAF", "DSCF0002.JPG", "Dscf0003.RAF", "_SCF12A4.JPG"}},
-        {[&](FatImage& img) { // OLD's freed cluster now holds a photo whose bytes look like entries
+        {[&](FatImage& img) { // OLD's freed cluster now holds a photo that looks like entries
              img.makeDirectory("OLD");
              for (int i = 0; i < 5; ++i)
                  put(img, "OLD/FILE" + std::to_string(i) + ".JPG", 3000, false);
              img.removeTree("OLD");
              std::string photo = "\xFF\xD8\xFF\xE0" + testing::patternBytes(20000, 9);
-             for (int i = 0; i < 100; ++i) {
-                 std::string e(32, '\0');
-                 e.replace(0, 11,
-                           i % 2 == 0 ? "\xE5"
-                                        "AKE    JPG"
-                                      : "SUBDIR     ");
-                 e[11] = i % 2 == 0 ? 0x20 : 0x10;
-                 e[26] = static_cast<char>(40 + i), e[28] = static_cast<char>(0xE8), e[29] = 0x03;
-                 photo.replace(32 + 32 * i, 32, e);
-             }
+             for (int i = 1; i <= 100; ++i)
+                 photo.replace(32 * i, 32,
+                               std::string(i % 2 ? "\xE5"
+                                                   "AKE    JPG\x20"
+                                                 : "SUBDIR     \x10") +
+                                   std::string(14, '\0') + char(40 + i) + "\0\xE8\x03\0\0"s);
              testing::writeFile(dir_ / "new.jpg", photo);
              img.forgetNextFreeHint();
              img.copyIn(dir_ / "new.jpg", "DCIM/NEW.JPG");
