@@ -181,90 +181,61 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
 INSTANTIATE_TEST_SUITE_P(Cards, FATCardTest,
                          ::testing::Values(Card{16, 2, 32ull << 20}, Card{16, 8, 64ull << 20},
                                            Card{32, 1, 40ull << 20}, Card{32, 4, 160ull << 20}),
-                         [](const ::testing::TestParamInfo<Card>& param) {
-                             std::ostringstream name;
-                             name << param.param;
-                             return name.str();
-                         });
+                         ::testing::PrintToStringParamName());
 
 class FATDamageTest : public FATCardTest {};
 
 // Each row damages a fresh FAT32 card (DCIM made); the scan must end with exactly these names.
 TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
-    std::vector<std::string> doomed; // removed after all are written, so no file reuses another's
-    const auto put = [&](FatImage& img, const std::string& path, std::size_t size, bool gone) {
-        img.copyIn(local("f", testing::patternBytes(size, size), "2023-01-01 10:00:00"), path);
-        if (gone) doomed.push_back(path);
-    };
-    const auto drop = [&](FatImage& img) {
-        for (const auto& path : doomed)
-            img.remove(path);
-        doomed.clear();
+    // All are written before any is removed, so none reuses another's clusters or slot.
+    const auto put = [&](FatImage& img, const std::vector<std::string>& paths, bool gone = true) {
+        for (const auto& path : paths)
+            img.copyIn(local("f", std::string(1000, 'x'), "2023-01-01 10:00:00"), path);
+        for (const auto& path : paths)
+            if (gone) img.remove(path);
     };
     using Row = std::pair<std::function<void(FatImage&)>, std::multiset<std::string>>;
     const std::vector<Row> rows = {
-        {[&](FatImage& img) { // 33 nested folders, a DCIM inside DCIM, the root chain loops
+        {[&](FatImage& img) { // 33 nested folders, a loop to DCIM, a root chain loop
+             std::vector<std::string> files = {"DCIM/TOP.TXT"};
              std::string path = "DCIM";
              for (int level = 2; level <= 34; ++level)
                  if (img.makeDirectory(path += "/D"); level >= 32)
-                     put(img, path + "/AT" + std::to_string(level) + ".TXT", 900, true);
-             put(img, "DCIM/TOP.TXT", 700, true);
+                     files.push_back(path + "/AT.TXT");
              img.makeDirectory("DCIM/LOOP");
-             drop(img);
-             const Bytes all = img.bytes();
-             const auto dcim =
-                 all.begin() + static_cast<std::ptrdiff_t>(*img.findEntry("DCIM       "));
-             img.writeBytes(*img.findEntry("LOOP       "), Bytes(dcim, dcim + 32));
+             put(img, files);
+             const std::uint8_t dcim = img.bytes()[*img.findEntry("DCIM       ") + 26];
+             img.writeBytes(*img.findEntry("LOOP       ") + 26, {dcim}); // a DCIM inside DCIM
              img.writeBytes(img.layout().fatOffset + 4 * img.layout().rootCluster, {2, 0, 0, 0});
          },
-         {"_OP.TXT", "_T32.TXT"}},
-        {[&](FatImage& img) { // GONE claims a cluster past the end and 4 GiB, then noise
-             put(img, "DCIM/KEEP.TXT", 2000, true);
-             put(img, "DCIM/GONE.TXT", 2001, true);
-             drop(img);
-             const std::string pattern = testing::patternBytes(200 * 32, 3);
-             Bytes noise(pattern.begin(), pattern.end());
+         {"_OP.TXT", "_T.TXT"}},
+        {[&](FatImage& img) { // GONE: past the end, 4 GiB, then noise; the card ends in FAR
+             put(img, {"DCIM/KEEP.TXT", "DCIM/GONE.TXT", "FAR.TXT"});
+             std::string noise = testing::patternBytes(200 * 32, 3);
              for (std::size_t i = 0; i < noise.size(); i += 32)
-                 noise[i] = 0xE5;
+                 noise[i] = '\xE5';
              const auto gone = *img.findEntry("_ONE    TXT");
-             img.writeBytes(gone + 32, noise);
-             img.writeBytes(gone + 20, {0xFF, 0x0F});
-             img.writeBytes(gone + 28, {0xFF, 0xFF, 0xFF, 0xFF});
+             img.writeBytes(gone + 32, Bytes(noise.begin(), noise.end()));
+             img.writeBytes(gone + 20, {0xFF, 0x0F, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+             const auto far = img.bytes()[*img.findEntry("_AR     TXT") + 26];
+             fs::resize_file(img.path(), img.layout().clusterOffset(far) + 512);
          },
          {"_EEP.TXT"}},
-        {[&](FatImage& img) { // cut short after eight data clusters: FAR lies past the cut
-             put(img, "NEAR.TXT", 1000, true);
-             put(img, "FILL.BIN", 8000, false);
-             put(img, "FAR.TXT", 1000, true);
-             drop(img);
-             fs::resize_file(img.path(), img.layout().clusterOffset(10));
-         },
-         {"_EAR.TXT"}},
-        {[&](FatImage& img) { // a volume label between a long name and its short entry
-             put(img, "DCIM/Birthday cake.jpg", 3000, true);
-             put(img, "DCIM/Second long name.jpg", 3001, true);
-             drop(img);
+        {[&](FatImage& img) { // a label splits a long name from its entry
+             put(img, {"DCIM/Birthday cake.jpg", "DCIM/Second long name.jpg", "DSCF0001.RAF",
+                       "DSCF0002.JPG", "Dscf0003.RAF", "DSCF12A4.JPG"});
              img.writeBytes(*img.findEntry("_ECOND~1JPG") - 32 + 11, {0x08});
          },
-         {"Birthday cake.jpg", "_ECOND~1.JPG"}},
-        {[&](FatImage& img) {
-             for (const char* name :
-                  {"DSCF0001.RAF", "DSCF0002.JPG", "Dscf0003.RAF", "DSCF12A4.JPG"})
-                 put(img, name, 3000, true);
-             drop(img);
-         },
-         {"DSCF0001.RAF", "DSCF0002.JPG", "Dscf0003.RAF", "_SCF12A4.JPG"}},
+         {"Birthday cake.jpg", "_ECOND~1.JPG", "DSCF0001.RAF", "DSCF0002.JPG", "Dscf0003.RAF",
+          "_SCF12A4.JPG"}},
         {[&](FatImage& img) { // OLD's freed cluster now holds a photo that looks like entries
              img.makeDirectory("OLD");
-             for (int i = 0; i < 5; ++i)
-                 put(img, "OLD/FILE" + std::to_string(i) + ".JPG", 3000, false);
+             put(img, {"OLD/FILE1.JPG", "OLD/FILE2.JPG"}, false);
              img.removeTree("OLD");
              std::string photo = "\xFF\xD8\xFF\xE0" + testing::patternBytes(20000, 9);
-             for (int i = 1; i <= 100; ++i)
+             for (int i = 1; i <= 100; ++i) // deleted files and sub-folders that fit the card
                  photo.replace(32 * i, 32,
-                               std::string(i % 2 ? "\xE5"
-                                                   "AKE    JPG\x20"
-                                                 : "SUBDIR     \x10") +
+                               (i % 2 ? "\xE5\x41KE    JPG "s : "SUBDIR     \x10"s) +
                                    std::string(14, '\0') + char(40 + i) + "\0\xE8\x03\0\0"s);
              testing::writeFile(dir_ / "new.jpg", photo);
              img.forgetNextFreeHint();
