@@ -15,9 +15,7 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <functional>
-#include <random>
 
 namespace vellary {
 namespace {
@@ -30,15 +28,11 @@ struct Scan {
     std::vector<ByteRange> used;
 };
 
-Scan scanReader(const BlockReader& reader, const ScanOptions& options = {}) {
-    Scan out;
-    ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, options, out.files, out.used);
-    return out;
-}
-
-Scan scanImage(const fs::path& path, const ScanOptions& options = {}) {
+Scan scanImage(const fs::path& path) {
     FileBlockReader reader(path);
-    return scanReader(reader, options);
+    Scan out;
+    ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, out.files, out.used);
+    return out;
 }
 
 // Runs with another local time zone, restoring the old one afterwards.
@@ -268,6 +262,71 @@ TEST_F(ExFATBuiltTest, BootSectorChecks) {
             outcome = e.errorDescription();
         }
         EXPECT_EQ(outcome, cases[i].second) << i;
+    }
+}
+
+// Each row damages a fresh image (and may cut it or fail a sector): exactly these names come back.
+TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
+    const std::uint32_t root = layout_.rootCluster;
+    std::uint64_t cut = 0, bad = 0;
+    auto dir = file(u"D", 0, 4096);
+    dir.directory = true;
+    const auto folder = [&](std::uint32_t parent, std::uint32_t at) {
+        dir.firstCluster = at;
+        add(parent, dir);
+        return at;
+    };
+    const std::vector<std::pair<std::function<void()>, std::vector<std::string>>> rows = {
+        {[&] { // 34 nested folders with a file each; the first also points back at the root
+             for (std::uint32_t k = 1, parent = root; k <= 34; ++k)
+                 add(parent = folder(parent, image_->spareCluster(100 + k)),
+                     file(u"AT.TXT", k, 10));
+             folder(image_->spareCluster(101), root);
+         },
+         std::vector<std::string>(32, "AT.TXT")},
+        {[&] { // malformed sets; the image ends before FAR's cluster
+             auto sets = std::vector{file(u"ONE.TXT", 0, 100),
+                                     file(u"NINETEEN.TXT", 1, 100),
+                                     file(u"Twenty characters!.j", 3, 100),
+                                     file(u"ZERO.TXT", 4, 0),
+                                     file(u"HUGE.MOV", 5, 0x2000000001ull),
+                                     file(u"OUT.JPG", 0, 100),
+                                     file(u"FAR.TXT", 0, 100)};
+             sets[0].secondaryCount = 1, sets[1].secondaryCount = 19;
+             sets[5].firstCluster = layout_.clusterCount + 2;
+             sets[6].firstCluster = layout_.clusterCount; // past the cut
+             for (const auto& set : sets)
+                 add(root, set);
+             Bytes noStream = ExFatImage::encode(file(u"NOSTREAM.TXT", 2, 100));
+             noStream[32] = 0x41; // a name entry where the stream entry belongs
+             image_->append(root, noStream);
+             cut = layout_.clusterOffset(image_->spareCluster(4));
+         },
+         {"Twenty characters!.j"}},
+        {[&] { // the scan fails at BAD but keeps BEFORE
+             add(root, file(u"BEFORE.TXT", 0, 10));
+             bad = layout_.clusterOffset(folder(root, image_->spareCluster(50))) / 512;
+             add(root, file(u"AFTER.TXT", 1, 10));
+         },
+         {"BEFORE.TXT"}},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SetUp();
+        cut = bad = UINT64_MAX;
+        rows[i].first();
+        Bytes all = image_->bytes();
+        all.resize(std::min<std::uint64_t>(all.size(), cut));
+        testing::FaultyBlockReader reader(all);
+        reader.failSector(bad);
+        Scan scan;
+        try {
+            ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used);
+        } catch (const RecoverError&) {
+        }
+        std::vector<std::string> names;
+        for (const auto& f : scan.files)
+            names.push_back(f.name);
+        EXPECT_EQ(names, rows[i].second) << "row " << i;
     }
 }
 

@@ -7,28 +7,29 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 namespace vellary {
 namespace {
 
 FATGeometry geometry(std::uint32_t clusterCount,
                      FATGeometry::Kind kind = FATGeometry::Kind::fat32) {
     FATGeometry g;
-    g.kind = kind;
-    g.bytesPerSector = 512;
-    g.sectorsPerCluster = 4;
-    g.reservedSectors = 32;
-    g.fatCount = 2;
-    g.fatSectors = 8;
-    g.clusterCount = clusterCount;
+    g.kind = kind, g.sectorsPerCluster = 4, g.reservedSectors = 32, g.fatCount = 2;
+    g.fatSectors = 8, g.clusterCount = clusterCount;
     g.fat.assign(clusterCount + 2, 0);
     return g;
 }
 
+// Each cluster of the list points at the next.
+void link(FATGeometry& g, std::initializer_list<std::uint32_t> chain) {
+    for (auto it = chain.begin(); it + 1 != chain.end(); ++it)
+        g.fat[*it] = *(it + 1);
+}
+
 std::vector<std::uint32_t> numbers(std::uint32_t first, std::uint32_t count) {
-    std::vector<std::uint32_t> out;
-    for (std::uint32_t i = 0; i < count; ++i)
-        out.push_back(first + i);
-    return out;
+    const auto run = std::views::iota(first, first + count);
+    return {run.begin(), run.end()};
 }
 
 TEST(FATGeometryTest, FreedChainIsAssumedContiguousAndMustFitTheVolume) {
@@ -51,32 +52,24 @@ TEST(FATGeometryTest, SurvivingChainsAreNamedPartialOrStretched) {
     auto g = geometry(100);
     const std::uint64_t cs = g.clusterSize();
     // Whole chain 20 -> 40 -> 21 -> end: named.
-    g.fat[20] = 40;
-    g.fat[40] = 21;
-    g.fat[21] = 0x0FFFFFFF;
+    link(g, {20, 40, 21, 0x0FFFFFFF});
     auto a = g.allocate(20, 3 * cs);
     EXPECT_EQ(a->clusters.clusters(), (std::vector<std::uint32_t>{20, 40, 21}));
     EXPECT_EQ(a->confidence, RecoveryConfidence::named);
     // Five of ten clusters in a broken order: those five, incomplete.
-    g.fat[50] = 60;
-    g.fat[60] = 55;
-    g.fat[55] = 52;
-    g.fat[52] = 70;
-    g.fat[70] = 0;
+    link(g, {50, 60, 55, 52, 70, 0});
     a = g.allocate(50, 10 * cs);
     EXPECT_EQ(a->clusters.clusters(), (std::vector<std::uint32_t>{50, 60, 55, 52, 70}));
     EXPECT_EQ(a->confidence, RecoveryConfidence::estimated);
     EXPECT_FALSE(a->complete);
     EXPECT_EQ(ClusterMap::ranges(a->clusters, 5 * cs, cs, 0).size(), 5u);
     // A consecutive stub is stretched to the whole size when it fits...
-    g.fat[80] = 81;
-    g.fat[81] = 0xFFFFFFF & 0x0FFFFFF8;
+    link(g, {80, 81, 0x0FFFFFF8});
     a = g.allocate(80, 6 * cs);
     EXPECT_EQ(a->clusters.clusters(), numbers(80, 6));
     EXPECT_TRUE(a->complete);
     // ...and kept as it is when it does not.
-    g.fat[100] = 101;
-    g.fat[101] = 0x0FFFFFFF;
+    link(g, {100, 101, 0x0FFFFFFF});
     a = g.allocate(100, 6 * cs);
     EXPECT_EQ(a->clusters.clusters(), numbers(100, 2));
     EXPECT_FALSE(a->complete);
@@ -84,10 +77,8 @@ TEST(FATGeometryTest, SurvivingChainsAreNamedPartialOrStretched) {
 
 TEST(FATGeometryTest, FollowStopsAtLoopsMarksAndTheEdge) {
     auto g = geometry(100, FATGeometry::Kind::fat16);
-    g.fat.resize(50); // a table shorter than the cluster count
-    g.fat[10] = 11;
-    g.fat[11] = 12;
-    g.fat[12] = 10; // loop
+    g.fat.resize(50);          // a table shorter than the cluster count
+    link(g, {10, 11, 12, 10}); // loop
     EXPECT_EQ(g.follow(10, 100).clusters(), numbers(10, 3));
     EXPECT_EQ(g.follow(10, 2).clusters(), numbers(10, 2));
     g.fat[20] = 0xFFF7; // bad cluster mark on FAT16

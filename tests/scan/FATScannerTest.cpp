@@ -2,23 +2,22 @@
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
 #include "core/formats/Signatures.hpp"
-#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
-#include "core/records/RecoverError.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <random>
+#include <functional>
+#include <set>
 
 namespace vellary {
 namespace {
 
 using testing::FatImage;
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 struct Card {
     int fatBits;
@@ -182,11 +181,79 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
 INSTANTIATE_TEST_SUITE_P(Cards, FATCardTest,
                          ::testing::Values(Card{16, 2, 32ull << 20}, Card{16, 8, 64ull << 20},
                                            Card{32, 1, 40ull << 20}, Card{32, 4, 160ull << 20}),
-                         [](const ::testing::TestParamInfo<Card>& param) {
-                             std::ostringstream name;
-                             name << param.param;
-                             return name.str();
-                         });
+                         ::testing::PrintToStringParamName());
+
+class FATDamageTest : public FATCardTest {};
+
+// Each row damages a fresh FAT32 card (DCIM made); the scan must end with exactly these names.
+TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
+    // All are written before any is removed, so none reuses another's clusters or slot.
+    const auto put = [&](FatImage& img, const std::vector<std::string>& paths, bool gone = true) {
+        for (const auto& path : paths)
+            img.copyIn(local("f", std::string(1000, 'x'), "2023-01-01 10:00:00"), path);
+        for (const auto& path : paths)
+            if (gone) img.remove(path);
+    };
+    using Row = std::pair<std::function<void(FatImage&)>, std::multiset<std::string>>;
+    const std::vector<Row> rows = {
+        {[&](FatImage& img) { // 33 nested folders, a loop to DCIM, a root chain loop
+             std::vector<std::string> files = {"DCIM/TOP.TXT"};
+             std::string path = "DCIM";
+             for (int level = 2; level <= 34; ++level)
+                 if (img.makeDirectory(path += "/D"); level >= 32)
+                     files.push_back(path + "/AT.TXT");
+             img.makeDirectory("DCIM/LOOP");
+             put(img, files);
+             const std::uint8_t dcim = img.bytes()[*img.findEntry("DCIM       ") + 26];
+             img.writeBytes(*img.findEntry("LOOP       ") + 26, {dcim}); // a DCIM inside DCIM
+             img.writeBytes(img.layout().fatOffset + 4 * img.layout().rootCluster, {2, 0, 0, 0});
+         },
+         {"_OP.TXT", "_T.TXT"}},
+        {[&](FatImage& img) { // GONE: past the end, 4 GiB, then noise; the card ends in FAR
+             put(img, {"DCIM/KEEP.TXT", "DCIM/GONE.TXT", "FAR.TXT"});
+             std::string noise = testing::patternBytes(200 * 32, 3);
+             for (std::size_t i = 0; i < noise.size(); i += 32)
+                 noise[i] = '\xE5';
+             const auto gone = *img.findEntry("_ONE    TXT");
+             img.writeBytes(gone + 32, Bytes(noise.begin(), noise.end()));
+             img.writeBytes(gone + 20, {0xFF, 0x0F, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+             const auto far = img.bytes()[*img.findEntry("_AR     TXT") + 26];
+             fs::resize_file(img.path(), img.layout().clusterOffset(far) + 512);
+         },
+         {"_EEP.TXT"}},
+        {[&](FatImage& img) { // a label splits a long name from its entry
+             put(img, {"DCIM/Birthday cake.jpg", "DCIM/Second long name.jpg", "DSCF0001.RAF",
+                       "DSCF0002.JPG", "Dscf0003.RAF", "DSCF12A4.JPG"});
+             img.writeBytes(*img.findEntry("_ECOND~1JPG") - 32 + 11, {0x08});
+         },
+         {"Birthday cake.jpg", "_ECOND~1.JPG", "DSCF0001.RAF", "DSCF0002.JPG", "Dscf0003.RAF",
+          "_SCF12A4.JPG"}},
+        {[&](FatImage& img) { // OLD's freed cluster now holds a photo that looks like entries
+             img.makeDirectory("OLD");
+             put(img, {"OLD/FILE1.JPG", "OLD/FILE2.JPG"}, false);
+             img.removeTree("OLD");
+             std::string photo = "\xFF\xD8\xFF\xE0" + testing::patternBytes(20000, 9);
+             for (int i = 1; i <= 100; ++i) // deleted files and sub-folders that fit the card
+                 photo.replace(32 * i, 32,
+                               (i % 2 ? "\xE5\x41KE    JPG "s : "SUBDIR     \x10"s) +
+                                   std::string(14, '\0') + char(40 + i) + "\0\xE8\x03\0\0"s);
+             testing::writeFile(dir_ / "new.jpg", photo);
+             img.forgetNextFreeHint();
+             img.copyIn(dir_ / "new.jpg", "DCIM/NEW.JPG");
+             img.remove("DCIM/NEW.JPG");
+         },
+         {"_EW.JPG"}},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        FatImage image(dir_ / ("d" + std::to_string(i) + ".img"), 40ull << 20, 32, 1);
+        image.makeDirectory("DCIM");
+        rows[i].first(image);
+        std::multiset<std::string> names;
+        for (const auto& f : scanImage(image, 32).files)
+            names.insert(f.name);
+        EXPECT_EQ(names, rows[i].second) << "row " << i;
+    }
+}
 
 } // namespace
 } // namespace vellary

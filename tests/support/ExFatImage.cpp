@@ -61,11 +61,8 @@ Bytes ExFatImage::encode(const EntrySet& set) {
     putLE(b, 40, set.validLength, 8);
     putLE(b, 52, set.firstCluster, 4);
     putLE(b, 56, set.dataLength, 8);
-    for (std::size_t i = 0; i < set.name.size(); ++i) {
-        const std::size_t entry = 64 + 32 * (i / 15);
-        b[entry] = 0x41 | inUse;
-        putLE(b, entry + 2 + 2 * (i % 15), static_cast<std::uint16_t>(set.name[i]), 2);
-    }
+    for (std::size_t i = 0; i < set.name.size(); ++i)
+        putLE(b, 66 + 32 * (i / 15) + 2 * (i % 15), static_cast<std::uint16_t>(set.name[i]), 2);
     for (std::size_t e = 0; e < nameEntries; ++e)
         b[64 + 32 * e] = 0x41 | inUse;
     return b;

@@ -82,14 +82,12 @@ FatImage::Layout FatImage::layout() const {
     l.bytesPerSector = *Binary::u16le(b, 11);
     l.clusterSize = l.bytesPerSector * b[13];
     const std::uint64_t reserved = *Binary::u16le(b, 14);
-    l.fatCount = b[16];
+    const std::uint64_t fatCount = b[16];
     const std::uint64_t rootEntries = *Binary::u16le(b, 17);
     std::uint64_t fatSectors = *Binary::u16le(b, 22);
     if (fatSectors == 0) fatSectors = *Binary::u32le(b, 36);
-    l.fatBits = fatBits_;
     l.fatOffset = reserved * l.bytesPerSector;
-    l.fatBytes = fatSectors * l.bytesPerSector;
-    l.rootOffset = l.fatOffset + static_cast<std::uint64_t>(l.fatCount) * l.fatBytes;
+    l.rootOffset = l.fatOffset + fatCount * fatSectors * l.bytesPerSector;
     const std::uint64_t rootBytes =
         (rootEntries * 32 + l.bytesPerSector - 1) / l.bytesPerSector * l.bytesPerSector;
     l.dataOffset = l.rootOffset + rootBytes;

@@ -34,12 +34,9 @@ public:
         std::uint64_t bytesPerSector = 0;
         std::uint64_t clusterSize = 0;
         std::uint64_t fatOffset = 0;   // absolute, first FAT
-        std::uint64_t fatBytes = 0;    // one copy
         std::uint64_t rootOffset = 0;  // FAT16 fixed root (absolute)
         std::uint64_t dataOffset = 0;  // absolute offset of cluster 2
         std::uint32_t rootCluster = 0; // FAT32
-        int fatBits = 0;
-        int fatCount = 0;
         std::uint64_t clusterOffset(std::uint32_t c) const {
             return dataOffset + (c - 2) * clusterSize;
         }
