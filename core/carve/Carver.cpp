@@ -215,7 +215,12 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
                 pending.push_back(file);
                 sink.push_back(std::move(file));
             }
-            if (!jumpTo(roundUp(at + carved->size))) {
+            // What a carver could not check may hold other files; only its checked part is
+            // passed over.
+            std::uint64_t passed = carved->size;
+            if (!carved->complete && carved->verified)
+                passed = std::clamp<std::uint64_t>(*carved->verified, 1, carved->size);
+            if (!jumpTo(roundUp(at + passed))) {
                 jumpedOut = true;
                 break;
             }

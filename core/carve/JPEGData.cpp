@@ -1,0 +1,418 @@
+#include "core/carve/JPEGData.hpp"
+
+#include <algorithm>
+
+namespace vellary {
+namespace {
+
+constexpr int kFastBits = 9;
+constexpr std::uint64_t kPiece = 64 * 1024;
+// Above this many blocks a progressive image's refinement scans are not followed (8 bytes each).
+constexpr std::uint64_t kMaxTrackedBlocks = 8 * 1024 * 1024;
+
+// The entropy-coded bytes as a stream of bits: stuffed zero bytes dropped, and zero bits supplied
+// once a marker (or the end of what can be read) is reached, so that over-reading is noticed.
+class Bits {
+public:
+    Bits(HeldWindow& window, std::uint64_t from) : window_(window), pos_(from) {}
+
+    // The next n bits (n at most 16) without taking them.
+    std::uint32_t peek(int n) {
+        if (count_ < n) fill();
+        return static_cast<std::uint32_t>((bits_ >> (count_ - n)) & ((1u << n) - 1));
+    }
+    // Takes n bits; false when that reaches past the data into the zeros after a marker.
+    bool skip(int n) {
+        if (count_ < n) fill();
+        count_ -= n;
+        return count_ >= padding_;
+    }
+    std::uint32_t take(int n, bool& ok) {
+        if (n == 0) return 0;
+        const auto value = peek(n);
+        ok = skip(n) && ok;
+        return value;
+    }
+
+    // At a marker with less than a byte of data left (the encoder's padding bits).
+    bool atMarker() {
+        if (count_ - padding_ >= 8) return false;
+        if (!marker_) {
+            count_ -= (count_ - padding_) % 8;
+            fill();
+        }
+        return marker_ && count_ - padding_ < 8;
+    }
+    bool truncated() const { return truncated_; }
+    std::uint64_t markerAt() const { return markerAt_; }
+    std::uint8_t markerCode() const { return markerCode_; }
+    // Steps over the marker the stream stopped at and starts afresh after it.
+    void resumeAfterMarker() {
+        pos_ = markerAt_ + 2;
+        bits_ = 0;
+        count_ = 0;
+        padding_ = 0;
+        marker_ = false;
+    }
+    // About where the bit being read lies on the source.
+    std::uint64_t position() const {
+        if (marker_) return markerAt_;
+        const auto buffered = static_cast<std::uint64_t>(count_ / 8);
+        return pos_ > buffered ? pos_ - buffered : pos_;
+    }
+
+private:
+    int byteAt(std::uint64_t at) {
+        if (at - base_ < length_) return data_[at - base_];
+        const auto piece = window_.span(at, kPiece);
+        if (!piece || piece->empty()) return -1;
+        data_ = piece->data();
+        base_ = at;
+        length_ = piece->size();
+        return data_[0];
+    }
+
+    void fill() {
+        while (count_ <= 56) {
+            if (!marker_) {
+                const int b = byteAt(pos_);
+                if (b < 0) {
+                    marker_ = true;
+                    truncated_ = true;
+                    markerAt_ = pos_;
+                    continue;
+                }
+                if (b != 0xFF) {
+                    bits_ = bits_ << 8 | static_cast<std::uint64_t>(b);
+                    count_ += 8;
+                    ++pos_;
+                    continue;
+                }
+                std::uint64_t next = pos_ + 1;
+                int c = byteAt(next);
+                while (c == 0xFF)
+                    c = byteAt(++next);
+                if (c == 0x00) {
+                    bits_ = bits_ << 8 | 0xFF;
+                    count_ += 8;
+                    pos_ = next + 1;
+                    continue;
+                }
+                marker_ = true;
+                truncated_ = c < 0;
+                markerAt_ = next - 1;
+                markerCode_ = static_cast<std::uint8_t>(c);
+            }
+            bits_ <<= 8;
+            count_ += 8;
+            padding_ += 8;
+        }
+    }
+
+    HeldWindow& window_;
+    const std::uint8_t* data_ = nullptr;
+    std::uint64_t base_ = 0;
+    std::uint64_t length_ = 0;
+    std::uint64_t pos_;
+    std::uint64_t bits_ = 0;
+    int count_ = 0;
+    int padding_ = 0;
+    bool marker_ = false;
+    bool truncated_ = false;
+    std::uint64_t markerAt_ = 0;
+    std::uint8_t markerCode_ = 0;
+};
+
+// The symbol of the next code, or -1 when the bits form no code of the table.
+int decode(Bits& bits, const JPEGData::Table& table, bool& ok) {
+    const auto look = bits.peek(kFastBits);
+    if (const auto entry = table.fast[look]; entry != 0) {
+        ok = bits.skip(entry >> 8) && ok;
+        return entry & 0xFF;
+    }
+    const auto code = bits.peek(16);
+    for (int length = kFastBits + 1; length <= 16; ++length) {
+        const auto prefix = static_cast<std::int32_t>(code >> (16 - length));
+        if (prefix <= table.maxCode[static_cast<std::size_t>(length)]) {
+            ok = bits.skip(length) && ok;
+            return table.symbols[static_cast<std::size_t>(
+                table.offset[static_cast<std::size_t>(length)] + prefix)];
+        }
+    }
+    return -1;
+}
+
+struct ScanComponent {
+    std::size_t index = 0;
+    const JPEGData::Table* dc = nullptr;
+    const JPEGData::Table* ac = nullptr;
+};
+
+} // namespace
+
+bool JPEGData::defineTables(ByteSpan payload) {
+    std::size_t at = 0;
+    while (at < payload.size()) {
+        if (payload.size() - at < 17) return false;
+        const auto classAndSlot = payload[at];
+        const int tableClass = classAndSlot >> 4;
+        const int slot = classAndSlot & 0x0F;
+        if (tableClass > 1 || slot > 3) return false;
+        std::size_t total = 0;
+        for (std::size_t i = 1; i <= 16; ++i)
+            total += payload[at + i];
+        if (total == 0 || total > 256 || payload.size() - at - 17 < total) return false;
+        Table table;
+        table.defined = true;
+        table.maxCode.fill(-1);
+        std::int32_t code = 0;
+        std::size_t symbol = 0;
+        for (int length = 1; length <= 16; ++length) {
+            const int n = payload[at + static_cast<std::size_t>(length)];
+            table.offset[static_cast<std::size_t>(length)] =
+                static_cast<std::int32_t>(symbol) - code;
+            for (int i = 0; i < n; ++i, ++symbol, ++code) {
+                // Codes of one length must fit in that many bits.
+                if (code >= (1 << length)) return false;
+                table.symbols[symbol] = payload[at + 17 + symbol];
+                if (length <= kFastBits) {
+                    const int spare = kFastBits - length;
+                    for (int fill = 0; fill < (1 << spare); ++fill)
+                        table.fast[static_cast<std::size_t>((code << spare) | fill)] =
+                            static_cast<std::uint16_t>(length << 8 | table.symbols[symbol]);
+                }
+            }
+            if (n > 0) table.maxCode[static_cast<std::size_t>(length)] = code - 1;
+            code <<= 1;
+        }
+        table.maxCode[17] = INT32_MAX;
+        (tableClass == 0 ? dc_ : ac_)[static_cast<std::size_t>(slot)] = table;
+        at += 17 + total;
+    }
+    return true;
+}
+
+bool JPEGData::defineFrame(std::uint8_t marker, ByteSpan payload) {
+    supported_ = false;
+    components_.clear();
+    if (payload.size() < 6) return false;
+    const int precision = payload[0];
+    const std::uint64_t height = static_cast<std::uint64_t>(payload[1] << 8 | payload[2]);
+    const std::uint64_t width = static_cast<std::uint64_t>(payload[3] << 8 | payload[4]);
+    const std::size_t count = payload[5];
+    if (count < 1 || count > 4 || payload.size() < 6 + 3 * count || width == 0) return false;
+    int hMax = 1;
+    int vMax = 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        Component c;
+        c.id = payload[6 + 3 * i];
+        c.h = payload[7 + 3 * i] >> 4;
+        c.v = payload[7 + 3 * i] & 0x0F;
+        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4) return false;
+        for (const auto& other : components_)
+            if (other.id == c.id) return false;
+        hMax = std::max(hMax, c.h);
+        vMax = std::max(vMax, c.v);
+        components_.push_back(c);
+    }
+    // Height 0 is given later by a DNL marker, which this checker does not follow.
+    const bool huffman = marker == 0xC0 || marker == 0xC1 || marker == 0xC2;
+    if (!huffman || height == 0 || (precision != 8 && precision != 12)) return true;
+    mcusWide_ = (width + 8 * static_cast<std::uint64_t>(hMax) - 1) / (8 * hMax);
+    mcusHigh_ = (height + 8 * static_cast<std::uint64_t>(vMax) - 1) / (8 * vMax);
+    for (auto& c : components_) {
+        const auto w = (width * static_cast<std::uint64_t>(c.h) + hMax - 1) / hMax;
+        const auto h = (height * static_cast<std::uint64_t>(c.v) + vMax - 1) / vMax;
+        c.blocksWide = (w + 7) / 8;
+        c.blocksHigh = (h + 7) / 8;
+    }
+    progressive_ = marker == 0xC2;
+    supported_ = true;
+    return true;
+}
+
+bool JPEGData::defineRestartInterval(ByteSpan payload) {
+    if (payload.size() < 2) return false;
+    restartInterval_ = static_cast<std::uint32_t>(payload[0] << 8 | payload[1]);
+    return true;
+}
+
+JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart) {
+    ScanEnd failed{false, dataStart};
+    if (!supported_ || header.empty()) return failed;
+    const std::size_t count = header[0];
+    if (count < 1 || count > 4 || header.size() < 4 + 2 * count) return failed;
+    std::vector<ScanComponent> parts;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto id = header[1 + 2 * i];
+        const auto found = std::find_if(components_.begin(), components_.end(),
+                                        [id](const Component& c) { return c.id == id; });
+        if (found == components_.end()) return failed;
+        const auto tables = header[2 + 2 * i];
+        if ((tables >> 4) > 3 || (tables & 0x0F) > 3) return failed;
+        parts.push_back({static_cast<std::size_t>(found - components_.begin()), &dc_[tables >> 4],
+                         &ac_[tables & 0x0F]});
+    }
+    const int ss = header[1 + 2 * count];
+    const int se = header[2 + 2 * count];
+    const int ah = header[3 + 2 * count] >> 4;
+    const bool dcScan = !progressive_ || ss == 0;
+    const bool acScan = !progressive_ || ss > 0;
+    if (progressive_) {
+        if (ss > se || se > 63 || (ss == 0 && se != 0) || (ss > 0 && count != 1)) return failed;
+    }
+    for (const auto& part : parts) {
+        // Motion-JPEG frames leave their tables out; such scans are not judged.
+        if ((dcScan && (!progressive_ || ah == 0) && !part.dc->defined) ||
+            (acScan && !part.ac->defined))
+            return ScanEnd{false, dataStart, false};
+    }
+    const bool refining = progressive_ && ah != 0;
+
+    // A lone component is walked block by block; several go by MCUs of h × v blocks each.
+    const bool single = count == 1;
+    std::uint64_t units = mcusWide_ * mcusHigh_;
+    std::vector<std::size_t> unitBlocks; // the component of each block in one unit
+    if (single) {
+        const auto& c = components_[parts[0].index];
+        units = c.blocksWide * c.blocksHigh;
+        unitBlocks.push_back(0);
+    } else {
+        for (std::size_t p = 0; p < parts.size(); ++p) {
+            const auto& c = components_[parts[p].index];
+            for (int b = 0; b < c.h * c.v; ++b)
+                unitBlocks.push_back(p);
+        }
+        if (unitBlocks.size() > 10) return failed;
+    }
+    std::vector<std::uint64_t>* nonZero = nullptr;
+    if (progressive_ && ss > 0) {
+        auto& c = components_[parts[0].index];
+        if (units <= kMaxTrackedBlocks) {
+            if (c.nonZero.size() != units) c.nonZero.assign(units, 0);
+            nonZero = &c.nonZero;
+        } else if (refining) {
+            // Too large to follow; not judged.
+            return failed;
+        }
+    }
+
+    Bits bits(window, dataStart);
+    bool ok = true;
+    std::uint32_t eobRun = 0;
+    std::uint32_t restarts = 0;
+    const auto broken = [&] { return ScanEnd{false, std::max(bits.position(), dataStart)}; };
+
+    for (std::uint64_t unit = 0; unit < units; ++unit) {
+        if (restartInterval_ != 0 && unit != 0 && unit % restartInterval_ == 0) {
+            if (!bits.atMarker() || bits.truncated() || bits.markerCode() != 0xD0 + (restarts % 8))
+                return broken();
+            ++restarts;
+            bits.resumeAfterMarker();
+            eobRun = 0;
+        }
+        for (const auto p : unitBlocks) {
+            const auto& part = parts[p];
+            if (!progressive_) {
+                const int s = decode(bits, *part.dc, ok);
+                if (s < 0 || s > 16) return broken();
+                bits.take(s, ok);
+                for (int k = 1; k < 64;) {
+                    const int rs = decode(bits, *part.ac, ok);
+                    if (rs < 0) return broken();
+                    const int r = rs >> 4;
+                    const int size = rs & 0x0F;
+                    if (size == 0) {
+                        if (r != 15) break;
+                        k += 16;
+                    } else {
+                        k += r;
+                        if (k > 63) return broken();
+                        bits.take(size, ok);
+                        ++k;
+                    }
+                    if (k > 64) return broken();
+                }
+            } else if (ss == 0) {
+                if (ah == 0) {
+                    const int s = decode(bits, *part.dc, ok);
+                    if (s < 0 || s > 16) return broken();
+                    bits.take(s, ok);
+                } else {
+                    bits.take(1, ok);
+                }
+            } else if (!refining) {
+                if (eobRun > 0) {
+                    --eobRun;
+                } else {
+                    std::uint64_t mask = 0;
+                    for (int k = ss; k <= se;) {
+                        const int rs = decode(bits, *part.ac, ok);
+                        if (rs < 0) return broken();
+                        const int r = rs >> 4;
+                        const int size = rs & 0x0F;
+                        if (size == 0) {
+                            if (r < 15) {
+                                eobRun = (1u << r) - 1;
+                                if (r > 0) eobRun += bits.take(r, ok);
+                                break;
+                            }
+                            k += 16;
+                        } else {
+                            k += r;
+                            if (k > se) return broken();
+                            bits.take(size, ok);
+                            mask |= 1ull << k;
+                            ++k;
+                        }
+                        if (k > se + 1) return broken();
+                    }
+                    if (nonZero != nullptr) (*nonZero)[unit] |= mask;
+                }
+            } else {
+                auto& mask = (*nonZero)[unit];
+                int k = ss;
+                if (eobRun == 0) {
+                    for (; k <= se; ++k) {
+                        const int rs = decode(bits, *part.ac, ok);
+                        if (rs < 0) return broken();
+                        int r = rs >> 4;
+                        const int size = rs & 0x0F;
+                        if (size != 0) {
+                            if (size != 1) return broken();
+                            bits.take(1, ok);
+                        } else if (r != 15) {
+                            eobRun = 1u << r;
+                            if (r > 0) eobRun += bits.take(r, ok);
+                            break;
+                        }
+                        // Coefficients already non-zero take a correction bit; the r-th zero
+                        // one after them is where a new one lands.
+                        for (; k <= se; ++k) {
+                            if ((mask >> k) & 1) {
+                                bits.take(1, ok);
+                            } else {
+                                if (r == 0) break;
+                                --r;
+                            }
+                        }
+                        if (size != 0) {
+                            if (k > se) return broken();
+                            mask |= 1ull << k;
+                        }
+                    }
+                }
+                if (eobRun > 0) {
+                    for (; k <= se; ++k)
+                        if ((mask >> k) & 1) bits.take(1, ok);
+                    --eobRun;
+                }
+            }
+            if (!ok) return broken();
+        }
+    }
+    if (!bits.atMarker() || bits.truncated()) return broken();
+    return ScanEnd{true, bits.markerAt()};
+}
+
+} // namespace vellary

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/carve/HeldWindow.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vellary {
+
+// Checks a JPEG's entropy-coded data at the Huffman level: every symbol is decoded with the
+// frame's tables and every block's coefficients are counted, restart markers must come in order
+// where the interval says, and each scan must end exactly at a marker. No pixel is computed.
+// Sequential and progressive Huffman frames are checked; other codings are not supported.
+// Holds the state of one image across its scans; belongs to one walk.
+class JPEGData {
+public:
+    // The Huffman tables of one class and slot, with a lookup for short codes.
+    struct Table {
+        bool defined = false;
+        std::array<std::uint16_t, 512> fast{}; // by the next 9 bits: length << 8 | symbol; 0 none
+        std::array<std::int32_t, 18> maxCode{};
+        std::array<std::int32_t, 17> offset{}; // index of a length's first symbol minus its code
+        std::array<std::uint8_t, 256> symbols{};
+    };
+
+    struct ScanEnd {
+        bool decoded = false; // the data decoded to the end of the scan
+        std::uint64_t at = 0; // the marker that ends the scan, or where decoding failed
+        bool checked = true;  // false: the scan names a table never defined, so is not judged
+    };
+
+    // Segment payloads (after the length field). False when malformed.
+    bool defineTables(ByteSpan payload);
+    bool defineFrame(std::uint8_t marker, ByteSpan payload);
+    bool defineRestartInterval(ByteSpan payload);
+
+    // Whether the frame seen is one this checker decodes.
+    bool supported() const { return supported_; }
+
+    // Decodes the scan whose header payload is given and whose data starts at dataStart, reading
+    // through the window no further than its end.
+    ScanEnd scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart);
+
+private:
+    struct Component {
+        std::uint8_t id = 0;
+        int h = 1;
+        int v = 1;
+        std::uint64_t blocksWide = 0;
+        std::uint64_t blocksHigh = 0;
+        std::vector<std::uint64_t> nonZero; // per block, for refining progressive AC scans
+    };
+
+    bool supported_ = false;
+    bool progressive_ = false;
+    std::uint64_t mcusWide_ = 0;
+    std::uint64_t mcusHigh_ = 0;
+    std::uint32_t restartInterval_ = 0;
+    std::vector<Component> components_;
+    std::array<Table, 4> dc_{};
+    std::array<Table, 4> ac_{};
+};
+
+} // namespace vellary
