@@ -162,8 +162,8 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
         };
         if (startOfFrame(*marker)) {
             sawFrame = true;
-            const auto frame = segment();
-            if (!frame || !data.defineFrame(*marker, *frame)) return std::nullopt;
+            // A frame header the data check cannot use leaves the scans measured by markers.
+            if (const auto frame = segment()) data.defineFrame(*marker, *frame);
         } else if (*marker == 0xC4 || *marker == 0xDD) {
             const auto tables = segment();
             if (!tables) return scanned ? cutShort(pos) : std::nullopt;

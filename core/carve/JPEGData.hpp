@@ -33,7 +33,7 @@ public:
 
     // Segment payloads (after the length field). False when malformed.
     bool defineTables(ByteSpan payload);
-    bool defineFrame(std::uint8_t marker, ByteSpan payload);
+    bool defineFrame(std::uint8_t marker, ByteSpan payload); // unsupported unless true
     bool defineRestartInterval(ByteSpan payload);
 
     // Whether the frame seen is one this checker decodes.
