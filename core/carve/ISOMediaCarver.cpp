@@ -2,6 +2,7 @@
 
 #include "core/formats/Sniff.hpp"
 
+#include "core/carve/Boundaries.hpp"
 #include "core/carve/CarveRead.hpp"
 
 #include <algorithm>
@@ -20,6 +21,8 @@ constexpr std::uint64_t kMinLength = 4096;
 constexpr int kMaxBoxes = 10'000;
 constexpr std::int64_t kMoovDateRead = 65'536;
 constexpr std::int64_t kSecondsFrom1904To1970 = 2'082'844'800;
+// Larger movie boxes are not searched for their chunk offsets.
+constexpr std::uint64_t kMaxMoovRead = 16 * 1024 * 1024;
 
 using Type = std::array<char, 4>;
 
@@ -98,6 +101,55 @@ std::optional<Date> creationDate(const BlockReader& reader, std::uint64_t moov,
     return std::nullopt;
 }
 
+struct Extent {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+};
+
+// Calls visit(offset) for every chunk offset of the chunk-offset tables (stco, co64) under the
+// box body [at, end) of moov; false when a table is malformed.
+template <typename Visit>
+bool chunkOffsets(ByteSpan moov, std::size_t at, std::size_t end, int depth, Visit&& visit) {
+    while (at + 8 <= end) {
+        const std::uint64_t size = Binary::rawU32be(moov.data() + at);
+        if (size < 8 || size > end - at) return false;
+        const auto type = text(moov.data() + at + 4);
+        const std::size_t body = at + 8;
+        const std::size_t bodyEnd = at + static_cast<std::size_t>(size);
+        if (type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
+            if (depth < 4 && !chunkOffsets(moov, body, bodyEnd, depth + 1, visit)) return false;
+        } else if (type == "stco" || type == "co64") {
+            const std::size_t width = type == "stco" ? 4 : 8;
+            if (bodyEnd - body < 8) return false;
+            const std::uint64_t count = Binary::rawU32be(moov.data() + body + 4);
+            if (count > (bodyEnd - body - 8) / width) return false;
+            for (std::uint64_t i = 0; i < count; ++i) {
+                const auto* entry = moov.data() + body + 8 + i * width;
+                visit(width == 4 ? Binary::rawU32be(entry) : Binary::rawU64be(entry));
+            }
+        }
+        at = bodyEnd;
+    }
+    return true;
+}
+
+// Whether every chunk the movie box lists lies inside one of the media-data boxes walked. Offsets
+// count from the file's start. Movies without such tables, or too large to read, pass.
+bool chunksInside(const BlockReader& reader, std::uint64_t start, std::uint64_t moov,
+                  std::uint64_t moovSize, const std::vector<Extent>& media) {
+    if (moovSize > kMaxMoovRead || media.empty()) return true;
+    const auto data = CarveRead::exact(reader, moov, static_cast<std::int64_t>(moovSize));
+    if (!data) return false;
+    bool inside = true;
+    const bool wellFormed = chunkOffsets(*data, 8, data->size(), 0, [&](std::uint64_t offset) {
+        const bool found = std::any_of(media.begin(), media.end(), [&](const Extent& e) {
+            return offset >= e.from - start && offset < e.to - start;
+        });
+        inside = inside && found;
+    });
+    return wellFormed && inside;
+}
+
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> ISOMediaCarver::leadBytes() const {
@@ -119,6 +171,8 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
     std::optional<std::uint64_t> moov;
     std::uint64_t moovSize = 0;
     std::uint64_t pos = start;
+    std::vector<Extent> media; // the bodies of the media-data boxes
+    bool cutOff = false;
 
     while (boxes < kMaxBoxes) {
         if (end - pos < 8) break;
@@ -130,6 +184,7 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
             break;
 
         std::uint64_t boxSize = Binary::rawU32be(h);
+        const std::uint64_t headerSize = boxSize == 1 ? 16 : 8;
         if (boxSize == 1) {
             if (head->size() < 16) return std::nullopt;
             boxSize = Binary::rawU64be(h + 8);
@@ -140,8 +195,16 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
             break;
         }
 
-        // Compared without adding, so that a size near 2^64 cannot wrap past the test.
-        if (boxSize > end - pos) return std::nullopt;
+        // Compared without adding, so that a size near 2^64 cannot wrap past the test. Media data
+        // that runs past the source was cut off: what is there is kept, unproven.
+        if (boxSize > end - pos) {
+            if (boxes == 0 || type != "mdat") return std::nullopt;
+            cutOff = true;
+            seen.insert("mdat");
+            media.push_back({pos + headerSize, end});
+            pos = end;
+            break;
+        }
 
         const auto known = std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type);
         if (boxes == 0) {
@@ -158,6 +221,8 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
         if (*known == "moov") {
             moov = pos;
             moovSize = boxSize;
+        } else if (*known == "mdat") {
+            media.push_back({pos + headerSize, pos + boxSize});
         }
         seen.insert(*known);
         ++boxes;
@@ -166,14 +231,25 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
 
     const bool stalled = isMovieKind(kind) && seen.contains("mdat") && !seen.contains("moov");
     if (!complete(kind, seen) && !stalled) return std::nullopt;
-    const auto length = pos - start;
+    auto length = pos - start;
     if (length < kMinLength) return std::nullopt;
 
     Carved carved;
     carved.kind = kind;
+    carved.complete = !stalled && !cutOff;
+    if (carved.complete && moov && !chunksInside(reader, start, *moov, moovSize, media))
+        carved.complete = false;
+    if (!carved.complete && !media.empty()) {
+        // Only the boxes before the media data were proven; the media data ends at the first
+        // blank sector or other file inside it, if one is there.
+        const auto body = media.front().from;
+        carved.verified = body - start;
+        if (const auto other = Boundaries::nextFileOrBlank(reader, body, pos))
+            length = std::max(*other, body) - start;
+        if (length < kMinLength) return std::nullopt;
+    }
     carved.size = length;
     if (moov) carved.modified = creationDate(reader, *moov, moovSize);
-    carved.complete = !stalled;
     return carved;
 }
 

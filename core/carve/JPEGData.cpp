@@ -1,6 +1,7 @@
 #include "core/carve/JPEGData.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vellary {
 namespace {
@@ -73,6 +74,20 @@ private:
     }
 
     void fill() {
+        // Eight bytes at a time while no FF is among them.
+        if (!marker_ && pos_ >= base_ && pos_ - base_ + 8 <= length_) {
+            std::uint64_t v = 0;
+            std::memcpy(&v, data_ + (pos_ - base_), 8);
+            v = __builtin_bswap64(v);
+            const std::uint64_t inverted = ~v;
+            if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+                const int n = (64 - count_) / 8;
+                bits_ = n == 8 ? v : (bits_ << (8 * n)) | (v >> (64 - 8 * n));
+                count_ += 8 * n;
+                pos_ += static_cast<std::uint64_t>(n);
+                return;
+            }
+        }
         while (count_ <= 56) {
             if (!marker_) {
                 const int b = byteAt(pos_);
@@ -142,6 +157,18 @@ int decode(Bits& bits, const JPEGData::Table& table, bool& ok) {
     return -1;
 }
 
+// The next AC symbol (run and size) with its extra bits taken, or -1 when the bits form no code.
+int decodeAC(Bits& bits, const JPEGData::Table& table, bool& ok) {
+    const auto entry = table.withExtra[bits.peek(kFastBits)];
+    if (entry != 0) {
+        ok = bits.skip((entry >> 8) & 0x0F) && ok;
+        return entry & 0xFF;
+    }
+    const int rs = decode(bits, table, ok);
+    if (rs > 0) bits.take(rs & 0x0F, ok);
+    return rs;
+}
+
 struct ScanComponent {
     std::size_t index = 0;
     const JPEGData::Table* dc = nullptr;
@@ -177,9 +204,15 @@ bool JPEGData::defineTables(ByteSpan payload) {
                 table.symbols[symbol] = payload[at + 17 + symbol];
                 if (length <= kFastBits) {
                     const int spare = kFastBits - length;
-                    for (int fill = 0; fill < (1 << spare); ++fill)
-                        table.fast[static_cast<std::size_t>((code << spare) | fill)] =
-                            static_cast<std::uint16_t>(length << 8 | table.symbols[symbol]);
+                    const auto rs = table.symbols[symbol];
+                    const int extra = rs & 0x0F;
+                    for (int fill = 0; fill < (1 << spare); ++fill) {
+                        const auto entry = static_cast<std::size_t>((code << spare) | fill);
+                        table.fast[entry] = static_cast<std::uint16_t>(length << 8 | rs);
+                        if (length + extra <= kFastBits)
+                            table.withExtra[entry] =
+                                static_cast<std::uint16_t>((length + extra) << 8 | rs);
+                    }
                 }
             }
             if (n > 0) table.maxCode[static_cast<std::size_t>(length)] = code - 1;
@@ -318,17 +351,15 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 if (s < 0 || s > 16) return broken();
                 bits.take(s, ok);
                 for (int k = 1; k < 64;) {
-                    const int rs = decode(bits, *part.ac, ok);
+                    const int rs = decodeAC(bits, *part.ac, ok);
                     if (rs < 0) return broken();
                     const int r = rs >> 4;
-                    const int size = rs & 0x0F;
-                    if (size == 0) {
+                    if ((rs & 0x0F) == 0) {
                         if (r != 15) break;
                         k += 16;
                     } else {
                         k += r;
                         if (k > 63) return broken();
-                        bits.take(size, ok);
                         ++k;
                     }
                     if (k > 64) return broken();
@@ -403,8 +434,11 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     }
                 }
                 if (eobRun > 0) {
-                    for (; k <= se; ++k)
-                        if ((mask >> k) & 1) bits.take(1, ok);
+                    // One correction bit for each coefficient from k on that is already set.
+                    const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
+                    const std::uint64_t from = k > 63 ? 0 : ~((1ull << k) - 1);
+                    for (int n = __builtin_popcountll(mask & upTo & from); n > 0; n -= 16)
+                        bits.take(std::min(n, 16), ok);
                     --eobRun;
                 }
             }

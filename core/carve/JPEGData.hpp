@@ -20,6 +20,9 @@ public:
     struct Table {
         bool defined = false;
         std::array<std::uint16_t, 512> fast{}; // by the next 9 bits: length << 8 | symbol; 0 none
+        // The same for codes whose extra bits (the symbol's low four bits) fit in the 9 too,
+        // with the length counting them.
+        std::array<std::uint16_t, 512> withExtra{};
         std::array<std::int32_t, 18> maxCode{};
         std::array<std::int32_t, 17> offset{}; // index of a length's first symbol minus its code
         std::array<std::uint8_t, 256> symbols{};
