@@ -106,10 +106,69 @@ struct Extent {
     std::uint64_t to = 0;
 };
 
-// Calls visit(offset) for every chunk offset of the chunk-offset tables (stco, co64) under the
-// box body [at, end) of moov; false when a table is malformed.
-template <typename Visit>
-bool chunkOffsets(ByteSpan moov, std::size_t at, std::size_t end, int depth, Visit&& visit) {
+// One sample table's boxes, as far as where its samples lie.
+struct SampleTable {
+    std::vector<std::uint64_t> chunks;                         // stco or co64
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> runs; // stsc: first chunk, samples each
+    std::uint32_t fixedSize = 0;      // stsz: one size for every sample, or 0
+    std::vector<std::uint32_t> sizes; // stsz: each sample's size
+};
+
+// The full boxes' entry tables, read from a body: version and flags, entry count, entries.
+bool readTable(ByteSpan moov, std::size_t body, std::size_t end, std::string_view type,
+               SampleTable& table) {
+    if (end - body < 8) return false;
+    const auto* b = moov.data() + body;
+    const std::size_t room = end - body - 8;
+    if (type == "stsz") {
+        if (end - body < 12) return false;
+        table.fixedSize = Binary::rawU32be(b + 4);
+        const std::uint64_t count = Binary::rawU32be(b + 8);
+        if (table.fixedSize != 0) return true;
+        if (count > (room - 4) / 4) return false;
+        for (std::uint64_t i = 0; i < count; ++i)
+            table.sizes.push_back(Binary::rawU32be(b + 12 + 4 * i));
+        return true;
+    }
+    const std::uint64_t count = Binary::rawU32be(b + 4);
+    const std::size_t width = type == "stsc" ? 12 : type == "stco" ? 4 : 8;
+    if (count > room / width) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto* e = b + 8 + i * width;
+        if (type == "stsc")
+            table.runs.emplace_back(Binary::rawU32be(e), Binary::rawU32be(e + 4));
+        else
+            table.chunks.push_back(width == 4 ? Binary::rawU32be(e) : Binary::rawU64be(e));
+    }
+    return true;
+}
+
+// Appends where each sample of the table starts (offsets from the file's start).
+void sampleStarts(const SampleTable& table, std::vector<std::uint64_t>& starts) {
+    std::size_t sample = 0;
+    std::size_t run = 0;
+    for (std::size_t chunk = 0; chunk < table.chunks.size(); ++chunk) {
+        while (run + 1 < table.runs.size() && table.runs[run + 1].first <= chunk + 1)
+            ++run;
+        const std::uint32_t perChunk = table.runs.empty() ? 1 : table.runs[run].second;
+        std::uint64_t at = table.chunks[chunk];
+        starts.push_back(at);
+        for (std::uint32_t i = 0; i < perChunk && starts.size() < 4'000'000; ++i, ++sample) {
+            const std::uint64_t size = table.fixedSize != 0          ? table.fixedSize
+                                       : sample < table.sizes.size() ? table.sizes[sample]
+                                                                     : 0;
+            if (size == 0) break;
+            at += size;
+            if (i + 1 < perChunk) starts.push_back(at);
+        }
+    }
+}
+
+// Collects the chunk offsets and sample starts under the box body [at, end) of moov; false when
+// a table is malformed.
+bool samples(ByteSpan moov, std::size_t at, std::size_t end, int depth,
+             std::vector<std::uint64_t>& chunks, std::vector<std::uint64_t>& starts) {
+    SampleTable table;
     while (at + 8 <= end) {
         const std::uint64_t size = Binary::rawU32be(moov.data() + at);
         if (size < 8 || size > end - at) return false;
@@ -117,37 +176,41 @@ bool chunkOffsets(ByteSpan moov, std::size_t at, std::size_t end, int depth, Vis
         const std::size_t body = at + 8;
         const std::size_t bodyEnd = at + static_cast<std::size_t>(size);
         if (type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
-            if (depth < 4 && !chunkOffsets(moov, body, bodyEnd, depth + 1, visit)) return false;
-        } else if (type == "stco" || type == "co64") {
-            const std::size_t width = type == "stco" ? 4 : 8;
-            if (bodyEnd - body < 8) return false;
-            const std::uint64_t count = Binary::rawU32be(moov.data() + body + 4);
-            if (count > (bodyEnd - body - 8) / width) return false;
-            for (std::uint64_t i = 0; i < count; ++i) {
-                const auto* entry = moov.data() + body + 8 + i * width;
-                visit(width == 4 ? Binary::rawU32be(entry) : Binary::rawU64be(entry));
-            }
+            if (depth < 4 && !samples(moov, body, bodyEnd, depth + 1, chunks, starts)) return false;
+        } else if (type == "stco" || type == "co64" || type == "stsc" || type == "stsz") {
+            if (!readTable(moov, body, bodyEnd, type, table)) return false;
         }
         at = bodyEnd;
     }
+    chunks.insert(chunks.end(), table.chunks.begin(), table.chunks.end());
+    sampleStarts(table, starts);
     return true;
 }
 
-// Whether every chunk the movie box lists lies inside one of the media-data boxes walked. Offsets
-// count from the file's start. Movies without such tables, or too large to read, pass.
-bool chunksInside(const BlockReader& reader, std::uint64_t start, std::uint64_t moov,
-                  std::uint64_t moovSize, const std::vector<Extent>& media) {
-    if (moovSize > kMaxMoovRead || media.empty()) return true;
+// Where the movie box says its chunks and samples lie, from the file's start; nothing when its
+// tables are malformed. A movie box too large to read gives empty lists.
+std::optional<std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>>>
+movieSamples(const BlockReader& reader, std::uint64_t moov, std::uint64_t moovSize) {
+    std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> found;
+    if (moovSize > kMaxMoovRead) return found;
     const auto data = CarveRead::exact(reader, moov, static_cast<std::int64_t>(moovSize));
-    if (!data) return false;
-    bool inside = true;
-    const bool wellFormed = chunkOffsets(*data, 8, data->size(), 0, [&](std::uint64_t offset) {
-        const bool found = std::any_of(media.begin(), media.end(), [&](const Extent& e) {
-            return offset >= e.from - start && offset < e.to - start;
-        });
-        inside = inside && found;
-    });
-    return wellFormed && inside;
+    if (!data) return std::nullopt;
+    if (!samples(*data, 8, data->size(), 0, found.first, found.second)) return std::nullopt;
+    std::sort(found.second.begin(), found.second.end());
+    return found;
+}
+
+// Whether a media-data box holds the start of another file: a recognised signature on a sector
+// boundary where no sample of this movie starts. The offset where it does.
+std::optional<std::uint64_t> otherFileInside(const BlockReader& reader, std::uint64_t start,
+                                             const Extent& media,
+                                             const std::vector<std::uint64_t>& sampleAt) {
+    std::uint64_t from = media.from;
+    while (const auto hit = Boundaries::nextFile(reader, from, media.to)) {
+        if (!std::binary_search(sampleAt.begin(), sampleAt.end(), *hit - start)) return hit;
+        from = *hit + 1;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -237,15 +300,32 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
     Carved carved;
     carved.kind = kind;
     carved.complete = !stalled && !cutOff;
-    if (carved.complete && moov && !chunksInside(reader, start, *moov, moovSize, media))
-        carved.complete = false;
+    // The index must point into the media data walked, and the media data must not hold
+    // another file: either means the movie was cut short and something else lies there.
+    std::optional<std::uint64_t> intruder;
+    if (carved.complete && moov && !media.empty()) {
+        const auto listed = movieSamples(reader, *moov, moovSize);
+        const auto inside = [&](std::uint64_t offset) {
+            return std::any_of(media.begin(), media.end(), [&](const Extent& e) {
+                return offset >= e.from - start && offset < e.to - start;
+            });
+        };
+        if (!listed || !std::all_of(listed->first.begin(), listed->first.end(), inside)) {
+            carved.complete = false;
+        } else {
+            for (const auto& e : media)
+                if ((intruder = otherFileInside(reader, start, e, listed->second))) break;
+            carved.complete = !intruder;
+        }
+    }
     if (!carved.complete && !media.empty()) {
         // Only the boxes before the media data were proven; the media data ends at the first
-        // blank sector or other file inside it, if one is there.
+        // other file inside it (or, without an index, a blank sector), if one is there.
         const auto body = media.front().from;
         carved.verified = body - start;
-        if (const auto other = Boundaries::nextFileOrBlank(reader, body, pos))
-            length = std::max(*other, body) - start;
+        if (!intruder && !moov) intruder = Boundaries::nextFileOrBlank(reader, body, pos);
+        if (!intruder && moov) intruder = Boundaries::nextFile(reader, body, pos);
+        if (intruder) length = std::max(*intruder, body) - start;
         if (length < kMinLength) return std::nullopt;
     }
     carved.size = length;
