@@ -45,6 +45,16 @@ public:
         return marker_ && count_ - padding_ < 8;
     }
     bool truncated() const { return truncated_; }
+    // Before any marker: where the bits come from and what is buffered.
+    bool plain() const { return !marker_; }
+    std::uint64_t next() const { return pos_; }
+    std::uint64_t buffered() const { return bits_; }
+    int count() const { return count_; }
+    void restore(std::uint64_t pos, std::uint64_t buffered, int count) {
+        pos_ = pos;
+        bits_ = buffered;
+        count_ = count;
+    }
     std::uint64_t markerAt() const { return markerAt_; }
     std::uint8_t markerCode() const { return markerCode_; }
     // Steps over the marker the stream stopped at and starts afresh after it.
@@ -271,6 +281,11 @@ bool JPEGData::defineRestartInterval(ByteSpan payload) {
 }
 
 JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart) {
+    return scan(header, window, dataStart, std::nullopt, {});
+}
+
+JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart,
+                                 const std::optional<Resume>& from, const Marks& marks) {
     ScanEnd failed{false, dataStart};
     if (!supported_ || header.empty()) return failed;
     const std::size_t count = header[0];
@@ -330,22 +345,34 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
         }
     }
 
+    if (from && (progressive_ || from->block >= unitBlocks.size())) return failed;
     Bits bits(window, dataStart);
     bool ok = true;
     std::uint32_t eobRun = 0;
     std::uint32_t restarts = 0;
+    std::uint64_t unit = 0;
+    std::size_t block = 0;
+    if (from) {
+        bits.restore(from->pos, from->bits, from->count);
+        unit = from->unit;
+        block = from->block;
+        restarts = from->restarts;
+    }
     const auto broken = [&] { return ScanEnd{false, std::max(bits.position(), dataStart)}; };
 
-    for (std::uint64_t unit = 0; unit < units; ++unit) {
-        if (restartInterval_ != 0 && unit != 0 && unit % restartInterval_ == 0) {
+    for (; unit < units; ++unit, block = 0) {
+        const bool resumed = from && unit == from->unit;
+        if (!resumed && restartInterval_ != 0 && unit != 0 && unit % restartInterval_ == 0) {
             if (!bits.atMarker() || bits.truncated() || bits.markerCode() != 0xD0 + (restarts % 8))
                 return broken();
             ++restarts;
             bits.resumeAfterMarker();
             eobRun = 0;
         }
-        for (const auto p : unitBlocks) {
-            const auto& part = parts[p];
+        for (; block < unitBlocks.size(); ++block) {
+            const auto& part = parts[unitBlocks[block]];
+            if (marks && bits.plain())
+                marks(Resume{unit, block, restarts, bits.next(), bits.buffered(), bits.count()});
             if (!progressive_) {
                 const int s = decode(bits, *part.dc, ok);
                 if (s < 0 || s > 16) return broken();
@@ -436,8 +463,8 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 if (eobRun > 0) {
                     // One correction bit for each coefficient from k on that is already set.
                     const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
-                    const std::uint64_t from = k > 63 ? 0 : ~((1ull << k) - 1);
-                    for (int n = __builtin_popcountll(mask & upTo & from); n > 0; n -= 16)
+                    const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
+                    for (int n = __builtin_popcountll(mask & upTo & onward); n > 0; n -= 16)
                         bits.take(std::min(n, 16), ok);
                     --eobRun;
                 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,18 @@ public:
         bool checked = true;  // false: the scan names a table never defined, so is not judged
     };
 
+    // Where a sequential scan stood at the start of a block: enough to decode on from there.
+    struct Resume {
+        std::uint64_t unit = 0;
+        std::size_t block = 0; // within the unit
+        std::uint32_t restarts = 0;
+        std::uint64_t pos = 0; // the next byte the bits come from
+        std::uint64_t bits = 0;
+        int count = 0;
+    };
+    // Told of each block start of a sequential scan; may be empty.
+    using Marks = std::function<void(const Resume&)>;
+
     // Segment payloads (after the length field). False when malformed.
     bool defineTables(ByteSpan payload);
     bool defineFrame(std::uint8_t marker, ByteSpan payload); // unsupported unless true
@@ -45,6 +58,11 @@ public:
     // Decodes the scan whose header payload is given and whose data starts at dataStart, reading
     // through the window no further than its end.
     ScanEnd scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart);
+    // The same for a sequential scan, from a block start recorded earlier (nothing: the start),
+    // telling marks of every block start on the way.
+    ScanEnd scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart,
+                 const std::optional<Resume>& from, const Marks& marks);
+    bool progressive() const { return progressive_; }
 
 private:
     struct Component {
