@@ -270,6 +270,7 @@ bool JPEGData::defineFrame(std::uint8_t marker, ByteSpan payload) {
         c.blocksHigh = (h + 7) / 8;
     }
     progressive_ = marker == 0xC2;
+    precision_ = precision;
     supported_ = true;
     return true;
 }
@@ -359,6 +360,9 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
         restarts = from->restarts;
     }
     const auto broken = [&] { return ScanEnd{false, std::max(bits.position(), dataStart)}; };
+    // Coefficients of 8-bit samples need at most 11 bits (DC) and 10 (AC); 12-bit ones four more.
+    const int maxDC = precision_ == 8 ? 11 : 15;
+    const int maxAC = precision_ == 8 ? 10 : 14;
 
     for (; unit < units; ++unit, block = 0) {
         const bool resumed = from && unit == from->unit;
@@ -375,7 +379,7 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 marks(Resume{unit, block, restarts, bits.next(), bits.buffered(), bits.count()});
             if (!progressive_) {
                 const int s = decode(bits, *part.dc, ok);
-                if (s < 0 || s > 16) return broken();
+                if (s < 0 || s > maxDC) return broken();
                 bits.take(s, ok);
                 for (int k = 1; k < 64;) {
                     const int rs = decodeAC(bits, *part.ac, ok);
@@ -386,7 +390,7 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                         k += 16;
                     } else {
                         k += r;
-                        if (k > 63) return broken();
+                        if (k > 63 || (rs & 0x0F) > maxAC) return broken();
                         ++k;
                     }
                     if (k > 64) return broken();

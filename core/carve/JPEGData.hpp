@@ -63,6 +63,7 @@ public:
     ScanEnd scan(ByteSpan header, HeldWindow& window, std::uint64_t dataStart,
                  const std::optional<Resume>& from, const Marks& marks);
     bool progressive() const { return progressive_; }
+    std::uint32_t restartInterval() const { return restartInterval_; }
 
 private:
     struct Component {
@@ -76,6 +77,7 @@ private:
 
     bool supported_ = false;
     bool progressive_ = false;
+    int precision_ = 8;
     std::uint64_t mcusWide_ = 0;
     std::uint64_t mcusHigh_ = 0;
     std::uint32_t restartInterval_ = 0;

@@ -24,40 +24,54 @@ constexpr std::size_t kRemembered = 2048;
 // first one where foreign bytes plainly begin.
 constexpr std::size_t kLastBoundaries = 4;
 
-// The file's bytes with a piece of the source moved in: below cut as they are, from cut on the
-// source's bytes from resume.
+// Where a stretch of the file's bytes lies on the source: from virtualStart (a file position
+// counted as if the file lay whole from its start) on, at source.
+struct Segment {
+    std::uint64_t virtualStart = 0;
+    std::uint64_t source = 0;
+};
+
+// The file's bytes as its pieces give them: the first piece in place, each later one moved in.
 class SplicedReader : public BlockReader {
 public:
-    SplicedReader(const BlockReader& source, std::uint64_t cut, std::uint64_t resume)
-        : source_(source), cut_(cut), resume_(resume) {}
+    SplicedReader(const BlockReader& source, const std::vector<Segment>& segments)
+        : source_(source), segments_(segments) {}
 
     std::uint64_t size() const override {
+        const auto& last = segments_.back();
         const auto total = source_.size();
-        return total <= resume_ ? cut_ : cut_ + (total - resume_);
+        return total <= last.source ? last.virtualStart : last.virtualStart + (total - last.source);
     }
     Bytes read(std::uint64_t offset, std::int64_t count) const override {
         if (count < 1 || offset >= size()) return {};
         const auto want =
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size() - offset);
         Bytes out;
-        if (offset < cut_) {
-            const auto head = std::min<std::uint64_t>(want, cut_ - offset);
-            out = source_.read(offset, static_cast<std::int64_t>(head));
-            if (out.size() < head) return out;
-        }
-        if (out.size() < want) {
+        while (out.size() < want) {
             const auto at = offset + out.size();
-            auto tail =
-                source_.read(resume_ + (at - cut_), static_cast<std::int64_t>(want - out.size()));
-            out.insert(out.end(), tail.begin(), tail.end());
+            std::size_t i = segments_.size() - 1;
+            while (i > 0 && segments_[i].virtualStart > at)
+                --i;
+            std::uint64_t len = want - out.size();
+            if (i + 1 < segments_.size()) len = std::min(len, segments_[i + 1].virtualStart - at);
+            const auto piece = source_.read(segments_[i].source + (at - segments_[i].virtualStart),
+                                            static_cast<std::int64_t>(len));
+            out.insert(out.end(), piece.begin(), piece.end());
+            if (piece.size() < len) break;
         }
         return out;
+    }
+    // Where a file position lies on the source.
+    std::uint64_t sourceOf(std::uint64_t at) const {
+        std::size_t i = segments_.size() - 1;
+        while (i > 0 && segments_[i].virtualStart > at)
+            --i;
+        return segments_[i].source + (at - segments_[i].virtualStart);
     }
 
 private:
     const BlockReader& source_;
-    std::uint64_t cut_;
-    std::uint64_t resume_;
+    std::vector<Segment> segments_;
 };
 
 // The one scan of a sequential JPEG: its tables and where its data begins.
@@ -128,6 +142,199 @@ bool foreign(const std::uint8_t* sector) {
     return blank(sector) || Registry::sniff(ByteSpan(sector, 32)) || impossibleMarker(sector);
 }
 
+using Mark = std::pair<std::uint64_t, JPEGData::Resume>; // a sector boundary, where to resume
+
+// One search for the pieces of one file; counts its tests across all pieces.
+class Search {
+public:
+    Search(const BlockReader& reader, std::uint64_t start, const JPEGReassembly::Claimed& claimed,
+           Prepared& prepared)
+        : reader_(reader), start_(start), claimed_(claimed), prepared_(prepared) {}
+
+    struct Decoded {
+        JPEGData::ScanEnd end;
+        bool whole = false; // ended at its end-of-image marker
+        std::deque<Mark> marks;
+    };
+
+    // Decodes the file as the segments lay it out, from resume (or the start), remembering for
+    // each sector boundary the last block start whose bits all come from before it.
+    Decoded decode(const std::vector<Segment>& segments,
+                   const std::optional<JPEGData::Resume>& from, bool withMarks) {
+        Decoded out;
+        std::optional<JPEGData::Resume> previous;
+        // Boundaries inside earlier pieces are not this piece's to cut at.
+        const auto floor = std::max(prepared_.dataStart, segments.back().virtualStart);
+        const auto remember = [&](std::uint64_t b, const JPEGData::Resume& r) {
+            if (b <= floor) return;
+            out.marks.emplace_back(b, r);
+            if (out.marks.size() > kRemembered) out.marks.pop_front();
+        };
+        const JPEGData::Marks marks = [&](const JPEGData::Resume& r) {
+            if (previous && r.pos > previous->pos)
+                for (auto b = (previous->pos + kSector - 1) / kSector * kSector; b < r.pos;
+                     b += kSector)
+                    remember(b, *previous);
+            previous = r;
+        };
+        const SplicedReader spliced(reader_, segments);
+        HeldWindow window(spliced, std::min(spliced.size(), start_ + kMaxLength), kTestWindow);
+        out.end = prepared_.data.scan(prepared_.header, window, prepared_.dataStart, from,
+                                      withMarks ? marks : JPEGData::Marks{});
+        out.whole = out.end.decoded && window.byte(out.end.at + 1) == 0xD9;
+        if (!out.end.decoded && previous) {
+            // Decoding stopped before its bits reached the boundaries up to where it failed (at
+            // a marker, say): the last block start stands for them too.
+            while (!out.marks.empty() && out.marks.back().first > out.end.at)
+                out.marks.pop_back();
+            auto b = (previous->pos + kSector - 1) / kSector * kSector;
+            if (!out.marks.empty()) b = std::max(b, out.marks.back().first + kSector);
+            for (; b <= out.end.at; b += kSector)
+                remember(b, *previous);
+        }
+        return out;
+    }
+
+    // Ends of the current piece to try: the first boundary after which foreign bytes plainly
+    // begin, then the last few before the failure.
+    std::vector<Mark> cuts(const std::deque<Mark>& marks, const std::vector<Segment>& segments) {
+        std::vector<Mark> out;
+        if (marks.empty()) return out;
+        const SplicedReader spliced(reader_, segments);
+        const auto from = marks.front().first;
+        const auto bytes =
+            spliced.read(from, static_cast<std::int64_t>(marks.back().first + kSector - from));
+        for (const auto& [b, r] : marks) {
+            if (b + kSector - from > bytes.size()) break;
+            if (foreign(bytes.data() + (b - from))) {
+                out.emplace_back(b, r);
+                break;
+            }
+        }
+        for (std::size_t i = 0; i < kLastBoundaries && i < marks.size(); ++i) {
+            const auto& m = marks[marks.size() - 1 - i];
+            if (std::none_of(out.begin(), out.end(),
+                             [&](const Mark& c) { return c.first == m.first; }))
+                out.push_back(m);
+        }
+        return out;
+    }
+
+    // The pieces that follow the segments, cut at one of cuts; pieces counts those so far.
+    std::optional<JPEGReassembly::Result> find(const std::vector<Segment>& segments,
+                                               const std::vector<Mark>& cutsHere, int pieces) {
+        if (cutsHere.empty()) return std::nullopt;
+        const SplicedReader spliced(reader_, segments);
+        std::uint64_t lowest = UINT64_MAX;
+        for (const auto& c : cutsHere)
+            lowest = std::min(lowest, spliced.sourceOf(c.first));
+        std::optional<JPEGReassembly::Result> found;
+        bool stop = false;
+
+        const auto tryAt = [&](std::uint64_t p) {
+            for (const auto& [cut, resume] : cutsHere) {
+                auto layout = segments;
+                while (layout.size() > 1 && layout.back().virtualStart >= cut)
+                    layout.pop_back();
+                const auto pieceList = ranges(layout, cut);
+                if (std::any_of(pieceList.begin(), pieceList.end(),
+                                [&](const ByteRange& r) { return p >= r.offset && p <= r.end(); }))
+                    continue;
+                if (++tests_ > JPEGReassembly::kMaxTests) {
+                    stop = true;
+                    return;
+                }
+                layout.push_back({cut, p});
+                // Only restart markers, in order, vouch for the data after a second gap.
+                const bool deeper =
+                    pieces + 1 < kMaxPieces && prepared_.data.restartInterval() != 0;
+                const auto decoded = decode(layout, resume, deeper);
+                if (decoded.whole && decoded.end.at >= cut) {
+                    auto result = ranges(layout, decoded.end.at + 2);
+                    if (!acceptable(result)) continue;
+                    found = JPEGReassembly::Result{result, decoded.end.at + 2 - start_};
+                    stop = true;
+                    return;
+                }
+                // Data that decodes well past the cut is this file's; it has another gap.
+                if (deeper && !decoded.end.decoded && decoded.end.at >= cut + kMinProgress) {
+                    if ((found = find(layout, cuts(decoded.marks, layout), pieces + 1))) {
+                        stop = true;
+                        return;
+                    }
+                    if (tests_ > JPEGReassembly::kMaxTests) {
+                        stop = true;
+                        return;
+                    }
+                }
+            }
+        };
+
+        // Ahead first, then behind, a piece of the source at a time.
+        const auto walk = [&](std::uint64_t from, std::uint64_t to, bool forward) {
+            std::uint64_t pos = forward ? from : to;
+            while (!stop && (forward ? pos < to : pos > from)) {
+                const auto len =
+                    forward ? std::min(kPiece, to - pos) : std::min(kPiece, pos - from);
+                const auto at = forward ? pos : pos - len;
+                const auto bytes = reader_.read(at, static_cast<std::int64_t>(len));
+                const auto sectors = bytes.size() / kSector;
+                for (std::size_t k = 0; k < sectors && !stop; ++k) {
+                    const auto i = forward ? k : sectors - 1 - k;
+                    const auto p = at + i * kSector;
+                    if (claimed_(p) || foreign(bytes.data() + i * kSector)) continue;
+                    tryAt(p);
+                }
+                if (sectors * kSector < len) return;
+                pos = forward ? pos + len : pos - len;
+            }
+        };
+        const auto size = reader_.size();
+        if (lowest > UINT64_MAX - kSector - JPEGReassembly::kReach) return std::nullopt;
+        const auto ahead = lowest + kSector;
+        walk(ahead, std::min(size, ahead + JPEGReassembly::kReach), true);
+        walk(start_ > JPEGReassembly::kReach ? start_ - JPEGReassembly::kReach : 0, start_, false);
+        return found;
+    }
+
+private:
+    static constexpr int kMaxPieces = 3;
+    // A continuation that decodes this far past its cut is taken to be the file's own data.
+    static constexpr std::uint64_t kMinProgress = 2 * kSector;
+
+    // The source ranges of the pieces, the last ending at the file position end.
+    std::vector<ByteRange> ranges(const std::vector<Segment>& layout, std::uint64_t end) const {
+        std::vector<ByteRange> out;
+        for (std::size_t i = 0; i < layout.size(); ++i) {
+            const auto from = i == 0 ? start_ : layout[i].virtualStart;
+            const auto to = i + 1 < layout.size() ? layout[i + 1].virtualStart : end;
+            const auto source = i == 0 ? start_ : layout[i].source;
+            out.push_back({source, to > from ? to - from : 0});
+        }
+        return out;
+    }
+
+    // Later pieces lie in unclaimed space and overlap no other piece.
+    bool acceptable(const std::vector<ByteRange>& pieces) const {
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (pieces[i].length == 0) return false;
+            for (std::size_t j = 0; j < i; ++j)
+                if (pieces[i].offset < pieces[j].end() && pieces[j].offset < pieces[i].end())
+                    return false;
+            if (i == 0) continue;
+            for (auto s = pieces[i].offset; s < pieces[i].end(); s += kSector)
+                if (claimed_(s)) return false;
+        }
+        return true;
+    }
+
+    const BlockReader& reader_;
+    std::uint64_t start_;
+    const JPEGReassembly::Claimed& claimed_;
+    Prepared& prepared_;
+    int tests_ = 0;
+};
+
 } // namespace
 
 std::optional<JPEGReassembly::Result>
@@ -135,123 +342,11 @@ JPEGReassembly::attempt(const BlockReader& reader, std::uint64_t start, const Cl
     try {
         auto prepared = prepare(reader, start);
         if (!prepared) return std::nullopt;
-        auto& data = prepared->data;
-
-        // Decode the sound part, remembering for each sector boundary the last block start whose
-        // bits all come from before it.
-        std::deque<std::pair<std::uint64_t, JPEGData::Resume>> marks;
-        std::optional<JPEGData::Resume> previous;
-        const auto mark = [&](const JPEGData::Resume& r) {
-            if (previous && r.pos > previous->pos) {
-                std::uint64_t b = (previous->pos + kSector - 1) / kSector * kSector;
-                for (; b < r.pos; b += kSector) {
-                    if (b <= prepared->dataStart) continue;
-                    marks.emplace_back(b, *previous);
-                    if (marks.size() > kRemembered) marks.pop_front();
-                }
-            }
-            previous = r;
-        };
-        const auto end = std::min(reader.size(), start + kMaxLength);
-        {
-            HeldWindow window(reader, end, kTestWindow);
-            const auto first =
-                data.scan(prepared->header, window, prepared->dataStart, std::nullopt, mark);
-            if (first.decoded || marks.empty()) return std::nullopt;
-            const auto failedAt = first.at;
-            while (!marks.empty() && marks.back().first > failedAt)
-                marks.pop_back();
-            // Decoding stopped before its bits reached the boundaries up to where it failed
-            // (at a marker, say): the last block start stands for them too.
-            if (previous) {
-                std::uint64_t b = (previous->pos + kSector - 1) / kSector * kSector;
-                if (!marks.empty()) b = std::max(b, marks.back().first + kSector);
-                for (; b <= failedAt; b += kSector)
-                    if (b > prepared->dataStart) marks.emplace_back(b, *previous);
-                while (marks.size() > kRemembered)
-                    marks.pop_front();
-            }
-        }
-        if (marks.empty()) return std::nullopt;
-
-        // Ends of the first piece to try: the first boundary after which foreign bytes plainly
-        // begin, then the last few before the failure, nearest first.
-        std::vector<std::pair<std::uint64_t, JPEGData::Resume>> cuts;
-        {
-            const auto from = marks.front().first;
-            const auto to = marks.back().first + kSector;
-            const auto bytes = reader.read(from, static_cast<std::int64_t>(to - from));
-            for (const auto& [b, r] : marks) {
-                if (b + kSector - from > bytes.size()) break;
-                if (foreign(bytes.data() + (b - from))) {
-                    cuts.emplace_back(b, r);
-                    break;
-                }
-            }
-            for (std::size_t i = 0; i < kLastBoundaries && i < marks.size(); ++i) {
-                const auto& m = marks[marks.size() - 1 - i];
-                if (std::none_of(cuts.begin(), cuts.end(),
-                                 [&](const auto& c) { return c.first == m.first; }))
-                    cuts.push_back(m);
-            }
-        }
-
-        int tests = 0;
-        std::optional<Result> found;
-        // Tries the sector at p as the continuation after each cut; true when done searching.
-        const auto tryAt = [&](std::uint64_t p) {
-            for (const auto& [cut, resume] : cuts) {
-                if (p >= start && p <= cut) continue; // inside the first piece
-                if (++tests > kMaxTests) return true;
-                const SplicedReader spliced(reader, cut, p);
-                HeldWindow window(spliced, std::min(spliced.size(), start + kMaxLength),
-                                  kTestWindow);
-                const auto scan =
-                    data.scan(prepared->header, window, prepared->dataStart, resume, {});
-                if (!scan.decoded || scan.at < cut || window.byte(scan.at + 1) != 0xD9) continue;
-                const auto tail = scan.at + 2 - cut;
-                // The continuation must not run into claimed space or over the first piece.
-                if (p < start && p + tail > start) continue;
-                bool clear = true;
-                for (std::uint64_t s = p; s < p + tail && clear; s += kSector)
-                    clear = !claimed(s);
-                if (!clear) continue;
-                found = Result{{ByteRange{start, cut - start}, ByteRange{p, tail}},
-                               scan.at + 2 - start};
-                return true;
-            }
-            return false;
-        };
-
-        // Ahead first, then behind, a piece of the source at a time.
-        const auto lowest =
-            std::min_element(cuts.begin(), cuts.end(), [](const auto& a, const auto& b) {
-                return a.first < b.first;
-            })->first;
-        const auto walk = [&](std::uint64_t from, std::uint64_t to, bool forward) {
-            std::uint64_t pos = forward ? from : to;
-            while (forward ? pos < to : pos > from) {
-                const auto len =
-                    forward ? std::min(kPiece, to - pos) : std::min(kPiece, pos - from);
-                const auto at = forward ? pos : pos - len;
-                const auto bytes = reader.read(at, static_cast<std::int64_t>(len));
-                const auto sectors = bytes.size() / kSector;
-                for (std::size_t k = 0; k < sectors; ++k) {
-                    const auto i = forward ? k : sectors - 1 - k;
-                    const auto p = at + i * kSector;
-                    if (claimed(p) || foreign(bytes.data() + i * kSector)) continue;
-                    if (tryAt(p)) return true;
-                }
-                if (sectors * kSector < len) return false;
-                pos = forward ? pos + len : pos - len;
-            }
-            return false;
-        };
-        const auto size = reader.size();
-        const auto ahead = lowest + kSector;
-        if (!walk(ahead, std::min(size, ahead + kReach), true))
-            walk(start > kReach ? start - kReach : 0, start, false);
-        return found;
+        Search search(reader, start, claimed, *prepared);
+        const std::vector<Segment> whole = {{0, 0}};
+        const auto first = search.decode(whole, std::nullopt, true);
+        if (first.end.decoded) return std::nullopt;
+        return search.find(whole, search.cuts(first.marks, whole), 1);
     } catch (const RecoverError&) {
         return std::nullopt;
     }
