@@ -1,6 +1,7 @@
 #include "core/carve/JPEGReassembly.hpp"
 
 #include "core/carve/HeldWindow.hpp"
+#include "core/carve/JPEGCarver.hpp"
 #include "core/carve/JPEGData.hpp"
 #include "core/carve/Registry.hpp"
 #include "core/records/RecoverError.hpp"
@@ -160,13 +161,14 @@ public:
     // Decodes the file as the segments lay it out, from resume (or the start), remembering for
     // each sector boundary the last block start whose bits all come from before it.
     Decoded decode(const std::vector<Segment>& segments,
-                   const std::optional<JPEGData::Resume>& from, bool withMarks) {
+                   const std::optional<JPEGData::Resume>& from, bool withMarks,
+                   std::uint64_t limit = UINT64_MAX) {
         Decoded out;
         std::optional<JPEGData::Resume> previous;
-        // Boundaries inside earlier pieces are not this piece's to cut at.
+        // Boundaries inside earlier pieces are not this piece's to cut at, nor any past limit.
         const auto floor = std::max(prepared_.dataStart, segments.back().virtualStart);
         const auto remember = [&](std::uint64_t b, const JPEGData::Resume& r) {
-            if (b <= floor) return;
+            if (b <= floor || b > limit) return;
             out.marks.emplace_back(b, r);
             if (out.marks.size() > kRemembered) out.marks.pop_front();
         };
@@ -195,6 +197,20 @@ public:
         return out;
     }
 
+    // The first sector boundary in (from, to] whose sector the file's data cannot hold; to
+    // when there is none.
+    std::uint64_t firstForeign(std::uint64_t from, std::uint64_t to) const {
+        for (auto pos = (from + kSector) / kSector * kSector; pos <= to;) {
+            const auto len = std::min<std::uint64_t>(kPiece, to + kSector - pos);
+            const auto bytes = reader_.read(pos, static_cast<std::int64_t>(len));
+            for (std::size_t i = 0; i + kSector <= bytes.size(); i += kSector)
+                if (foreign(bytes.data() + i)) return pos + i;
+            if (bytes.size() < len) break;
+            pos += len;
+        }
+        return to;
+    }
+
     // Ends of the current piece to try: the first boundary after which foreign bytes plainly
     // begin, then the last few before the failure.
     std::vector<Mark> cuts(const std::deque<Mark>& marks, const std::vector<Segment>& segments) {
@@ -204,19 +220,20 @@ public:
         const auto from = marks.front().first;
         const auto bytes =
             spliced.read(from, static_cast<std::int64_t>(marks.back().first + kSector - from));
-        for (const auto& [b, r] : marks) {
+        // The file's own data never holds a blank sector, another file's start or an
+        // impossible marker: the piece ends at the first such sector or before it.
+        auto last = marks.size();
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            const auto b = marks[i].first;
             if (b + kSector - from > bytes.size()) break;
             if (foreign(bytes.data() + (b - from))) {
-                out.emplace_back(b, r);
+                out.push_back(marks[i]);
+                last = i;
                 break;
             }
         }
-        for (std::size_t i = 0; i < kLastBoundaries && i < marks.size(); ++i) {
-            const auto& m = marks[marks.size() - 1 - i];
-            if (std::none_of(out.begin(), out.end(),
-                             [&](const Mark& c) { return c.first == m.first; }))
-                out.push_back(m);
-        }
+        for (std::size_t i = 0; i < kLastBoundaries && i < last; ++i)
+            out.push_back(marks[last - 1 - i]);
         return out;
     }
 
@@ -269,6 +286,7 @@ public:
         };
 
         // Ahead first, then behind, a piece of the source at a time.
+        std::uint64_t passOver = 0;
         const auto walk = [&](std::uint64_t from, std::uint64_t to, bool forward) {
             std::uint64_t pos = forward ? from : to;
             while (!stop && (forward ? pos < to : pos > from)) {
@@ -280,7 +298,15 @@ public:
                 for (std::size_t k = 0; k < sectors && !stop; ++k) {
                     const auto i = forward ? k : sectors - 1 - k;
                     const auto p = at + i * kSector;
-                    if (claimed_(p) || foreign(bytes.data() + i * kSector)) continue;
+                    if (p < passOver || claimed_(p)) continue;
+                    const auto* sector = bytes.data() + i * kSector;
+                    if (forward && sector[0] == 0xFF && sector[1] == 0xD8) {
+                        // A whole JPEG here is a file of its own, not a continuation.
+                        if (const auto other = JPEGCarver::measure(reader_, p);
+                            other && other->complete)
+                            passOver = p + other->size;
+                    }
+                    if (p < passOver || foreign(sector)) continue;
                     tryAt(p);
                 }
                 if (sectors * kSector < len) return;
@@ -345,9 +371,13 @@ JPEGReassembly::attempt(const BlockReader& reader, std::uint64_t start, const Cl
         if (!prepared) return std::nullopt;
         Search search(reader, start, claimed, *prepared);
         const std::vector<Segment> whole = {{0, 0}};
-        const auto first = search.decode(whole, std::nullopt, true);
+        const auto first = search.decode(whole, std::nullopt, false);
         if (first.end.decoded) return std::nullopt;
-        return search.find(whole, search.cuts(first.marks, whole), 1);
+        // Blank sectors and some foreign bytes decode for a long way before data fails, so the
+        // piece may end long before the failure: at the first sector that cannot be its own.
+        const auto limit = search.firstForeign(prepared->dataStart, first.end.at);
+        const auto marked = search.decode(whole, std::nullopt, true, limit);
+        return search.find(whole, search.cuts(marked.marks, whole), 1);
     } catch (const RecoverError&) {
         return std::nullopt;
     }
