@@ -242,6 +242,18 @@ Tally deepScan(const fs::path& path, const std::vector<Placed>& placed) {
             bytes.insert(bytes.end(), piece.begin(), piece.end());
         }
         ++(bytes == *p.file ? t.exact : t.wrong);
+        if (bytes != *p.file) {
+            const auto index = static_cast<std::size_t>(&p - placed.data());
+            std::printf("wrong bytes, file %zu (gap kind %zu):", index, index % 3);
+            for (const auto& r : f.ranges)
+                std::printf(" [%llu +%llu]", static_cast<unsigned long long>(r.offset - p.start),
+                            static_cast<unsigned long long>(r.length));
+            std::printf(" of %zu\n", p.file->size());
+            if (std::getenv("REASSEMBLY_BENCH_KEEP"))
+                std::ofstream("wrong-" + std::to_string(index) + ".jpg", std::ios::binary)
+                    .write(reinterpret_cast<const char*>(p.file->data()),
+                           static_cast<std::streamsize>(p.file->size()));
+        }
     }
     return t;
 }

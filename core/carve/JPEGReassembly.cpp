@@ -234,6 +234,17 @@ public:
         }
         for (std::size_t i = 0; i < kLastBoundaries && i < last; ++i)
             out.push_back(marks[last - 1 - i]);
+        // And the last few on the boundaries of common cluster sizes, further back.
+        for (const std::uint64_t cluster : {4096, 32768}) {
+            int taken = 0;
+            for (std::size_t i = last; i-- > 0 && taken < 2;) {
+                if ((marks[i].first - start_) % cluster != 0) continue;
+                ++taken;
+                if (std::none_of(out.begin(), out.end(),
+                                 [&](const Mark& c) { return c.first == marks[i].first; }))
+                    out.push_back(marks[i]);
+            }
+        }
         return out;
     }
 
@@ -248,8 +259,18 @@ public:
         std::optional<JPEGReassembly::Result> found;
         bool stop = false;
 
+        // Clusters of 4 KiB and more are tried first: joins on smaller boundaries give more
+        // chances for foreign bytes to decode into a wrong file that still ends properly.
+        std::uint64_t least = kCommonCluster;
+        const auto aligned = [&](std::uint64_t at) {
+            const auto offset = at - start_;
+            return offset == 0 ? kLargestCluster
+                               : std::min<std::uint64_t>(offset & (~offset + 1), kLargestCluster);
+        };
         const auto tryAt = [&](std::uint64_t p) {
             for (const auto& [cut, resume] : cutsHere) {
+                const auto join = std::min(aligned(cut), aligned(p));
+                if (join < least || (least < kCommonCluster && join >= kCommonCluster)) continue;
                 auto layout = segments;
                 while (layout.size() > 1 && layout.back().virtualStart >= cut)
                     layout.pop_back();
@@ -316,8 +337,14 @@ public:
         const auto size = reader_.size();
         if (lowest > UINT64_MAX - kSector - JPEGReassembly::kReach) return std::nullopt;
         const auto ahead = lowest + kSector;
-        walk(ahead, std::min(size, ahead + JPEGReassembly::kReach), true);
-        walk(start_ > JPEGReassembly::kReach ? start_ - JPEGReassembly::kReach : 0, start_, false);
+        for (const auto phase : {kCommonCluster, kSector}) {
+            least = phase;
+            passOver = 0;
+            walk(ahead, std::min(size, ahead + JPEGReassembly::kReach), true);
+            walk(start_ > JPEGReassembly::kReach ? start_ - JPEGReassembly::kReach : 0, start_,
+                 false);
+            if (stop) break;
+        }
         return found;
     }
 
@@ -326,6 +353,8 @@ private:
     // file's own, and with two free joins, wrong layouts that end exactly at an end-of-image
     // marker (restart markers in order included) turn up among a few thousand tests.
     static constexpr int kMaxPieces = 2;
+    static constexpr std::uint64_t kCommonCluster = 4096;
+    static constexpr std::uint64_t kLargestCluster = 64 * 1024;
     // A continuation that decodes this far past its cut is taken to be the file's own data.
     static constexpr std::uint64_t kMinProgress = 2 * kSector;
 
