@@ -36,6 +36,8 @@ const Case kCases[] = {
     {"zeros32k", 32768, Gap::zeros, Order::inOrder, 2, true},
     {"jpeg32k", 32768, Gap::otherJPEG, Order::inOrder, 2, true},
     {"interleaved32k", 32768, Gap::otherJPEG, Order::interleaved, 2, true},
+    {"noise512", 512, Gap::noise, Order::inOrder, 2, true},
+    {"interleaved2k", 2048, Gap::zeros, Order::interleaved, 2, true},
     {"threePieces4k", 4096, Gap::noise, Order::inOrder, 3, false},
     {"threePieces32k", 32768, Gap::zeros, Order::interleaved, 3, false},
 };
