@@ -340,9 +340,10 @@ public:
         for (const auto phase : {kCommonCluster, kSector}) {
             least = phase;
             passOver = 0;
-            walk(ahead, std::min(size, ahead + JPEGReassembly::kReach), true);
-            walk(start_ > JPEGReassembly::kReach ? start_ - JPEGReassembly::kReach : 0, start_,
-                 false);
+            // Small clusters belong to small volumes: the second pass stays near the file.
+            const auto reach = phase == kSector ? kSmallClusterReach : JPEGReassembly::kReach;
+            walk(ahead, std::min(size, ahead + reach), true);
+            walk(start_ > reach ? start_ - reach : 0, start_, false);
             if (stop) break;
         }
         return found;
@@ -355,6 +356,7 @@ private:
     static constexpr int kMaxPieces = 2;
     static constexpr std::uint64_t kCommonCluster = 4096;
     static constexpr std::uint64_t kLargestCluster = 64 * 1024;
+    static constexpr std::uint64_t kSmallClusterReach = 32 * 1024 * 1024;
     // A continuation that decodes this far past its cut is taken to be the file's own data.
     static constexpr std::uint64_t kMinProgress = 2 * kSector;
 
