@@ -6,7 +6,7 @@
 namespace vellary {
 namespace {
 
-constexpr int kFastBits = 9;
+constexpr int kFastBits = JPEGData::kFastBits;
 constexpr std::uint64_t kPiece = 64 * 1024;
 // Above this many blocks a progressive image's refinement scans are not followed (8 bytes each).
 constexpr std::uint64_t kMaxTrackedBlocks = 8 * 1024 * 1024;

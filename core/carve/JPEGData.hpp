@@ -17,13 +17,16 @@ namespace vellary {
 // Holds the state of one image across its scans; belongs to one walk.
 class JPEGData {
 public:
+    // Codes up to this long are looked up in one step.
+    static constexpr int kFastBits = 11;
+
     // The Huffman tables of one class and slot, with a lookup for short codes.
     struct Table {
         bool defined = false;
-        std::array<std::uint16_t, 512> fast{}; // by the next 9 bits: length << 8 | symbol; 0 none
-        // The same for codes whose extra bits (the symbol's low four bits) fit in the 9 too,
+        std::array<std::uint16_t, 1 << kFastBits> fast{}; // by the next bits: length << 8 | symbol
+        // The same for codes whose extra bits (the symbol's low four bits) fit in too,
         // with the length counting them.
-        std::array<std::uint16_t, 512> withExtra{};
+        std::array<std::uint16_t, 1 << kFastBits> withExtra{};
         std::array<std::int32_t, 18> maxCode{};
         std::array<std::int32_t, 17> offset{}; // index of a length's first symbol minus its code
         std::array<std::uint8_t, 256> symbols{};
