@@ -8,7 +8,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := true
 export CCACHE_MAXSIZE ?= 5G
 
-.PHONY: setup build demo test test-asan fuzz-smoke bench format format-check clean
+.PHONY: setup build demo test test-asan fuzz-smoke bench format format-check ratio clean
 
 setup:
 	@bash scripts/setup
@@ -45,6 +45,12 @@ format:
 
 format-check: setup
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
+
+# Non-blank lines of tests against the code they test (C++ and QML).
+ratio:
+	@t=$$(git ls-files 'tests/*.cpp' 'tests/*.hpp' 'tests/*.qml' | xargs cat | grep -cv '^\s*$$'); \
+	c=$$(git ls-files 'core/*.cpp' 'core/*.hpp' 'cli/*.cpp' 'cli/*.hpp' 'app/*.cpp' 'app/*.hpp' 'app/*.qml' | xargs cat | grep -cv '^\s*$$'); \
+	awk -v t=$$t -v c=$$c 'BEGIN { printf "tests %d / code %d = %.2f\n", t, c, t / c }'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -203,9 +203,8 @@ struct DemoPhoto {
 
 } // namespace
 
-int runDemoImage(const Args& args) {
-    if (args.size() != 1) return fail("demo-image takes the path of the image to write");
-    const std::string& path = args[0];
+int runDemoImage(const DemoImageArgs& args) {
+    const std::string& path = args.destination;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return fail("Couldn't create " + path + ". " + std::strerror(errno));
     try {

@@ -16,72 +16,6 @@
 namespace vellary::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vellary-cli recover IMAGE DEST [--id ID ...] [--category ...] [--flat] [--deep]";
-
-struct RecoverArgs {
-    std::string source;
-    std::string destination;
-    std::vector<std::string> ids;
-    std::set<FileCategory> categories;
-    bool flat = false;
-    bool deep = false;
-};
-
-// Ids read like "fat-1048576-2099200": a lower-case prefix, then hyphen-separated numbers.
-bool looksLikeId(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && text[i] >= 'a' && text[i] <= 'z')
-        ++i;
-    if (i == 0 || i == text.size()) return false;
-    while (i < text.size()) {
-        if (text[i] != '-' || i + 1 == text.size()) return false;
-        ++i;
-        const std::size_t digits = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        if (i == digits) return false;
-    }
-    return true;
-}
-
-// Returns an error text, empty when the arguments make sense.
-std::string parse(const Args& args, RecoverArgs& out) {
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--flat") {
-            out.flat = true;
-        } else if (arg == "--deep") {
-            out.deep = true;
-        } else if (arg == "--id" || arg == "--category") {
-            if (i + 1 >= args.size()) return arg + " needs a value.";
-            const std::string value = args[++i];
-            if (arg == "--category") {
-                try {
-                    const auto categories = parseCategories(value);
-                    out.categories.insert(categories.begin(), categories.end());
-                } catch (const RecoverError& error) {
-                    return error.errorDescription();
-                }
-                continue;
-            }
-            out.ids.push_back(value);
-            // "--id A B C": further values that look like ids belong to it.
-            while (i + 1 < args.size() && looksLikeId(args[i + 1]))
-                out.ids.push_back(args[++i]);
-        } else if (arg.starts_with("--")) {
-            return "Unknown option " + arg + ".";
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2) return "recover needs an image (or disk) and a destination folder.";
-    out.source = positional[0];
-    out.destination = positional[1];
-    return {};
-}
-
 std::string plural(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -107,14 +41,25 @@ std::vector<RecoverableFile> choose(const std::vector<RecoverableFile>& found,
 
 void printSummary(const RestoreReport& report, const std::string& destination,
                   const std::optional<std::filesystem::path>& note) {
-    std::printf("Saved %s (%s) into %s.\n", plural(report.saved.size(), "file", "files").c_str(),
-                ByteText::string(report.bytes()).c_str(), destination.c_str());
+    const std::size_t cut = report.incompleteCount();
+    const std::size_t whole = report.saved.size() - cut;
+    if (cut == 0)
+        std::printf("Saved %s (%s) into %s.\n", plural(whole, "file", "files").c_str(),
+                    ByteText::string(report.bytes()).c_str(), destination.c_str());
+    else
+        std::printf("Saved %s and %s (%s) into %s.\n",
+                    plural(whole, "whole file", "whole files").c_str(),
+                    plural(cut, "incomplete file", "incomplete files").c_str(),
+                    ByteText::string(report.bytes()).c_str(), destination.c_str());
     std::size_t partial = 0;
     for (const auto& file : report.saved)
         if (file.unreadableBytes > 0) ++partial;
     if (partial > 0)
         std::printf("%s could only be read in part; the unreadable parts are filled with blanks.\n",
                     plural(partial, "file", "files").c_str());
+    if (cut > 0)
+        std::printf("%s cut short: the disk ends before the rest of the data.\n",
+                    plural(cut, "file is", "files are").c_str());
     if (!report.failed.empty()) {
         std::printf("%s couldn't be saved:\n",
                     plural(report.failed.size(), "file", "files").c_str());
@@ -126,24 +71,19 @@ void printSummary(const RestoreReport& report, const std::string& destination,
 
 } // namespace
 
-int runRecover(const Args& rawArgs) {
-    RecoverArgs args;
-    if (const std::string error = parse(rawArgs, args); !error.empty()) {
-        fail(error);
-        std::fprintf(stderr, "%s\n", kUsage);
-        return 2;
-    }
+int runRecover(const RecoverArgs& args) {
     installInterruptFlag();
     const auto& probe = DestinationCheck::system();
     // Refused before the disk is even opened, let alone scanned.
     if (DestinationCheck::onSource(args.destination, args.source, probe))
         return fail(RecoverError::destinationOnSource().errorDescription());
+    const auto map = loadMapFor(args.source, args.map);
     const auto reader = openSource(args.source);
 
     ProgressLine line;
     ScanOptions options;
     options.deepScan = args.deep;
-    options.categories = args.categories;
+    options.categories = parseCategories(args.categories);
     options.isCancelled = [] { return interrupted(); };
     options.progress = [&line](const ScanProgress& progress) {
         switch (progress.phase) {
@@ -168,7 +108,7 @@ int runRecover(const Args& rawArgs) {
     }
     line.finish();
     if (interrupted()) return fail(RecoverError::cancelled().errorDescription());
-    for (const auto& warning : result.warnings)
+    for (const auto& warning : warningsFor(result.warnings, result.searchedContents))
         std::fprintf(stderr, "%s\n", warning.c_str());
 
     std::string missing;
@@ -176,8 +116,13 @@ int runRecover(const Args& rawArgs) {
     if (!missing.empty()) return fail("No file with the id " + missing + " was found.");
     if (files.empty()) {
         std::printf("No files to recover.\n");
-        return 0;
+        return exitStatus::done;
     }
+    // The image holds zeros where the disk could not be read; the restore cannot see that.
+    std::map<std::string, std::uint64_t> holes;
+    const auto unreadable = markUnreadable(files, map ? &*map : nullptr);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (unreadable[i] > 0) holes[files[i].id] = unreadable[i];
     std::uint64_t total = 0;
     for (auto& file : files) {
         if (args.flat) file.originalPath = file.name;
@@ -200,9 +145,15 @@ int runRecover(const Args& rawArgs) {
         return fail(error.errorDescription());
     }
     line.finish();
+    for (auto& saved : report.saved)
+        if (const auto it = holes.find(saved.id); it != holes.end())
+            saved.unreadableBytes = std::max(saved.unreadableBytes, it->second);
     const auto note = RecoveryNotes::writeNotes(report, args.destination);
     printSummary(report, args.destination, note);
-    return report.failed.empty() ? 0 : 1;
+    bool partly = !report.failed.empty();
+    for (const auto& saved : report.saved)
+        partly = partly || saved.incomplete() || saved.unreadableBytes > 0;
+    return partly ? exitStatus::partly : exitStatus::done;
 }
 
 } // namespace vellary::cli

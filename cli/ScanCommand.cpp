@@ -7,6 +7,7 @@
 #include "core/records/ByteText.hpp"
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"
+#include "core/restore/RescueMap.hpp"
 
 #include <cinttypes>
 #include <cstdio>
@@ -15,13 +16,6 @@
 
 namespace vellary::cli {
 namespace {
-
-struct ScanArgs {
-    std::string source;
-    bool deep = false;
-    bool json = false;
-    std::set<FileCategory> categories;
-};
 
 std::string dateText(const std::optional<Date>& date) {
     if (!date) return "";
@@ -33,7 +27,13 @@ std::string dateText(const std::optional<Date>& date) {
     return text;
 }
 
-nlohmann::json toJson(const RecoverableFile& file) {
+// Where the file was found, in words a user can act on: from the file system's list, with its
+// name and folder, or from the contents alone.
+const char* foundIn(const RecoverableFile& file) {
+    return file.confidence == RecoveryConfidence::carved ? "contents" : "file list";
+}
+
+nlohmann::json toJson(const RecoverableFile& file, std::uint64_t unreadable) {
     nlohmann::json ranges = nlohmann::json::array();
     for (const auto& r : file.ranges)
         ranges.push_back({{"offset", r.offset}, {"length", r.length}});
@@ -49,6 +49,9 @@ nlohmann::json toJson(const RecoverableFile& file) {
         {"quality", quality::rawValue(file.quality())},
         {"complete", file.complete},
         {"ranges", ranges},
+        {"state", quality::rawValue(file.quality())},
+        {"foundIn", foundIn(file)},
+        {"unreadableBytes", unreadable},
     };
     j["modified"] = file.modified ? nlohmann::json(unixSeconds(*file.modified)) : nlohmann::json();
     j["headerLooksValid"] =
@@ -57,53 +60,40 @@ nlohmann::json toJson(const RecoverableFile& file) {
     return j;
 }
 
-void printTable(const ScanResult& result) {
+void printTable(const ScanResult& result, const std::vector<std::string>& warnings,
+                const std::vector<std::uint64_t>& unreadable) {
     std::printf("File system: %s\n", result.filesystem.c_str());
     std::printf("Volumes: %" PRId64 "\n", result.volumeCount);
-    for (const auto& warning : result.warnings)
+    for (const auto& warning : warnings)
         std::printf("Warning: %s\n", warning.c_str());
     std::printf("Files found: %zu%s\n", result.files.size(),
                 result.searchedContents ? " (deep scan included)" : "");
     if (result.files.empty()) return;
-    std::printf("\n%-8s %-9s %10s  %-16s  %s\n", "QUALITY", "FOUND BY", "SIZE", "MODIFIED", "PATH");
-    for (const auto& file : result.files) {
+    std::printf("\n%-8s %-9s %10s  %-16s  %s\n", "STATE", "FOUND IN", "SIZE", "DATE", "PATH");
+    std::size_t holed = 0;
+    for (std::size_t i = 0; i < result.files.size(); ++i) {
+        const auto& file = result.files[i];
         const auto path = file.originalPath.empty() ? file.name : file.originalPath;
-        std::printf(
-            "%-8s %-9s %10s  %-16s  %s\n", std::string(quality::rawValue(file.quality())).c_str(),
-            std::string(recoveryConfidence::rawValue(file.confidence)).c_str(),
-            ByteText::string(file.size).c_str(), dateText(file.modified).c_str(), path.c_str());
+        std::printf("%-8s %-9s %10s  %-16s  %s\n",
+                    std::string(quality::rawValue(file.quality())).c_str(), foundIn(file),
+                    ByteText::string(file.size).c_str(), dateText(file.modified).c_str(),
+                    path.c_str());
+        holed += unreadable[i] > 0 ? 1 : 0;
     }
+    if (holed > 0)
+        std::printf("\n%zu %s unreadable areas of the disk: those parts will be blanks.\n", holed,
+                    holed == 1 ? "file overlaps" : "files overlap");
 }
 
 } // namespace
 
-int runScan(const Args& args) {
-    ScanArgs parsed;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const auto& arg = args[i];
-        if (arg == "--deep") {
-            parsed.deep = true;
-        } else if (arg == "--json") {
-            parsed.json = true;
-        } else if (arg == "--category" && i + 1 < args.size()) {
-            parsed.categories = parseCategories(args[++i]);
-        } else if (arg.rfind("--category=", 0) == 0) {
-            parsed.categories = parseCategories(arg.substr(11));
-        } else if (!arg.empty() && arg[0] == '-') {
-            return fail("unknown option " + arg + " (see vellary-cli --help)");
-        } else if (parsed.source.empty()) {
-            parsed.source = arg;
-        } else {
-            return fail("scan takes one disk or image (see vellary-cli --help)");
-        }
-    }
-    if (parsed.source.empty()) return fail("scan needs a disk or image (see vellary-cli --help)");
-
+int runScan(const ScanArgs& parsed) {
+    const auto map = loadMapFor(parsed.source, parsed.map);
     installInterruptFlag();
     ProgressLine line;
     ScanOptions options;
     options.deepScan = parsed.deep;
-    options.categories = parsed.categories;
+    options.categories = parseCategories(parsed.categories);
     options.isCancelled = [] { return interrupted(); };
     options.progress = [&line](const ScanProgress& p) {
         if (p.phase == ScanProgress::Phase::finished) return line.finish();
@@ -117,29 +107,32 @@ int runScan(const Args& args) {
 
     ScanResult result;
     try {
-        const auto reader = openSource(parsed.source);
+        const auto reader = openScanSource(parsed.source);
         result = RecoveryEngine::scan(*reader, options);
     } catch (const RecoverError& error) {
         line.finish();
         return fail(error.errorDescription());
     }
     line.finish();
+    const auto unreadable = markUnreadable(result.files, map ? &*map : nullptr);
+    const auto warnings = warningsFor(result.warnings, result.searchedContents);
 
     if (parsed.json) {
         nlohmann::json files = nlohmann::json::array();
-        for (const auto& file : result.files)
-            files.push_back(toJson(file));
-        const nlohmann::json doc = {{"filesystem", result.filesystem},
-                                    {"volumeCount", result.volumeCount},
-                                    {"warnings", result.warnings},
-                                    {"searchedContents", result.searchedContents},
-                                    {"unreadableBytes", result.unreadableBytes},
-                                    {"files", files}};
+        for (std::size_t i = 0; i < result.files.size(); ++i)
+            files.push_back(toJson(result.files[i], unreadable[i]));
+        nlohmann::json doc = {{"filesystem", result.filesystem},
+                              {"volumeCount", result.volumeCount},
+                              {"warnings", result.warnings},
+                              {"searchedContents", result.searchedContents},
+                              {"unreadableBytes", result.unreadableBytes},
+                              {"files", files}};
+        if (warnings != result.warnings) doc["hints"] = warnings;
         std::printf("%s\n", doc.dump(2).c_str());
     } else {
-        printTable(result);
+        printTable(result, warnings, unreadable);
     }
-    return interrupted() ? 130 : 0;
+    return interrupted() ? exitStatus::failed : exitStatus::done;
 }
 
 } // namespace vellary::cli

@@ -1,11 +1,8 @@
 #include "core/carve/ChunkedSource.hpp"
 
-#include "core/io/FileBlockReader.hpp"
+#include "core/records/RecoverError.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
 namespace vellary {
 namespace {
@@ -17,12 +14,7 @@ constexpr std::uint64_t kPiece = 1024 * 1024;
 
 } // namespace
 
-ChunkedSource::ChunkedSource(const BlockReader& source) : source_(source) {
-    // A file read without alignment can be read piece by piece straight into the buffer;
-    // anything else is read whole through the reader's own tolerant read.
-    if (const auto* file = dynamic_cast<const FileBlockReader*>(&source); file && !file->aligned())
-        descriptor_ = file->descriptor();
-}
+ChunkedSource::ChunkedSource(const BlockReader& source) : source_(source) {}
 
 void ChunkedSource::start(std::uint64_t offset, std::uint64_t count) {
     chunkStart_ = offset;
@@ -31,32 +23,24 @@ void ChunkedSource::start(std::uint64_t offset, std::uint64_t count) {
     length_ = count_;
     loaded_ = 0;
     unreadable_ = 0;
-    piecewise_ = descriptor_ >= 0;
-    if (!piecewise_) readWhole();
+    piecewise_ = true;
 }
 
 bool ChunkedSource::readAt(std::uint8_t* into, std::uint64_t at, std::uint64_t count) const {
-    std::uint64_t done = 0;
-    while (done < count) {
-        const auto got =
-            ::pread(descriptor_, into + done, count - done, static_cast<off_t>(at + done));
-        if (got < 0 && errno == EINTR) continue;
-        // Errors and short reads are left to the reader, which knows how to tell them apart.
-        if (got <= 0) return false;
-        done += static_cast<std::uint64_t>(got);
+    // Failures and short reads are left to the tolerant read, which tells them apart.
+    try {
+        return source_.readInto(at, std::span<std::uint8_t>(into, count)) == count;
+    } catch (const RecoverError&) {
+        return false;
     }
-    return true;
 }
 
 void ChunkedSource::readWhole() const {
     piecewise_ = false;
-    auto tolerant =
-        source_.readTolerant(chunkStart_, static_cast<std::int64_t>(count_), kTolerantSector);
-    // Copied, not swapped in: windows over the chunk keep pointing into the buffer.
-    const auto n = std::min<std::uint64_t>(tolerant.data.size(), count_);
-    std::copy(tolerant.data.begin(), tolerant.data.begin() + static_cast<std::ptrdiff_t>(n),
-              buffer_.begin());
-    length_ = loaded_ = n;
+    // Into the same buffer: windows over the chunk keep pointing into it.
+    const auto tolerant = source_.readTolerantInto(
+        chunkStart_, std::span<std::uint8_t>(buffer_.data(), count_), kTolerantSector);
+    length_ = loaded_ = tolerant.bytes;
     unreadable_ = tolerant.unreadable;
 }
 
@@ -87,7 +71,7 @@ std::optional<std::uint64_t> ChunkedSource::loadedThrough(std::uint64_t offset) 
 
 std::optional<ByteSpan> ChunkedSource::ahead(std::uint64_t offset, std::uint64_t end) const {
     end = std::min(end, size());
-    if (descriptor_ < 0 || offset < chunkStart_ + length_ || offset >= end) return std::nullopt;
+    if (offset < chunkStart_ + length_ || offset >= end) return std::nullopt;
     const std::uint64_t count = std::min(kPiece, end - offset);
     if (ahead_.size() < kPiece) ahead_.resize(kPiece);
     if (!readAt(ahead_.data(), offset, count)) return std::nullopt;

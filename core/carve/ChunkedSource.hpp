@@ -9,9 +9,9 @@
 namespace vellary {
 
 // The deep scan's view of its source. It holds one chunk in a buffer that is reused for every
-// chunk, reads a plain file's chunk a piece at a time as the walk and the carvers get to it (so
-// the bytes are still in the processor's cache when they are looked at), and answers carvers'
-// reads inside a cleanly read chunk from memory. Belongs to one walk on one thread.
+// chunk, reads the chunk a piece at a time as the walk and the carvers get to it (so the bytes
+// are still in the processor's cache when they are looked at), and answers carvers' reads inside
+// a cleanly read chunk from memory. Belongs to one walk on one thread.
 class ChunkedSource : public BlockReader {
 public:
     explicit ChunkedSource(const BlockReader& source);
@@ -37,9 +37,9 @@ public:
         return buffer_.data() + (offset - chunkStart_);
     }
 
-    // Up to 1 MiB of a plain file's bytes from offset, which lies past the chunk, read into a
+    // Up to 1 MiB of the source's bytes from offset, which lies past the chunk, read into a
     // second reused buffer (valid until the next call): for a carver that follows a file out of
-    // the chunk. Nothing for other sources, past end, or when the read fails or comes up short.
+    // the chunk. Nothing past end, or when the read fails or comes up short.
     std::optional<ByteSpan> ahead(std::uint64_t offset, std::uint64_t end) const;
 
     std::uint64_t size() const override { return source_.size(); }
@@ -51,7 +51,6 @@ private:
     void readWhole() const;
 
     const BlockReader& source_;
-    int descriptor_ = -1; // set when the source is a plain file or device read without alignment
     mutable Bytes buffer_;
     mutable Bytes ahead_;
     std::uint64_t chunkStart_ = 0;

@@ -28,7 +28,7 @@ struct EXIF {
     static std::optional<Summary> summaryInTIFF(ByteSpan data);
     static std::optional<Summary> summaryInTIFF(const TIFFBytes& tiff);
     // "2021:05:03 14:22:10" or "2021-05-03T14:22:10Z", local time, years 1980 to 2100.
-    static std::optional<Date> parseDate(std::string_view text);
+    [[nodiscard]] static std::optional<Date> parseDate(std::string_view text);
 };
 
 } // namespace vellary

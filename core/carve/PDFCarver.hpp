@@ -15,7 +15,7 @@ public:
                                 FileKind kind) const override;
 
 private:
-    static std::optional<Date> parseDate(ByteSpan bytes);
+    [[nodiscard]] static std::optional<Date> parseDate(ByteSpan bytes);
     static bool followsStartXref(ByteWindow& window, std::uint64_t eof, std::uint64_t start);
     static bool updateFollows(ByteWindow& window, std::uint64_t at);
     static std::optional<Date> date(ByteWindow& window, std::uint64_t start, std::uint64_t end);

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <string_view>
+#include <zlib.h>
 
 namespace vellary {
 
@@ -30,26 +31,6 @@ constexpr std::int64_t kCompression = 18;
 constexpr std::int64_t kFilter = 19;
 constexpr std::int64_t kInterlace = 20;
 constexpr std::int64_t kCRC = 21; // u32 be over bytes 4-20
-
-struct CRC32 {
-    static constexpr std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-
-    static std::uint32_t checksum(ByteSpan data) {
-        std::uint32_t c = 0xFFFFFFFFU;
-        for (const auto b : data)
-            c = table[(c ^ b) & 0xFF] ^ (c >> 8);
-        return c ^ 0xFFFFFFFFU;
-    }
-};
 
 bool depthAllowed(std::uint8_t colourType, std::uint8_t depth) {
     switch (colourType) {
@@ -77,7 +58,7 @@ bool validHeader(ByteSpan chunk) {
         return false;
     if (!depthAllowed(p[kColourType], p[kBitDepth])) return false;
     if (p[kCompression] != 0 || p[kFilter] != 0 || p[kInterlace] > 1) return false;
-    return CRC32::checksum(chunk.subspan(4, 17)) == Binary::rawU32be(p + kCRC);
+    return ::crc32(0, p + 4, 17) == Binary::rawU32be(p + kCRC);
 }
 
 bool isChunkType(ByteSpan type) {

@@ -22,7 +22,7 @@ struct Registry {
     // The same indexing over any list of carvers (the deep scan can be run over another list).
     static LeadTable leadTable(const std::vector<const FormatCarver*>& carvers);
     // The first carver that recognises these bytes; nothing for fewer than 12.
-    static std::optional<SniffedCarver> sniff(ByteSpan bytes);
+    [[nodiscard]] static std::optional<SniffedCarver> sniff(ByteSpan bytes);
 };
 
 } // namespace vellary

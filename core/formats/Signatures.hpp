@@ -20,9 +20,9 @@ struct Signatures {
     // Every format, in the order formats sharing a lead byte are tried (the carvers' order).
     static const std::vector<Signature>& all();
     // Nothing for fewer than 12 bytes.
-    static std::optional<FileKind> kind(ByteSpan data);
+    [[nodiscard]] static std::optional<FileKind> kind(ByteSpan data);
     // a: the sniffed kind; b: the kind expected from the name.
-    static bool compatible(FileKind a, FileKind b);
+    [[nodiscard]] static bool compatible(FileKind a, FileKind b);
 };
 
 } // namespace vellary

@@ -3,6 +3,7 @@
 #include "core/io/BlockReader.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vellary {
 
@@ -18,6 +19,12 @@ public:
                                                           data_.size() - offset);
         return Bytes(data_.begin() + static_cast<std::ptrdiff_t>(offset),
                      data_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    std::uint64_t readInto(std::uint64_t offset, std::span<std::uint8_t> into) const override {
+        if (offset >= data_.size() || into.empty()) return 0;
+        const auto n = std::min<std::uint64_t>(into.size(), data_.size() - offset);
+        std::memcpy(into.data(), data_.data() + offset, n);
+        return n;
     }
     const Bytes& data() const { return data_; }
 

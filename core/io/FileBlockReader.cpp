@@ -93,29 +93,38 @@ std::optional<std::int64_t> FileBlockReader::deviceBlockSize(int fd) {
 
 Bytes FileBlockReader::read(std::uint64_t offset, std::int64_t count) const {
     if (offset >= size_ || count < 1) return {};
-    const std::uint64_t n =
-        std::min<std::uint64_t>(size_ - offset, static_cast<std::uint64_t>(count));
-    if (!align_) return readExact(offset, n);
+    Bytes buffer(std::min<std::uint64_t>(size_ - offset, static_cast<std::uint64_t>(count)));
+    buffer.resize(readInto(offset, buffer));
+    return buffer;
+}
+
+std::uint64_t FileBlockReader::readInto(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    if (offset >= size_ || into.empty()) return 0;
+    const std::uint64_t n = std::min<std::uint64_t>(size_ - offset, into.size());
+    if (!align_) return readExact(offset, into.data(), n);
     const auto block = static_cast<std::uint64_t>(blockSize_);
     const std::uint64_t start = offset / block * block;
     std::uint64_t stop = (offset + n + block - 1) / block * block;
     stop = std::min(stop, size_);
-    Bytes buffer = readExact(start, stop - start);
+    if (start == offset && stop == offset + n) return readExact(offset, into.data(), n);
+    // Only the unaligned edges need a buffer of their own.
+    Bytes buffer(stop - start);
+    const std::uint64_t got = readExact(start, buffer.data(), buffer.size());
     const std::uint64_t skip = offset - start;
-    if (skip >= buffer.size()) return {};
-    const std::uint64_t last = std::min<std::uint64_t>(skip + n, buffer.size());
-    if (skip == 0 && last == buffer.size()) return buffer;
-    return Bytes(buffer.begin() + static_cast<std::ptrdiff_t>(skip),
-                 buffer.begin() + static_cast<std::ptrdiff_t>(last));
+    if (skip >= got) return 0;
+    const std::uint64_t last = std::min<std::uint64_t>(skip + n, got);
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(skip),
+              buffer.begin() + static_cast<std::ptrdiff_t>(last), into.begin());
+    return last - skip;
 }
 
-Bytes FileBlockReader::readExact(std::uint64_t offset, std::uint64_t count) const {
-    Bytes buffer(count, 0);
+std::uint64_t FileBlockReader::readExact(std::uint64_t offset, std::uint8_t* into,
+                                         std::uint64_t count) const {
     std::uint64_t done = 0;
     int error = 0;
     while (done < count) {
         const ssize_t got =
-            ::pread(fd_, buffer.data() + done, count - done, static_cast<off_t>(offset + done));
+            ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             error = errno;
@@ -132,8 +141,7 @@ Bytes FileBlockReader::readExact(std::uint64_t offset, std::uint64_t count) cons
     }
     // A block device that ends early has usually been pulled out.
     if (done < count && offset + done < size_ && deviceVanished()) throw RecoverError::deviceGone();
-    buffer.resize(done);
-    return buffer;
+    return done;
 }
 
 bool FileBlockReader::deviceVanished() const {

@@ -21,9 +21,8 @@ public:
 
     std::uint64_t size() const override { return size_; }
     Bytes read(std::uint64_t offset, std::int64_t count) const override;
+    std::uint64_t readInto(std::uint64_t offset, std::span<std::uint8_t> into) const override;
     std::int64_t blockSize() const override { return blockSize_; }
-    int descriptor() const { return fd_; }
-    bool aligned() const { return align_; }
 
     // Size of a block device or regular file; nothing for anything else or on failure.
     static std::optional<std::uint64_t> measuredSize(int fd);
@@ -32,7 +31,8 @@ public:
 
 private:
     void setUp(std::int64_t blockSize, bool alignReads, std::optional<std::uint64_t> expectedSize);
-    Bytes readExact(std::uint64_t offset, std::uint64_t count) const;
+    // Reads count bytes at offset into into; the count read, short only where the file ends.
+    std::uint64_t readExact(std::uint64_t offset, std::uint8_t* into, std::uint64_t count) const;
     bool deviceVanished() const;
 
     int fd_ = -1;

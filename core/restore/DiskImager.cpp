@@ -17,17 +17,19 @@ DiskImager::Progress DiskImager::copy(const BlockReader& source,
     using Clock = std::chrono::steady_clock;
     Progress state{0, source.size(), 0};
     std::optional<Clock::time_point> lastReport;
+    Bytes buffer;
     try {
         while (state.bytesTotal > 0) {
             if (isCancelled && isCancelled()) throw RecoverError::cancelled();
             const std::uint64_t size = source.size();
             if (state.bytesDone >= size) break;
             const std::uint64_t want = std::min<std::uint64_t>(size - state.bytesDone, kChunkSize);
-            const auto piece =
-                source.readTolerant(state.bytesDone, static_cast<std::int64_t>(want), kSectorSize);
-            if (piece.data.empty()) break;
-            out.write(piece.data);
-            state.bytesDone += piece.data.size();
+            if (buffer.size() < want) buffer.resize(want);
+            const auto piece = source.readTolerantInto(state.bytesDone,
+                                                       std::span(buffer.data(), want), kSectorSize);
+            if (piece.bytes == 0) break;
+            out.write(std::span<const std::uint8_t>(buffer.data(), piece.bytes));
+            state.bytesDone += piece.bytes;
             state.unreadable +=
                 static_cast<std::uint64_t>(std::max<std::int64_t>(piece.unreadable, 0));
             const auto now = Clock::now();

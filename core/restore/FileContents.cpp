@@ -22,4 +22,10 @@ Bytes FileContents::read(std::uint64_t offset, std::int64_t count) const {
     return FileRead::read(*source_, file_, offset, static_cast<std::int64_t>(n));
 }
 
+std::uint64_t FileContents::readInto(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    if (offset >= size_ || into.empty()) return 0;
+    const std::uint64_t n = std::min<std::uint64_t>(size_ - offset, into.size());
+    return FileRead::readInto(*source_, file_, offset, into.first(n));
+}
+
 } // namespace vellary

@@ -13,6 +13,7 @@ public:
     // The smaller of the file's own size and the bytes its ranges hold.
     std::uint64_t size() const override { return size_; }
     Bytes read(std::uint64_t offset, std::int64_t count) const override;
+    std::uint64_t readInto(std::uint64_t offset, std::span<std::uint8_t> into) const override;
     std::int64_t blockSize() const override { return source_->blockSize(); }
 
     const RecoverableFile& file() const { return file_; }

@@ -10,6 +10,9 @@ struct FileRead {
     // come back as zeros; the bytes stop where the source ends.
     static Bytes read(const BlockReader& reader, const RecoverableFile& file, std::uint64_t at,
                       std::int64_t count);
+    // The same into the caller's buffer; gives the count read.
+    static std::uint64_t readInto(const BlockReader& reader, const RecoverableFile& file,
+                                  std::uint64_t at, std::span<std::uint8_t> into);
 };
 
 } // namespace vellary

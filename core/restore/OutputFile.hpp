@@ -39,7 +39,7 @@ public:
     using WriteCall = std::function<ssize_t(const std::uint8_t*, std::size_t)>;
     // Loops until every byte is written, retrying EINTR. Returns 0, or the error number that
     // stopped it; a call that writes nothing counts as EIO rather than a shorter file.
-    static int writeFully(const WriteCall& call, std::span<const std::uint8_t> bytes);
+    [[nodiscard]] static int writeFully(const WriteCall& call, std::span<const std::uint8_t> bytes);
 
 private:
     OutputFile(UniqueFd fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}

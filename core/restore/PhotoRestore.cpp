@@ -52,10 +52,49 @@ bool existsAt(int root, const std::string& candidate) {
     return ::fstatat(root, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// Flushes the entries of the folders a batch wrote into: a file's data reaching the disk is no
+// use when its name did not. Files of one folder usually come together, so a folder is flushed
+// when the batch moves on to another one, which keeps few descriptors open.
+class FolderSync {
+public:
+    void touched(UniqueFd folder) {
+        struct stat st {};
+        if (::fstat(folder.get(), &st) != 0) return;
+        const auto key = std::make_pair(st.st_dev, st.st_ino);
+        for (const auto& entry : pending_)
+            if (entry.first == key) return;
+        pending_.emplace_back(key, std::move(folder));
+    }
+    // Called with the folder of the file about to be written.
+    void movingTo(int folder) {
+        struct stat st {};
+        if (::fstat(folder, &st) != 0) return;
+        const auto key = std::make_pair(st.st_dev, st.st_ino);
+        if (key != current_) flush();
+        current_ = key;
+    }
+    // Best effort: some file systems refuse to flush a folder, and the files are written anyway.
+    void flush() {
+        for (auto& entry : pending_)
+            ::fsync(entry.second.get());
+        pending_.clear();
+    }
+
+private:
+    using Key = std::pair<dev_t, ino_t>;
+    std::vector<std::pair<Key, UniqueFd>> pending_;
+    Key current_{};
+};
+
+UniqueFd duplicate(int fd) {
+    return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
 // Opens (creating when missing) one folder inside parent. A symbolic link is never followed:
 // it could lead anywhere, so the file is refused rather than anything made there.
-UniqueFd enterFolder(int parent, const std::string& name) {
-    if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
+UniqueFd enterFolder(int parent, const std::string& name, bool& made) {
+    made = ::mkdirat(parent, name.c_str(), 0755) == 0;
+    if (!made && errno != EEXIST)
         throw RecoverError::message("Couldn't create " + name + ". " + std::strerror(errno));
     const int fd = ::openat(parent, name.c_str(), kFolderFlags);
     if (fd >= 0) return UniqueFd(fd);
@@ -106,7 +145,10 @@ PhotoRestore::Destination PhotoRestore::destination(const RecoverableFile& file,
         throw RecoverError::message("Couldn't open " + rootPath.filename().string() + ". " +
                                     std::strerror(errno));
     for (const auto& part : parts) {
-        folder = enterFolder(folder.get(), part);
+        bool made = false;
+        UniqueFd inner = enterFolder(folder.get(), part, made);
+        if (made) result.grown.push_back(std::move(folder));
+        folder = std::move(inner);
         result.url /= part;
     }
     // Every step above refused symbolic links; this guards against anything they missed.
@@ -119,8 +161,21 @@ PhotoRestore::Destination PhotoRestore::destination(const RecoverableFile& file,
 PhotoRestore::Written PhotoRestore::write(const RecoverableFile& file, const BlockReader& source,
                                           Destination& destination) {
     OutputFile out = OutputFile::create(destination.folder.get(), destination.name);
+    try {
+        return copyRanges(file, source, out);
+    } catch (...) {
+        // Close first; the descriptor, not the path, names the folder the file was made in.
+        { OutputFile discard = std::move(out); }
+        ::unlinkat(destination.folder.get(), destination.name.c_str(), 0);
+        throw;
+    }
+}
+
+PhotoRestore::Written PhotoRestore::copyRanges(const RecoverableFile& file,
+                                               const BlockReader& source, OutputFile& out) {
     Written written;
     bool sourceEnded = false;
+    Bytes buffer;
     for (const auto& range : file.ranges) {
         std::uint64_t position = 0;
         while (position < range.length) {
@@ -130,20 +185,27 @@ PhotoRestore::Written PhotoRestore::write(const RecoverableFile& file, const Blo
                 sourceEnded = true;
                 break;
             }
+            if (buffer.size() < want) buffer.resize(want);
             const auto piece =
-                source.readTolerant(at, static_cast<std::int64_t>(want), kSectorSize);
-            out.write(piece.data);
-            written.bytes += piece.data.size();
+                source.readTolerantInto(at, std::span(buffer.data(), want), kSectorSize);
+            out.write(std::span<const std::uint8_t>(buffer.data(), piece.bytes));
+            written.bytes += piece.bytes;
             written.unreadable +=
                 static_cast<std::uint64_t>(std::max<std::int64_t>(piece.unreadable, 0));
-            position += piece.data.size();
-            if (piece.data.size() < want) {
+            position += piece.bytes;
+            if (piece.bytes < want) {
                 sourceEnded = true;
                 break;
             }
         }
         // Bytes of later ranges would land at the wrong place in a file the source cut short.
         if (sourceEnded) break;
+    }
+    if (sourceEnded) {
+        std::uint64_t wanted = 0;
+        for (const auto& range : file.ranges)
+            if (__builtin_add_overflow(wanted, range.length, &wanted)) wanted = UINT64_MAX;
+        written.missing = wanted - std::min(wanted, written.bytes);
     }
     if (file.modified) out.setDates(*file.modified);
     out.finish();
@@ -168,13 +230,28 @@ RestoreReport PhotoRestore::save(const std::vector<RecoverableFile>& files,
     std::uint64_t done = 0;
     std::unordered_set<std::string> used;
     RestoreReport report;
+    FolderSync sync;
+    // Files written before a stop or a pulled disk stay, so their names are flushed then too.
+    struct FlushOnExit {
+        FolderSync& sync;
+        int root;
+        ~FlushOnExit() {
+            sync.flush();
+            ::fsync(root);
+        }
+    } flushOnExit{sync, root.get()};
     for (const auto& file : files) {
         if (isCancelled && isCancelled()) throw RecoverError::cancelled();
         if (progress) progress(std::min(static_cast<double>(done) / total, 1.0), file.name);
         try {
             Destination where = destination(file, root.get(), rootPath, used);
+            for (auto& grown : where.grown)
+                sync.touched(std::move(grown));
+            sync.movingTo(where.folder.get());
+            sync.touched(duplicate(where.folder.get()));
             const Written written = write(file, source, where);
-            report.saved.push_back({where.url, written.bytes, where.name, written.unreadable});
+            report.saved.push_back({where.url, written.bytes, where.name, written.unreadable,
+                                    written.missing, file.id});
         } catch (const RecoverError& failure) {
             if (failure.kind() == RecoverError::Case::deviceGone) throw;
             report.failed.push_back(file.name + ": " + failure.errorDescription());

@@ -13,6 +13,8 @@
 
 namespace vellary {
 
+class OutputFile;
+
 // Copies found files from the source into a folder the user chose, never replacing anything
 // and never writing outside that folder.
 struct PhotoRestore {
@@ -34,6 +36,8 @@ struct PhotoRestore {
         std::filesystem::path url;
         UniqueFd folder;
         std::string name;
+        // Folders in which a new folder was made on the way: their entries need flushing too.
+        std::vector<UniqueFd> grown;
     };
     // Chooses a free name for file under root (an open folder whose resolved path is rootPath),
     // creates the folders leading to it one by one without following symbolic links, and checks
@@ -49,10 +53,18 @@ struct PhotoRestore {
     struct Written {
         std::uint64_t bytes = 0;
         std::uint64_t unreadable = 0;
+        // What the ranges asked for beyond the end of the source.
+        std::uint64_t missing = 0;
     };
-    // Creates the destination exclusively and copies the file's ranges into it.
+    // Creates the destination exclusively and copies the file's ranges into it. A file that
+    // cannot be written whole is removed again through the folder's descriptor before the error
+    // is passed on: nothing half-written stays under a real name.
     static Written write(const RecoverableFile& file, const BlockReader& source,
                          Destination& destination);
+
+private:
+    static Written copyRanges(const RecoverableFile& file, const BlockReader& source,
+                              OutputFile& out);
 };
 
 } // namespace vellary

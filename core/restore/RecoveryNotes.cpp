@@ -34,6 +34,18 @@ std::optional<std::string> RecoveryNotes::text(const RestoreReport& report) {
     }
     bool headed = false;
     for (const auto& file : report.saved) {
+        if (!file.incomplete()) continue;
+        if (!headed) {
+            lines.emplace_back("These files end early because the disk ends before the rest of "
+                               "their data. What there was is saved:");
+            headed = true;
+        }
+        lines.push_back("  " + oneLine(file.name) + " (" + ByteText::string(file.missingBytes) +
+                        " missing)");
+    }
+    if (headed) lines.emplace_back();
+    headed = false;
+    for (const auto& file : report.saved) {
         if (file.unreadableBytes == 0) continue;
         if (!headed) {
             lines.emplace_back("Parts of these files couldn't be read from the disk and were "

@@ -15,7 +15,12 @@ struct RestoredFile {
     std::string name;
     // Bytes the source could not deliver, written as zeros.
     std::uint64_t unreadableBytes = 0;
+    // Bytes the file's ranges promised past the end of the source: the file is cut short.
+    std::uint64_t missingBytes = 0;
+    // The found file's id, so that callers can match the entry to what they asked for.
+    std::string id{};
 
+    bool incomplete() const { return missingBytes > 0; }
     bool operator==(const RestoredFile&) const = default;
 };
 
@@ -25,6 +30,12 @@ struct RestoreReport {
     // "<name>: <why>", one per file that could not be saved.
     std::vector<std::string> failed;
 
+    std::size_t incompleteCount() const {
+        std::size_t count = 0;
+        for (const auto& file : saved)
+            count += file.incomplete() ? 1 : 0;
+        return count;
+    }
     std::uint64_t bytes() const {
         std::uint64_t sum = 0;
         for (const auto& file : saved)

@@ -72,6 +72,32 @@ ClusterChain ClusterMap::follow(const std::vector<std::uint32_t>& fat, std::uint
     return chain;
 }
 
+std::optional<Allocation> ClusterMap::allocate(const std::vector<std::uint32_t>& fat,
+                                               std::uint64_t clusterLimit, std::uint32_t endMark,
+                                               std::uint32_t start, std::uint64_t size,
+                                               std::uint64_t clusterSize,
+                                               std::vector<std::uint64_t>& seen) {
+    if (size == 0 || clusterSize == 0) return std::nullopt;
+    const std::uint64_t needed = size / clusterSize + (size % clusterSize != 0 ? 1 : 0);
+    if (start < 2 || start >= clusterLimit || start >= fat.size()) return std::nullopt;
+    const auto estimatedRun = [&]() -> std::optional<Allocation> {
+        auto run = contiguous(start, needed, clusterLimit);
+        if (!run) return std::nullopt;
+        return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
+    };
+    if (fat[start] == 0) return estimatedRun();
+    auto chain = follow(fat, clusterLimit, endMark, start, needed, seen);
+    if (chain.count >= needed) {
+        chain.truncate(needed);
+        return Allocation{std::move(chain), RecoveryConfidence::named, true};
+    }
+    // An empty chain means the table vouches for nothing here, so no run is assumed either.
+    if (chain.empty()) return std::nullopt;
+    if (chain.isRunFrom(start))
+        if (auto run = estimatedRun()) return run;
+    return Allocation{std::move(chain), RecoveryConfidence::estimated, false};
+}
+
 std::vector<std::uint32_t> ClusterMap::loadTable(const BlockReader& reader, std::uint64_t offset,
                                                  std::uint64_t bytes, unsigned width,
                                                  std::uint64_t entries) {

@@ -57,6 +57,15 @@ struct ClusterMap {
     static std::vector<std::uint32_t> loadTable(const BlockReader& reader, std::uint64_t offset,
                                                 std::uint64_t bytes, unsigned width,
                                                 std::uint64_t entries);
+    // Where a deleted file of size bytes from cluster start lies, for FAT and exFAT alike: its
+    // chain when the table still holds all of it; otherwise the run from start (estimated) when
+    // the table was cleared there or the chain so far runs on from start; otherwise the chain as
+    // far as it goes, incomplete. Nothing when start is outside the table.
+    static std::optional<Allocation> allocate(const std::vector<std::uint32_t>& fat,
+                                              std::uint64_t clusterLimit, std::uint32_t endMark,
+                                              std::uint32_t start, std::uint64_t size,
+                                              std::uint64_t clusterSize,
+                                              std::vector<std::uint64_t>& seen);
     // start ... start + count - 1 when that stays below clusterLimit.
     static std::optional<ClusterChain> contiguous(std::uint32_t start, std::uint64_t count,
                                                   std::uint64_t clusterLimit);

@@ -3,6 +3,8 @@
 #include "core/formats/Signatures.hpp"
 #include "core/records/FileTyping.hpp"
 
+#include <algorithm>
+
 namespace vellary {
 
 std::string DeletedFile::join(const std::string& folder, const std::string& name) {
@@ -59,6 +61,49 @@ std::optional<RecoverableFile> DeletedFile::finish(const BlockReader& reader,
     file.complete = draft.complete;
     file.ranges = std::move(draft.ranges);
     return file;
+}
+
+void DeletedFile::distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live) {
+    // Live ranges merged into a sorted, disjoint list, so one search answers each range.
+    std::sort(live.begin(), live.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    std::vector<ByteRange> merged;
+    for (const auto& range : live) {
+        if (range.length == 0) continue;
+        if (!merged.empty() && range.offset <= merged.back().end()) {
+            merged.back().length =
+                std::max(merged.back().end(), range.end()) - merged.back().offset;
+        } else {
+            merged.push_back(range);
+        }
+    }
+    const auto crossesLive = [&](const ByteRange& range) {
+        const auto after = std::upper_bound(
+            merged.begin(), merged.end(), range.offset,
+            [](std::uint64_t offset, const ByteRange& m) { return offset < m.end(); });
+        return after != merged.end() && after->offset < range.end();
+    };
+    std::vector<std::uint64_t> starts;
+    for (const auto& file : found)
+        if (!file.ranges.empty()) starts.push_back(file.ranges.front().offset);
+    std::sort(starts.begin(), starts.end());
+    const auto holdsAStart = [&](const ByteRange& range, std::uint64_t own) {
+        for (auto it = std::lower_bound(starts.begin(), starts.end(), range.offset);
+             it != starts.end() && *it < range.end(); ++it)
+            if (*it != own) return true;
+        return false;
+    };
+
+    for (auto& file : found) {
+        if (!file.complete || file.ranges.empty()) continue;
+        const bool assumed = file.confidence == RecoveryConfidence::estimated;
+        const std::uint64_t own = file.ranges.front().offset;
+        for (const auto& range : file.ranges)
+            if (crossesLive(range) || (assumed && holdsAStart(range, own))) {
+                file.complete = false;
+                break;
+            }
+    }
 }
 
 } // namespace vellary

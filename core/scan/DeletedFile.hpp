@@ -5,12 +5,13 @@
 #include "core/records/ScanOptions.hpp"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace vellary {
 
-// The steps that FAT and exFAT share when a deleted directory entry becomes a found file:
+// The steps that FAT, exFAT and NTFS share when a deleted entry becomes a found file:
 // extent checks against the source, the 32-byte header, the kind and the category filter.
 struct DeletedFile {
     struct Draft {
@@ -30,6 +31,10 @@ struct DeletedFile {
     // header read throws (deviceGone ends the scan).
     static std::optional<RecoverableFile> finish(const BlockReader& reader,
                                                  const ScanOptions& options, Draft draft);
+    // Found files whose bytes the volume shows to be someone else's are not complete: any that
+    // cross a live file's clusters, and any assumed run that reaches over another found file's
+    // first byte (that file's entry says its data starts there).
+    static void distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live);
     // folder + "/" + name, or name alone at the root.
     static std::string join(const std::string& folder, const std::string& name);
 };

@@ -19,7 +19,7 @@ std::optional<ClusterChain> ExFATGeometry::contiguous(std::uint32_t start,
 }
 
 ClusterChain ExFATGeometry::follow(std::uint32_t start, std::uint64_t limit) const {
-    return ClusterMap::follow(fat, clusterLimit(), 0xFFFFFFF7u, start, limit, seen_);
+    return ClusterMap::follow(fat, clusterLimit(), kEndMark, start, limit, seen_);
 }
 
 ClusterChain ExFATGeometry::directoryClusters(std::uint32_t start,
@@ -46,30 +46,14 @@ ClusterChain ExFATGeometry::directoryClusters(std::uint32_t start,
 
 std::optional<Allocation> ExFATGeometry::allocate(std::uint32_t start, std::uint64_t size,
                                                   bool noFatChain) const {
+    if (!noFatChain)
+        return ClusterMap::allocate(fat, clusterLimit(), kEndMark, start, size, clusterSize(),
+                                    seen_);
     const std::uint64_t cs = clusterSize();
     if (size == 0 || cs == 0 || start < 2 || start >= clusterLimit()) return std::nullopt;
-    const std::uint64_t needed = size / cs + (size % cs != 0 ? 1 : 0);
-    if (noFatChain) {
-        auto run = contiguous(start, needed);
-        if (!run) return std::nullopt;
-        return Allocation{std::move(*run), RecoveryConfidence::named, true};
-    }
-    if (start >= fat.size()) return std::nullopt;
-    const auto estimatedRun = [&]() -> std::optional<Allocation> {
-        auto run = contiguous(start, needed);
-        if (!run) return std::nullopt;
-        return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
-    };
-    if (fat[start] == 0) return estimatedRun();
-    auto chain = follow(start, needed);
-    if (chain.count >= needed) {
-        chain.truncate(needed);
-        return Allocation{std::move(chain), RecoveryConfidence::named, true};
-    }
-    if (chain.empty()) return estimatedRun();
-    if (chain.isRunFrom(start))
-        if (auto run = estimatedRun()) return run;
-    return Allocation{std::move(chain), RecoveryConfidence::estimated, false};
+    auto run = contiguous(start, size / cs + (size % cs != 0 ? 1 : 0));
+    if (!run) return std::nullopt;
+    return Allocation{std::move(*run), RecoveryConfidence::named, true};
 }
 
 } // namespace vellary

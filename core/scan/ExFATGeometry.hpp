@@ -10,6 +10,8 @@ namespace vellary {
 
 // The layout of one exFAT volume and its allocation table.
 struct ExFATGeometry {
+    static constexpr std::uint32_t kEndMark = 0xFFFFFFF7u;
+
     std::uint64_t partitionOffset = 0;
     std::int64_t bytesPerSector = 512;
     std::int64_t sectorsPerCluster = 1;

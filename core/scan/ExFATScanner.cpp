@@ -214,7 +214,12 @@ void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volu
                               std::vector<ByteRange>& used) {
     const ExFATGeometry g = load(reader, volume);
     std::unordered_set<std::uint32_t> visited;
+    const std::size_t foundBefore = sink.size();
+    const std::size_t usedBefore = used.size();
     walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used);
+    DeletedFile::distrustOverlaps(
+        std::span(sink).subspan(foundBefore),
+        std::vector<ByteRange>(used.begin() + static_cast<std::ptrdiff_t>(usedBefore), used.end()));
     if (g.heapStart() > g.partitionOffset)
         used.push_back({g.partitionOffset, g.heapStart() - g.partitionOffset});
 }

@@ -2,6 +2,36 @@
 
 namespace vellary {
 
+std::optional<FATBoot> FATBoot::parse(ByteSpan b) {
+    if (b.size() < 512 || (b[0] != 0xEB && b[0] != 0xE9)) return std::nullopt;
+    FATBoot f;
+    f.bytesPerSector = Binary::rawU16le(b.data() + 11);
+    if (f.bytesPerSector != 512 && f.bytesPerSector != 1024 && f.bytesPerSector != 2048 &&
+        f.bytesPerSector != 4096)
+        return std::nullopt;
+    f.sectorsPerCluster = b[13];
+    if (f.sectorsPerCluster == 0 || f.sectorsPerCluster > 128 ||
+        (f.sectorsPerCluster & (f.sectorsPerCluster - 1)) != 0)
+        return std::nullopt;
+    f.reservedSectors = Binary::rawU16le(b.data() + 14);
+    f.fatCount = b[16];
+    if (f.reservedSectors == 0 || (f.fatCount != 1 && f.fatCount != 2) || b[21] < 0xF0)
+        return std::nullopt;
+    f.rootEntryCount = Binary::rawU16le(b.data() + 17);
+    f.totalSectors = Binary::rawU16le(b.data() + 19);
+    if (f.totalSectors == 0) f.totalSectors = Binary::rawU32le(b.data() + 32);
+    f.fatSectors = Binary::rawU16le(b.data() + 22);
+    if (f.fatSectors == 0) f.fatSectors = Binary::rawU32le(b.data() + 36);
+    if (f.totalSectors == 0) return std::nullopt;
+    const std::uint64_t rootSectors =
+        (f.rootEntryCount * 32 + f.bytesPerSector - 1) / f.bytesPerSector;
+    const std::uint64_t metadata = f.reservedSectors + f.fatCount * f.fatSectors + rootSectors;
+    if (f.totalSectors <= metadata || f.totalSectors - metadata < f.sectorsPerCluster)
+        return std::nullopt;
+    f.clusters = (f.totalSectors - metadata) / f.sectorsPerCluster;
+    return f;
+}
+
 std::uint64_t FATGeometry::clusterSize() const {
     return static_cast<std::uint64_t>(sectorsPerCluster) *
            static_cast<std::uint64_t>(bytesPerSector);
@@ -42,26 +72,7 @@ std::optional<ClusterChain> FATGeometry::contiguous(std::uint32_t start,
 }
 
 std::optional<Allocation> FATGeometry::allocate(std::uint32_t start, std::uint64_t size) const {
-    const std::uint64_t cs = clusterSize();
-    if (size == 0 || cs == 0) return std::nullopt;
-    const std::uint64_t needed = size / cs + (size % cs != 0 ? 1 : 0);
-    if (start < 2 || start >= clusterLimit() || start >= fat.size()) return std::nullopt;
-    if (fat[start] == 0) {
-        auto run = contiguous(start, needed);
-        if (!run) return std::nullopt;
-        return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
-    }
-    auto chain = follow(start, needed);
-    if (chain.count >= needed) {
-        chain.truncate(needed);
-        return Allocation{std::move(chain), RecoveryConfidence::named, true};
-    }
-    if (chain.isRunFrom(start)) {
-        if (auto run = contiguous(start, needed))
-            return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
-    }
-    if (chain.empty()) return std::nullopt;
-    return Allocation{std::move(chain), RecoveryConfidence::estimated, false};
+    return ClusterMap::allocate(fat, clusterLimit(), endMark(), start, size, clusterSize(), seen_);
 }
 
 ClusterChain FATGeometry::directoryChain(std::uint32_t start) const {

@@ -9,6 +9,22 @@
 
 namespace vellary {
 
+// The fields of a FAT boot sector, read by volume finding and by the scanner alike.
+struct FATBoot {
+    std::uint64_t bytesPerSector = 512;
+    std::uint64_t sectorsPerCluster = 1;
+    std::uint64_t reservedSectors = 0;
+    std::uint64_t fatCount = 0;
+    std::uint64_t rootEntryCount = 0;
+    std::uint64_t totalSectors = 0;
+    std::uint64_t fatSectors = 0; // zero is left to the callers: it says nothing of the layout
+    std::uint64_t clusters = 0;
+
+    // Nothing unless the jump, sector and cluster sizes, reserved area, table count, media byte
+    // and the sizes leave room for at least one cluster.
+    [[nodiscard]] static std::optional<FATBoot> parse(ByteSpan boot);
+};
+
 // The layout of one FAT16 or FAT32 volume and its first allocation table.
 struct FATGeometry {
     enum class Kind { fat16, fat32 };

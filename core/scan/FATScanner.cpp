@@ -163,29 +163,19 @@ FATGeometry FATScanner::load(const BlockReader& reader, const FoundVolume& volum
         return RecoverError::message("The FAT on this card looks damaged.");
     };
 
+    const auto parsed = FATBoot::parse(b);
+    if (!parsed) throw damaged();
     FATGeometry g;
     g.partitionOffset = volume.offset;
-    g.bytesPerSector = Binary::rawU16le(b.data() + 11);
-    g.sectorsPerCluster = b[13];
-    g.reservedSectors = Binary::rawU16le(b.data() + 14);
-    g.fatCount = b[16];
-    g.rootEntryCount = Binary::rawU16le(b.data() + 17);
-    std::uint64_t total = Binary::rawU16le(b.data() + 19);
-    if (total == 0) total = Binary::rawU32le(b.data() + 32);
-    g.fatSectors = Binary::rawU16le(b.data() + 22);
-    if (g.fatSectors == 0) g.fatSectors = Binary::rawU32le(b.data() + 36);
-    // Volume finding vouches for these, but load may meet any bytes.
-    if (g.bytesPerSector == 0 || g.sectorsPerCluster == 0) throw damaged();
+    g.bytesPerSector = static_cast<std::int64_t>(parsed->bytesPerSector);
+    g.sectorsPerCluster = static_cast<std::int64_t>(parsed->sectorsPerCluster);
+    g.reservedSectors = parsed->reservedSectors;
+    g.fatCount = static_cast<std::int64_t>(parsed->fatCount);
+    g.rootEntryCount = static_cast<std::int64_t>(parsed->rootEntryCount);
+    g.fatSectors = parsed->fatSectors;
+    if (parsed->clusters > 0xFFFFFFFE) throw damaged();
+    g.clusterCount = static_cast<std::uint32_t>(parsed->clusters);
     const auto bps = static_cast<std::uint64_t>(g.bytesPerSector);
-    const std::uint64_t rootSectors =
-        (static_cast<std::uint64_t>(g.rootEntryCount) * 32 + bps - 1) / bps;
-    const std::uint64_t metadata =
-        g.reservedSectors + g.fatSectors * static_cast<std::uint64_t>(g.fatCount) + rootSectors;
-    if (total <= metadata) throw damaged();
-    const std::uint64_t clusters =
-        (total - metadata) / static_cast<std::uint64_t>(g.sectorsPerCluster);
-    if (clusters > 0xFFFFFFFE) throw damaged();
-    g.clusterCount = static_cast<std::uint32_t>(clusters);
     g.kind = volume.kind == VolumeKind::fat32 ? FATGeometry::Kind::fat32 : FATGeometry::Kind::fat16;
     g.rootCluster = g.kind == FATGeometry::Kind::fat32 ? Binary::rawU32le(b.data() + 44) : 0;
     const std::uint64_t width = g.kind == FATGeometry::Kind::fat32 ? 4 : 2;
@@ -211,6 +201,7 @@ void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
     const FATGeometry geometry = load(reader, volume);
     Walker walker(geometry, reader, options);
     walker.walkRoot();
+    DeletedFile::distrustOverlaps(walker.found, walker.used);
     sink.insert(sink.end(), std::make_move_iterator(walker.found.begin()),
                 std::make_move_iterator(walker.found.end()));
     used.insert(used.end(), walker.used.begin(), walker.used.end());

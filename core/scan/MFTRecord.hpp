@@ -48,10 +48,10 @@ struct MFTRecord {
 
     struct Parsed;
     // Parses a copy of the record bytes; the copy, fixed up, travels with the record.
-    static std::optional<Parsed> parse(ByteSpan bytes);
+    [[nodiscard]] static std::optional<Parsed> parse(ByteSpan bytes);
     // Applies the fixups to bytes in place and parses them; the bytes are left changed even when
     // the parse yields nothing.
-    static std::optional<MFTRecord> parseInPlace(std::span<std::uint8_t> bytes);
+    [[nodiscard]] static std::optional<MFTRecord> parseInPlace(std::span<std::uint8_t> bytes);
     // Same, reusing the result's arrays; false when the record does not parse.
     static bool parseInPlace(std::span<std::uint8_t> bytes, MFTRecord& into);
 

@@ -22,7 +22,7 @@ struct NTFSGeometry {
     std::uint64_t mirrorCluster = 0; // 0: no usable mirror
     std::int64_t recordSize = 1024;
 
-    static std::optional<NTFSGeometry> parse(ByteSpan boot, std::uint64_t at);
+    [[nodiscard]] static std::optional<NTFSGeometry> parse(ByteSpan boot, std::uint64_t at);
 
     // The source extents the runs cover: sparse runs and runs starting past the volume are left
     // out, runs reaching past it are clipped, touching extents are joined.

@@ -1,10 +1,11 @@
 #include "core/scan/NTFSScanner.hpp"
 
-#include "core/formats/Signatures.hpp"
 #include "core/records/ByteRanges.hpp"
 #include "core/records/FileTyping.hpp"
 #include "core/records/RecoverError.hpp"
+#include "core/records/TextDecode.hpp"
 #include "core/scan/ClusterBitmap.hpp"
+#include "core/scan/DeletedFile.hpp"
 #include "core/scan/MFTBuffer.hpp"
 #include "core/scan/NTFSPathResolver.hpp"
 
@@ -17,18 +18,6 @@ constexpr std::int64_t kSector = 4096;
 constexpr std::uint64_t kChunkBytes = 4 * 1024 * 1024;
 constexpr std::uint64_t kRecordMask = 0xFFFF'FFFF'FFFFULL;
 constexpr std::uint64_t kMinBootArea = 8192;
-constexpr std::size_t kHeadBytes = 32;
-
-std::string trimmed(std::string_view text) {
-    const auto isSpace = [](char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    };
-    while (!text.empty() && isSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
 
 std::uint64_t clustersIn(const std::vector<NTFSRun>& runs) {
     std::uint64_t total = 0;
@@ -83,20 +72,6 @@ clusterLayout(const NTFSStream& stream, const NTFSGeometry& geometry, ClusterBit
             !sparseStop && remaining == 0 && stream.dataSize <= stream.initializedSize;
     }
     return layout;
-}
-
-Bytes headOf(const BlockReader& reader, const std::vector<ByteRange>& ranges) {
-    Bytes head;
-    for (const auto& range : ranges) {
-        if (head.size() >= kHeadBytes) break;
-        const auto want = std::min<std::uint64_t>(range.length, kHeadBytes - head.size());
-        auto got = reader.readTolerant(range.offset, static_cast<std::int64_t>(want), kSector);
-        head.insert(head.end(), got.data.begin(),
-                    got.data.begin() +
-                        static_cast<std::ptrdiff_t>(std::min<std::size_t>(got.data.size(), want)));
-        if (got.data.size() < want) break;
-    }
-    return head;
 }
 
 } // namespace
@@ -289,36 +264,20 @@ void NTFSScanner::recover(const MFTCatalog& catalog, const BlockReader& reader,
             outside = outside || range.length == 0 || range.offset >= sourceSize ||
                       range.end() > sourceSize;
         }
-        const std::string name = trimmed(plan.name);
+        std::string name = TextDecode::trimmed(plan.name);
         if (FileTyping::skipFile(name) || size == 0 || outside) continue;
 
-        const Bytes head = headOf(reader, plan.layout.ranges);
-        const auto sniffed = Signatures::kind(head);
-        const FileKind kind = FileTyping::kindForExtension(FileTyping::extensionOf(name))
-                                  .value_or(sniffed.value_or(FileKind::other));
-        const FileCategory category = FileTyping::category(name, kind);
-        if (!options.wants(category)) continue;
-
-        RecoverableFile file;
-        file.id =
+        DeletedFile::Draft draft;
+        draft.id =
             "ntfs-" + std::to_string(geometry.partitionOffset) + "-" + std::to_string(plan.number);
-        file.name = name;
-        file.originalPath = plan.folder.empty() ? name : plan.folder + "/" + name;
-        file.size = size;
-        file.modified = plan.modified;
-        file.kind = kind;
-        file.category = category;
-        file.confidence = plan.layout.confidence;
-        if (!head.empty()) {
-            if (!sniffed) {
-                if (FileTyping::verifiable(kind)) file.headerLooksValid = false;
-            } else {
-                file.headerLooksValid = Signatures::compatible(*sniffed, kind);
-            }
-        }
-        file.complete = plan.layout.complete;
-        file.ranges = std::move(plan.layout.ranges);
-        sink.push_back(std::move(file));
+        draft.name = std::move(name);
+        draft.folder = plan.folder;
+        draft.ranges = std::move(plan.layout.ranges);
+        draft.modified = plan.modified;
+        draft.confidence = plan.layout.confidence;
+        draft.complete = plan.layout.complete;
+        if (auto file = DeletedFile::finish(reader, options, std::move(draft)))
+            sink.push_back(std::move(*file));
     }
 }
 

@@ -10,7 +10,7 @@ namespace vellary {
 // The Windows recycle bin's index ($I) files.
 struct RecycleBin {
     // The path a recycled file had, "/"-separated without the drive letter, or nothing.
-    static std::optional<std::string> originalPath(ByteSpan indexFile);
+    [[nodiscard]] static std::optional<std::string> originalPath(ByteSpan indexFile);
 };
 
 } // namespace vellary

@@ -1,5 +1,6 @@
 #include "core/scan/VolumeFinder.hpp"
 
+#include "core/scan/FATGeometry.hpp"
 #include "core/scan/NTFSGeometry.hpp"
 
 #include <array>
@@ -124,31 +125,12 @@ private:
 };
 
 std::optional<VolumeKind> detectFAT(ByteSpan b, std::uint64_t at, std::uint64_t diskSize) {
-    if (b[0] != 0xEB && b[0] != 0xE9) return std::nullopt;
-    const std::uint64_t bytesPerSector = Binary::rawU16le(b.data() + 11);
-    if (bytesPerSector != 512 && bytesPerSector != 1024 && bytesPerSector != 2048 &&
-        bytesPerSector != 4096)
-        return std::nullopt;
-    const std::uint64_t perCluster = b[13];
-    if (perCluster == 0 || perCluster > 128 || (perCluster & (perCluster - 1)) != 0)
-        return std::nullopt;
-    const std::uint64_t reserved = Binary::rawU16le(b.data() + 14);
-    const std::uint64_t fats = b[16];
-    if (reserved == 0 || (fats != 1 && fats != 2) || b[21] < 0xF0) return std::nullopt;
-    const std::uint64_t rootEntries = Binary::rawU16le(b.data() + 17);
-    std::uint64_t total = Binary::rawU16le(b.data() + 19);
-    if (total == 0) total = Binary::rawU32le(b.data() + 32);
-    std::uint64_t fatSize = Binary::rawU16le(b.data() + 22);
-    if (fatSize == 0) fatSize = Binary::rawU32le(b.data() + 36);
-    if (total == 0 || fatSize == 0) return std::nullopt;
-    const std::uint64_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
-    const std::uint64_t metadata = reserved + fats * fatSize + rootSectors;
-    if (total <= metadata || total - metadata < perCluster) return std::nullopt;
-    const std::uint64_t bytes = total * bytesPerSector;
+    const auto boot = FATBoot::parse(b);
+    if (!boot || boot->fatSectors == 0) return std::nullopt;
+    const std::uint64_t bytes = boot->totalSectors * boot->bytesPerSector;
     if (bytes > diskSize || at + bytes > diskSize + kSlack) return std::nullopt;
-    const std::uint64_t clusters = (total - metadata) / perCluster;
-    if (clusters < 4085) return VolumeKind::fat12;
-    if (clusters < 65525) return VolumeKind::fat16;
+    if (boot->clusters < 4085) return VolumeKind::fat12;
+    if (boot->clusters < 65525) return VolumeKind::fat16;
     return VolumeKind::fat32;
 }
 

@@ -14,8 +14,8 @@ struct VolumeFinder {
     // Fails only when a read fails.
     static std::vector<FoundVolume> find(const BlockReader& reader);
     // The kind of volume whose boot sector is in boot, or nothing.
-    static std::optional<VolumeKind> detect(ByteSpan boot, std::uint64_t at,
-                                            std::uint64_t diskSize);
+    [[nodiscard]] static std::optional<VolumeKind> detect(ByteSpan boot, std::uint64_t at,
+                                                          std::uint64_t diskSize);
 };
 
 } // namespace vellary

@@ -28,7 +28,6 @@ public:
         return std::vector<std::uint8_t>{lead_};
     }
     std::optional<FileKind> sniff(ByteSpan bytes) const override {
-        sniffed.push_back(bytes.size());
         return bytes[0] == lead_ ? std::optional(kind_) : std::nullopt;
     }
     std::optional<Carved> carve(const BlockReader&, std::uint64_t start, FileKind) const override {
@@ -37,7 +36,6 @@ public:
     }
 
     mutable std::vector<std::uint64_t> asked;
-    mutable std::vector<std::size_t> sniffed;
 
 private:
     std::uint8_t lead_;
@@ -109,68 +107,67 @@ TEST(CarverWalk, EmptySourceReadsNothingAndReportsOnce) {
     std::vector<ScanProgress> reports;
     ScanOptions options;
     options.progress = [&](const ScanProgress& p) { reports.push_back(p); };
-    const auto outcome = Carver::carve(reader, {}, options, 3, sink);
+    Carver::carve(reader, {}, options, 3, sink);
     EXPECT_EQ(reader.readCount(), 0u);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].phase, ScanProgress::Phase::contents);
-    EXPECT_EQ(reports[0].bytesDone, 0u);
-    EXPECT_EQ(reports[0].bytesTotal, 0u);
     EXPECT_EQ(reports[0].found, 3);
-    EXPECT_EQ(outcome.unreadable, 0u);
 }
 
-TEST(CarverWalk, FindsJPEGsOnlyAtBoundariesAmongNoise) {
-    auto image = CarveFixtures::noise(3 * MiB, 1);
-    const auto first = CarveFixtures::jpeg(1000);
-    const auto second = CarveFixtures::jpeg(70000);
-    CarveFixtures::place(image, 5 * 512, first);
-    CarveFixtures::place(image, 20 * 512 + 100, first); // not on a boundary
-    CarveFixtures::place(image, MiB, second);
-    const DataBlockReader reader(image);
-    std::vector<RecoverableFile> sink;
-    Carver::carve(reader, {}, {}, 0, sink);
-    ASSERT_EQ(sink.size(), 2u);
-    EXPECT_EQ(starts(sink), (std::vector<std::uint64_t>{5 * 512, MiB}));
-    EXPECT_EQ(sink[0].size, first.size());
-    EXPECT_EQ(sink[1].size, second.size());
-    EXPECT_EQ(sink[0].name, "Photo 0001.jpg");
-    EXPECT_EQ(sink[1].name, "Photo 0002.jpg");
-    EXPECT_EQ(sink[0].id, "carve-2560");
-}
-
-TEST(CarverWalk, JumpsPastCarvedFilesToTheNextBoundary) {
-    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(1001); });
-    const DataBlockReader reader(leads(8 * 512));
-    const auto run = walk(reader, {&fake});
-    // A file whose last byte is at 1000 makes the next candidate 1024.
-    EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 1024, 2048, 3072}));
-    EXPECT_EQ(run.sink.size(), 4u);
-}
-
-TEST(CarverWalk, SkipsClaimedRangesWithinAndAcrossChunks) {
-    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
-    const DataBlockReader reader(leads(8 * MiB + 8 * 512));
-    walk(reader, {&fake}, RangeCover({{1000, 4000}, {6000, 8 * MiB + 3000 - 6000}}));
-    EXPECT_EQ(fake.asked,
-              (std::vector<std::uint64_t>{0, 512, 5120, 5632, 8 * MiB + 3072, 8 * MiB + 3584}));
-}
-
-TEST(CarverWalk, ClaimedRangeReachingTheEndOfNumbersEndsTheWalk) {
-    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
-    const DataBlockReader reader(leads(4 * 512));
-    // offset + length does not fit in 64 bits.
-    const auto run = walk(reader, {&fake}, RangeCover({{1024, UINT64_MAX - 100}}));
-    EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 512}));
-    EXPECT_EQ(run.progress.back().bytesDone, 4u * 512);
-}
-
-TEST(CarverWalk, TriesTheLastCandidateOnlyWithSixteenBytesLeft) {
-    for (const std::uint64_t tail : {15u, 16u}) {
-        FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return std::nullopt; });
-        const DataBlockReader reader(leads(3 * 512 + tail));
-        walk(reader, {&fake});
-        EXPECT_EQ(fake.asked.size(), tail == 16 ? 4u : 3u);
-        EXPECT_EQ(fake.sniffed.back(), tail == 16 ? 16u : 32u);
+// One carver over a source with its lead byte at every boundary: where the walk asks it, and
+// which of its measurements become files.
+TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
+    using Measure = std::function<std::optional<Carved>(std::uint64_t)>;
+    const auto none = [](std::uint64_t) { return std::optional<Carved>(); };
+    constexpr std::uint64_t size = 8 * 512;
+    // The file at 1024 measures `bad`; the one at 2048 ends exactly at the source's end.
+    const auto badAt1024 = [](std::uint64_t bad) -> Measure {
+        return [bad](std::uint64_t start) {
+            if (start == 1024) return std::optional(sized(bad));
+            return start == 2048 ? std::optional(sized(size - 2048)) : std::nullopt;
+        };
+    };
+    using Starts = std::vector<std::uint64_t>;
+    const Starts badAsked = {0, 512, 1024, 1536, 2048};
+    const struct {
+        const char* name;
+        std::uint64_t size;
+        Measure measure;
+        RangeCover cover;
+        Starts asked;
+        Starts found;
+    } cases[] = {
+        // A file whose last byte is at 1000 makes the next candidate 1024.
+        {"jumps past a file",
+         size,
+         [](std::uint64_t) { return sized(1001); },
+         {},
+         {0, 1024, 2048, 3072},
+         {0, 1024, 2048, 3072}},
+        {"claimed ranges within and across chunks",
+         8 * MiB + 8 * 512,
+         none,
+         RangeCover({{1000, 4000}, {6000, 8 * MiB + 3000 - 6000}}),
+         {0, 512, 5120, 5632, 8 * MiB + 3072, 8 * MiB + 3584},
+         {}},
+        {"a claim whose end does not fit in 64 bits",
+         4 * 512,
+         none,
+         RangeCover({{1024, UINT64_MAX - 100}}),
+         {0, 512},
+         {}},
+        {"15 bytes after the last boundary", 3 * 512 + 15, none, {}, {0, 512, 1024}, {}},
+        {"16 bytes after the last boundary", 3 * 512 + 16, none, {}, {0, 512, 1024, 1536}, {}},
+        {"empty measurement", size, badAt1024(0), {}, badAsked, {2048}},
+        {"a byte past the source", size, badAt1024(size - 1024 + 1), {}, badAsked, {2048}},
+        {"2^64 - 1 bytes", size, badAt1024(UINT64_MAX), {}, badAsked, {2048}},
+        {"2^64 - 101 bytes", size, badAt1024(UINT64_MAX - 100), {}, badAsked, {2048}}};
+    for (const auto& c : cases) {
+        FakeCarver fake(0xAB, FileKind::jpeg, c.measure);
+        const DataBlockReader reader(leads(c.size));
+        const auto run = walk(reader, {&fake}, c.cover);
+        EXPECT_EQ(fake.asked, c.asked) << c.name;
+        EXPECT_EQ(starts(run.sink), c.found) << c.name;
+        EXPECT_EQ(run.progress.back().bytesDone, c.size) << c.name;
     }
 }
 
@@ -202,22 +199,6 @@ TEST(CarverWalk, NextCarverOfTheSameLeadByteIsTriedWhenOneGivesNothing) {
     ASSERT_EQ(run.sink.size(), 2u);
     EXPECT_EQ(run.sink[0].kind, FileKind::gif);
     EXPECT_EQ(refuses.asked.size(), 2u);
-}
-
-TEST(CarverWalk, DropsEmptyAndOverlongMeasurementsAndNeverWalksBack) {
-    const std::uint64_t size = 8 * 512;
-    for (const std::uint64_t bad : {std::uint64_t{0}, size + 1, UINT64_MAX, UINT64_MAX - 100}) {
-        FakeCarver fake(0xAB, FileKind::jpeg, [&](std::uint64_t start) {
-            // The file at 1024 is bad; the one at 2048 ends exactly at the source's end.
-            if (start == 1024) return std::optional(sized(bad == size + 1 ? size - 1024 + 1 : bad));
-            if (start == 2048) return std::optional(sized(size - 2048));
-            return std::optional<Carved>();
-        });
-        const DataBlockReader reader(leads(size));
-        const auto run = walk(reader, {&fake});
-        EXPECT_EQ(fake.asked, (std::vector<std::uint64_t>{0, 512, 1024, 1536, 2048})) << bad;
-        EXPECT_EQ(starts(run.sink), (std::vector<std::uint64_t>{2048})) << bad;
-    }
 }
 
 TEST(CarverWalk, CarverErrorEndsTheWalkWithThatError) {
@@ -272,6 +253,7 @@ TEST(CarverWalk, CancellationBetweenChunksStillDeliversWhatWasFound) {
     ScanOptions options;
     options.isCancelled = [&] { return ++checks > 1; };
     const auto run = walk(reader, {&fake}, {}, options);
+    EXPECT_EQ(run.progress.front().bytesDone, 0u);
     EXPECT_EQ(run.sink.size(), 8 * MiB / 512);
     std::size_t delivered = 0;
     for (const auto n : run.batches)
@@ -280,21 +262,6 @@ TEST(CarverWalk, CancellationBetweenChunksStillDeliversWhatWasFound) {
     ASSERT_GE(run.progress.size(), 2u);
     EXPECT_EQ(run.progress.back().bytesDone, 8 * MiB);
     EXPECT_EQ(run.progress.back().found, 7 + static_cast<std::int64_t>(run.sink.size()));
-}
-
-TEST(CarverWalk, ReportsFirstPassThenBatchesAndFinishes) {
-    FakeCarver fake(0xAB, FileKind::jpeg, [](std::uint64_t) { return sized(512); });
-    const DataBlockReader reader(leads(20 * MiB));
-    const auto run = walk(reader, {&fake});
-    ASSERT_GE(run.progress.size(), 2u);
-    EXPECT_EQ(run.progress.front().bytesDone, 0u);
-    EXPECT_EQ(run.progress.front().found, 7);
-    EXPECT_EQ(run.progress.back().bytesDone, 20 * MiB);
-    EXPECT_EQ(run.progress.back().bytesTotal, 20 * MiB);
-    std::size_t delivered = 0;
-    for (const auto n : run.batches)
-        delivered += n;
-    EXPECT_EQ(delivered, 20 * MiB / 512);
 }
 
 TEST(CarverWalk, StopsAfterTheChunkThatReachesTheFileCap) {
@@ -316,23 +283,13 @@ TEST(CarverNaming, HintThenDateThenNumberPerCategory) {
     EXPECT_EQ(Carver::make(sized(5, FileKind::mov), 0, sequence).name, "Video 0001.mov");
     EXPECT_EQ(Carver::make(sized(5, FileKind::raf), 0, sequence).name, "Raw Photo 0001.raf");
     EXPECT_EQ(Carver::make(sized(5, FileKind::tiff), 0, sequence).name, "Photo 0003.tif");
-    EXPECT_EQ(Carver::make(sized(5, FileKind::threegp), 0, sequence).name, "Video 0002.3gp");
-    EXPECT_EQ(Carver::make(sized(5, FileKind::keynote), 0, sequence).name, "Document 0001.key");
-    EXPECT_EQ(Carver::make(sized(5, FileKind::zip), 0, sequence).name, "Archive 0001.zip");
     EXPECT_EQ(Carver::make(sized(5, FileKind::other), 0, sequence).name, "File 0001.bin");
-    EXPECT_EQ(Carver::make(sized(5, FileKind::flac), 0, sequence).name, "Audio 0001.flac");
 
     carved.modified = Binary::localDate(2021, 5, 3, 14, 22, 10);
     carved.device = "Fujifilm X-T4";
     const auto dated = Carver::make(carved, 4096, sequence);
     EXPECT_EQ(dated.name, "2021-05-03 14.22.10.jpg");
-    EXPECT_EQ(dated.originalPath, dated.name);
-    EXPECT_EQ(dated.id, "carve-4096");
     EXPECT_EQ(dated.ranges, (std::vector<ByteRange>{{4096, 100}}));
-    EXPECT_EQ(dated.device, "Fujifilm X-T4");
-    EXPECT_EQ(dated.confidence, RecoveryConfidence::carved);
-    EXPECT_EQ(dated.headerLooksValid, true);
-    EXPECT_TRUE(dated.complete);
     EXPECT_EQ(dated.quality(), RecoverableFile::Quality::good);
 
     carved.nameHint = "DSCF0042.JPG";

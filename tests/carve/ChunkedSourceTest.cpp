@@ -60,9 +60,9 @@ TEST(ChunkedSource, FileAndMemorySourcesFindTheSameFiles) {
     EXPECT_TRUE(std::equal(ahead->begin(), ahead->end(), image.begin() + MiB + 10));
     EXPECT_EQ(ahead->size(), MiB);
     EXPECT_EQ(source.ahead(19 * MiB - 5, UINT64_MAX)->size(), 5u);
-    EXPECT_FALSE(source.ahead(10, 3 * MiB));      // inside the chunk
-    EXPECT_FALSE(source.ahead(2 * MiB, 2 * MiB)); // at the limit
-    EXPECT_FALSE(ChunkedSource(memory).ahead(2 * MiB, 3 * MiB));
+    EXPECT_FALSE(source.ahead(10, 3 * MiB));                    // inside the chunk
+    EXPECT_FALSE(source.ahead(2 * MiB, 2 * MiB));               // at the limit
+    EXPECT_TRUE(ChunkedSource(memory).ahead(2 * MiB, 3 * MiB)); // any reader, not only files
 }
 
 TEST(ChunkedSource, FileThatShrinksDuringTheScanEndsTheWalk) {

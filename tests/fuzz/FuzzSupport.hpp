@@ -3,9 +3,6 @@
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 
-#include <cstddef>
-#include <cstdint>
-
 namespace vellary::fuzz {
 
 inline DataBlockReader readerOf(const std::uint8_t* data, std::size_t size) {

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size >= 512) {
         // The claimed disk size is taken from the input too, to reach the size checks.
         const std::uint64_t disk = size >= 520 ? Binary::rawU64le(data + 512) : size;
-        VolumeFinder::detect(ByteSpan(data, 512), 0, disk);
+        (void)VolumeFinder::detect(ByteSpan(data, 512), 0, disk);
     }
     return 0;
 }

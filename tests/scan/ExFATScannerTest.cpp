@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <random>
 
 namespace vellary {
@@ -134,7 +135,11 @@ TEST(ExFATCardTest, FilesDeletedThroughFuseComeBackWithNamesFoldersDatesAndBytes
         EXPECT_EQ(file->size, fs::file_size(w.local));
         ASSERT_TRUE(file->modified.has_value());
         EXPECT_EQ(unixSeconds(*file->modified), testing::modifiedSeconds(w.local)) << w.path;
-        EXPECT_TRUE(file->complete) << w.path;
+        // The assumed run of a fragmented file reaches over another file's data: not trusted.
+        EXPECT_EQ(file->complete, w.exact) << w.path;
+        if (!w.exact) {
+            EXPECT_NE(file->quality(), RecoverableFile::Quality::good) << w.path;
+        }
         EXPECT_EQ(file->id.rfind("exfat-0-", 0), 0u);
         if (w.exact) {
             EXPECT_EQ(file->confidence, RecoveryConfidence::named) << w.path; // no FAT chain
@@ -237,248 +242,32 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
     }
 }
 
-TEST_F(ExFATBuiltTest, MalformedSetsAreSkippedAndLongNamesSpanEntries) {
-    const std::uint32_t root = layout_.rootCluster;
-    auto one = file(u"ONE.TXT", 0, 100);
-    one.secondaryCount = 1;
-    add(root, one);
-    auto nineteen = file(u"NINETEEN.TXT", 1, 100);
-    nineteen.secondaryCount = 19;
-    add(root, nineteen);
-    Bytes noStream = ExFatImage::encode(file(u"NOSTREAM.TXT", 2, 100));
-    noStream[32] = 0x41; // a name entry where the stream entry belongs
-    image_->append(root, noStream);
-    add(root, file(u"Twenty characters!.j", 3, 100));
-    auto empty = file(u"ZERO.TXT", 4, 0);
-    add(root, empty);
-    auto huge = file(u"HUGE.MOV", 5, 0x2000000001ull);
-    add(root, huge);
-    auto outside = file(u"OUTSIDE.JPG", 0, 100);
-    outside.firstCluster = layout_.clusterCount + 2;
-    add(root, outside);
-
-    const Scan scan = scanImage(image_->path());
-    std::set<std::string> names;
-    for (const auto& f : scan.files)
-        names.insert(f.name);
-    EXPECT_EQ(names, (std::set<std::string>{"Twenty characters!.j"}));
-}
-
-TEST_F(ExFATBuiltTest, ZeroEntryEndsTheFolderOnlyBeforeAZeroRun) {
-    const std::uint32_t root = layout_.rootCluster;
-    const auto first = add(root, file(u"FIRST.TXT", 0, 100));
-    // Leave one empty slot, then a set 96 bytes later: within 256 bytes, so the walk goes on.
-    const Bytes set = ExFatImage::encode(file(u"SECOND.TXT", 1, 100));
-    const std::uint64_t gap = first + 96 + 32;
-    image_->writeBytes(gap, set);
-    // A set 256 zero bytes past the end of SECOND is never reached.
-    image_->writeBytes(gap + set.size() + 256, ExFatImage::encode(file(u"THIRD.TXT", 2, 100)));
-    const Scan scan = scanImage(image_->path());
-    EXPECT_NE(byName(scan, "FIRST.TXT"), nullptr);
-    EXPECT_NE(byName(scan, "SECOND.TXT"), nullptr);
-    EXPECT_EQ(byName(scan, "THIRD.TXT"), nullptr);
-}
-
-TEST_F(ExFATBuiltTest, DatesFallBackToCreationAndHonourTheUtcOffset) {
-    const std::uint32_t root = layout_.rootCluster;
-    auto local = file(u"LOCAL.TXT", 0, 10);
-    add(root, local);
-    auto tokyo = file(u"TOKYO.TXT", 1, 10);
-    tokyo.modifiedUtc = 0x80 | 36; // +9:00
-    add(root, tokyo);
-    auto west = file(u"WEST.TXT", 2, 10);
-    west.modifiedUtc = 0x80 | (0x80 - 20); // -5:00, seven-bit two's complement
-    add(root, west);
-    auto fallback = file(u"FALLBACK.TXT", 3, 10);
-    fallback.modified = ExFatImage::stamp(2023, 1, 1, 0, 0, 0) & ~(0xFu << 21); // month 0
-    add(root, fallback);
-    auto none = file(u"NONE.TXT", 4, 10);
-    none.modified = 0;
-    none.created = 0;
-    add(root, none);
-
-    const TimeZone zone("America/New_York");
-    const Scan scan = scanImage(image_->path());
-    const auto at = [&](const char* name) { return unixSeconds(*byName(scan, name)->modified); };
-    // 2023-05-06 07:08:10 on the card's own clock.
-    const double utcWall = 1683356890;
-    EXPECT_EQ(at("TOKYO.TXT"), utcWall - 9 * 3600);
-    EXPECT_EQ(at("WEST.TXT"), utcWall + 5 * 3600);
-    EXPECT_EQ(at("LOCAL.TXT"), utcWall + 4 * 3600); // New York is UTC-4 in May
-    EXPECT_EQ(at("FALLBACK.TXT"), 1672549200);      // 2023-01-01 00:00 in New York
-    EXPECT_FALSE(byName(scan, "NONE.TXT")->modified.has_value());
-}
-
-TEST_F(ExFATBuiltTest, DepthStopsAt32AndLoopsAreWalkedOnce) {
-    // Folder k (1..34) lives in spare cluster 100 + k; each holds a deleted file.
-    std::uint32_t parent = layout_.rootCluster;
-    for (std::uint32_t k = 1; k <= 34; ++k) {
-        ExFatImage::EntrySet folder;
-        folder.name = u"D" + std::u16string(1, static_cast<char16_t>(u'0' + k % 10));
-        folder.directory = true;
-        folder.deleted = k % 2 == 0; // deleted and live folders are both entered
-        folder.firstCluster = image_->spareCluster(100 + k);
-        folder.validLength = folder.dataLength = 4096;
-        add(parent, folder);
-        parent = folder.firstCluster;
-        auto deep = file(u"AT" + std::u16string(1, static_cast<char16_t>(u'0' + k / 10)) +
-                             std::u16string(1, static_cast<char16_t>(u'0' + k % 10)) + u".TXT",
-                         k, 10);
-        add(parent, deep);
-    }
-    // The deepest folder also points back at the root.
-    ExFatImage::EntrySet loop;
-    loop.name = u"LOOP";
-    loop.directory = true;
-    loop.firstCluster = layout_.rootCluster;
-    loop.noFatChain = false;
-    add(parent, loop);
-
-    const Scan scan = scanImage(image_->path());
-    EXPECT_NE(byName(scan, "AT32.TXT"), nullptr); // folder 32 levels below the root
-    EXPECT_EQ(byName(scan, "AT33.TXT"), nullptr);
-    EXPECT_EQ(scan.files.size(), 32u);
-    const auto* at2 = byName(scan, "AT02.TXT");
-    ASSERT_NE(at2, nullptr);
-    EXPECT_EQ(at2->originalPath, "D1/D2/AT02.TXT");
-}
-
-TEST_F(ExFATBuiltTest, UnreadableFolderKeepsWhatWasFoundBefore) {
-    const std::uint32_t root = layout_.rootCluster;
-    add(root, file(u"BEFORE.TXT", 0, 10));
-    ExFatImage::EntrySet folder;
-    folder.name = u"BAD";
-    folder.directory = true;
-    folder.firstCluster = image_->spareCluster(50);
-    folder.validLength = folder.dataLength = 4096;
-    add(root, folder);
-    add(root, file(u"AFTER.TXT", 1, 10));
-
-    testing::FaultyBlockReader reader(image_->bytes());
-    reader.failSector(layout_.clusterOffset(image_->spareCluster(50)) / 512);
-    Scan scan;
-    try {
-        ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used);
-        FAIL() << "the unreadable folder must fail the volume";
-    } catch (const RecoverError& error) {
-        EXPECT_EQ(error.kind(), RecoverError::Case::readFailed);
-    }
-    ASSERT_EQ(scan.files.size(), 1u);
-    EXPECT_EQ(scan.files.front().name, "BEFORE.TXT");
-
-    // A vanished card ends everything with deviceGone.
-    testing::FaultyBlockReader gone(image_->bytes());
-    gone.vanishAt(layout_.clusterOffset(image_->spareCluster(0)));
-    try {
-        scanReader(gone);
-        FAIL() << "expected deviceGone";
-    } catch (const RecoverError& error) {
-        EXPECT_EQ(error.kind(), RecoverError::Case::deviceGone);
-    }
-}
-
-TEST_F(ExFATBuiltTest, TruncatedImageDropsFilesPastTheEnd) {
-    const std::uint32_t root = layout_.rootCluster;
-    add(root, file(u"NEAR.TXT", 0, 100));
-    auto far = file(u"FAR.TXT", 0, 100);
-    far.firstCluster = layout_.clusterCount; // the last clusters
-    add(root, far);
-    const Bytes all = image_->bytes();
-    const DataBlockReader cut(Bytes(
-        all.begin(),
-        all.begin() + static_cast<std::ptrdiff_t>(layout_.clusterOffset(image_->spareCluster(1)))));
-    const Scan scan = scanReader(cut);
-    EXPECT_NE(byName(scan, "NEAR.TXT"), nullptr);
-    EXPECT_EQ(byName(scan, "FAR.TXT"), nullptr);
-}
-
-// Boot sectors built on a real formatted image.
-class ExFATLoadTest : public ExFATBuiltTest {
-protected:
-    std::string loadMessage(const std::function<void(Bytes&)>& damage) {
+// Boot sectors of a real formatted image with one field broken.
+TEST_F(ExFATBuiltTest, BootSectorChecks) {
+    const std::string table = "The ExFAT allocation table is an unexpected size.";
+    const std::string sector = "The ExFAT card uses an unexpected sector size.";
+    const std::vector<std::pair<std::function<void(Bytes&)>, std::string>> cases = {
+        {[](Bytes&) {}, "loaded"},
+        {[](Bytes& b) { b[3] = 'N'; }, "The ExFAT boot sector is unreadable."},
+        {[](Bytes& b) { b.resize(511); }, "The ExFAT boot sector is unreadable."},
+        {[](Bytes& b) { b[108] = 13; }, sector},
+        {[](Bytes& b) { b[108] = 8; }, sector},
+        {[](Bytes& b) { b[109] = 17; }, sector},
+        {[](Bytes& b) { b[108] = 12, b[109] = 16; }, sector}, // 256 MiB clusters
+        {[](Bytes& b) { b[108] = 12, b[109] = 13; }, "loaded"},
+        {[](Bytes& b) { std::fill(b.begin() + 84, b.begin() + 88, 0); }, table},
+        {[](Bytes& b) { b[84] = 0x01, b[85] = 0x00, b[86] = 0x02, b[87] = 0x00; }, table},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
         Bytes all = image_->bytes();
-        damage(all);
+        cases[i].first(all);
+        std::string outcome = "loaded";
         try {
             ExFATScanner::load(DataBlockReader(all), {0, VolumeKind::exfat});
         } catch (const RecoverError& e) {
-            return e.errorDescription();
+            outcome = e.errorDescription();
         }
-        return "loaded";
-    }
-};
-
-TEST_F(ExFATLoadTest, BootSectorChecks) {
-    EXPECT_EQ(loadMessage([](Bytes&) {}), "loaded");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[3] = 'N'; }), "The ExFAT boot sector is unreadable.");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b.resize(511); }), "The ExFAT boot sector is unreadable.");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[108] = 13; }),
-              "The ExFAT card uses an unexpected sector size.");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[109] = 17; }),
-              "The ExFAT card uses an unexpected sector size.");
-    // 4096-byte sectors with 2^16 of them per cluster would make 256 MiB clusters.
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[108] = 12, b[109] = 16; }),
-              "The ExFAT card uses an unexpected sector size.");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[108] = 12, b[109] = 13; }), "loaded"); // 32 MiB
-    EXPECT_EQ(loadMessage([](Bytes& b) { std::fill(b.begin() + 84, b.begin() + 88, 0); }),
-              "The ExFAT allocation table is an unexpected size.");
-    EXPECT_EQ(loadMessage([](Bytes& b) { b[84] = 0x01, b[85] = 0x00, b[86] = 0x02, b[87] = 0x00; }),
-              "The ExFAT allocation table is an unexpected size.");
-}
-
-TEST_F(ExFATLoadTest, TableIsSizedByItsBytesNotTheClaimedCount) {
-    Bytes all = image_->bytes();
-    const std::uint64_t fatBytes = *Binary::u32le(all, 84) * layout_.bytesPerSector;
-    all[92] = all[93] = all[94] = all[95] = 0xFF; // about four billion clusters
-    const auto g = ExFATScanner::load(DataBlockReader(all), {0, VolumeKind::exfat});
-    EXPECT_EQ(g.fat.size(), fatBytes / 4);
-    EXPECT_EQ(g.clusterLimit(), 0x100000001ull);
-    // A directory without a chain cannot claim more than the capped folder size.
-    const auto clusters = g.directoryClusters(2, std::uint64_t{1} << 40, true, 100);
-    EXPECT_EQ(clusters.count, 100u);
-    EXPECT_EQ(
-        ExFATScanner::load(DataBlockReader(image_->bytes()), {0, VolumeKind::exfat}).fat.size(),
-        layout_.clusterCount + 2u);
-}
-
-} // namespace
-} // namespace vellary
-
-namespace vellary {
-namespace {
-
-TEST_F(ExFATBuiltTest, RandomlyDamagedFoldersNeverCrashOrLeaveTheSource) {
-    std::uint32_t parent = layout_.rootCluster;
-    for (std::uint32_t k = 0; k < 6; ++k) {
-        ExFatImage::EntrySet folder;
-        folder.name = u"Folder " + std::u16string(1, static_cast<char16_t>(u'A' + k));
-        folder.directory = true;
-        folder.firstCluster = image_->spareCluster(200 + k);
-        folder.validLength = folder.dataLength = 4096;
-        add(parent, folder);
-        add(folder.firstCluster, file(u"A photo with a rather long name.jpg", k * 3, 9000));
-        parent = folder.firstCluster;
-    }
-    const Bytes pristine = image_->bytes();
-    std::vector<std::uint64_t> hot = {layout_.fatOffset,
-                                      layout_.clusterOffset(layout_.rootCluster)};
-    for (std::uint32_t k = 0; k < 6; ++k)
-        hot.push_back(layout_.clusterOffset(image_->spareCluster(200 + k)));
-    std::mt19937 rng(11);
-    for (int round = 0; round < 300; ++round) {
-        Bytes damaged = pristine;
-        for (int k = 0; k < 30; ++k)
-            damaged[hot[rng() % hot.size()] + rng() % 512] = static_cast<std::uint8_t>(rng());
-        if (round % 10 == 0) damaged.resize(rng() % damaged.size());
-        const DataBlockReader reader(std::move(damaged));
-        std::vector<RecoverableFile> files;
-        std::vector<ByteRange> used;
-        try {
-            ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, files, used);
-        } catch (const RecoverError&) {
-        }
-        for (const auto& f : files)
-            for (const auto& r : f.ranges)
-                ASSERT_LE(r.end(), reader.size()) << f.name;
+        EXPECT_EQ(outcome, cases[i].second) << i;
     }
 }
 

@@ -1,14 +1,11 @@
-// Extents, chains and names of FAT volumes, on tables and entries built in memory.
+// Extents and chains of FAT volumes, on tables and entries built in memory.
 #include "core/scan/FATGeometry.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
-#include "core/scan/ClusterMap.hpp"
-#include "core/scan/FATNames.hpp"
 #include "core/scan/FATScanner.hpp"
+#include "tests/support/DiskImages.hpp"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 namespace vellary {
 namespace {
@@ -105,161 +102,39 @@ TEST(FATGeometryTest, FollowStopsAtLoopsMarksAndTheEdge) {
     EXPECT_TRUE(g.directoryChain(60).empty());
 }
 
-TEST(FATGeometryTest, LimitsAreComputedIn64Bits) {
-    // 0xFFFFFFFE + 2 wraps to 0 in 32 bits; every cluster would then look out of range.
-    auto g = geometry(10);
-    g.clusterCount = 0xFFFFFFFE;
-    EXPECT_EQ(g.clusterLimit(), 0x100000000ull);
-    EXPECT_TRUE(g.contiguous(0xFFFFFFF0, 0x10).has_value());
-    EXPECT_FALSE(g.contiguous(0xFFFFFFF0, 0x11).has_value());
-}
-
-TEST(FATGeometryTest, ClusterNumberUsesTheHighHalfOnlyOnFat32) {
-    std::array<std::uint8_t, 32> entry{};
-    entry[26] = 0x34;
-    entry[27] = 0x12;
-    entry[20] = 0x02;
-    EXPECT_EQ(geometry(10).clusterNumber(entry), 0x00021234u);
-    EXPECT_EQ(geometry(10, FATGeometry::Kind::fat16).clusterNumber(entry), 0x1234u);
-    entry[20] = 0;
-    EXPECT_EQ(geometry(10).clusterNumber(entry), 0x1234u);
-    EXPECT_EQ(geometry(10).clusterNumber(ByteSpan(entry).first(10)), 0u);
-}
-
-TEST(FATGeometryTest, RangesJoinRunsAndStopAtTheByteCount) {
-    ClusterChain chain;
-    for (const std::uint32_t c : {5u, 6u, 7u, 20u, 21u, 9u})
-        chain.append(c);
-    const auto ranges = ClusterMap::ranges(chain, 4096 * 5 + 10, 4096, 1000);
-    ASSERT_EQ(ranges.size(), 3u);
-    EXPECT_EQ(ranges[0], (ByteRange{1000 + 3 * 4096, 3 * 4096}));
-    EXPECT_EQ(ranges[1], (ByteRange{1000 + 18 * 4096, 2 * 4096}));
-    EXPECT_EQ(ranges[2], (ByteRange{1000 + 7 * 4096, 10}));
-    EXPECT_TRUE(ClusterMap::ranges(chain, 0, 4096, 0).empty());
-    EXPECT_TRUE(ClusterMap::ranges(chain, 10, 0, 0).empty());
-    EXPECT_TRUE(ClusterMap::ranges(chain, 10, 4096, UINT64_MAX - 100).empty());
-}
-
-// A FAT32 boot sector over a small in-memory volume.
-Bytes bootSector(std::uint32_t totalSectors, std::uint32_t fatSectors) {
-    Bytes b(512, 0);
-    b[0] = 0xEB;
-    b[11] = 0x00; // 512 bytes per sector
-    b[12] = 0x02;
-    b[13] = 1;
-    b[14] = 32; // reserved
-    b[16] = 2;
-    b[21] = 0xF8;
-    std::memcpy(b.data() + 32, &totalSectors, 4);
-    std::memcpy(b.data() + 36, &fatSectors, 4);
-    b[44] = 2;
-    b[510] = 0x55;
-    b[511] = 0xAA;
-    return b;
-}
-
-TEST(FATLoadTest, TableIsSizedByWhatTheFatHoldsNotByTheClaimedCount) {
-    // One FAT sector (128 entries) while the boot sector claims about four billion clusters.
-    Bytes image = bootSector(0xFFFFFFFF, 1);
-    image.resize(64 * 1024, 0);
-    const DataBlockReader reader(image);
-    const auto g = FATScanner::load(reader, {0, VolumeKind::fat32});
-    EXPECT_EQ(g.clusterCount, 0xFFFFFFFFu - 34u);
-    EXPECT_EQ(g.fat.size(), 128u);
-    EXPECT_EQ(g.allocate(127, 512).has_value(), true);
-    EXPECT_FALSE(g.allocate(128, 512).has_value());
-
-    // A healthy volume keeps clusterCount + 2 entries.
-    Bytes small = bootSector(32 + 4 + 100, 2);
-    small.resize(300 * 512, 0);
-    EXPECT_EQ(FATScanner::load(DataBlockReader(small), {0, VolumeKind::fat32}).fat.size(), 102u);
-}
-
-TEST(FATLoadTest, DamagedBootSectorsFailWithTheirMessages) {
-    const auto message = [](const Bytes& image) {
+TEST(FATLoadTest, BootSectorLimits) {
+    const auto boot = [](std::uint32_t total, std::uint32_t fatSectors, std::size_t at = 0,
+                         std::uint8_t value = 0xEB) {
+        Bytes b = testing::fatBootSector(total, fatSectors);
+        b[at] = value;
+        b.resize(64 * 1024, 0);
+        return b;
+    };
+    const std::string damaged = "The FAT on this card looks damaged.";
+    const std::string size = "The FAT on this card is an unexpected size.";
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {Bytes(511, 0), "The FAT boot sector is unreadable."},
+        {boot(0xFFFFFFFF, 0x20001), size}, // 64 MiB + 512 bytes of FAT
+        {boot(0xFFFFFFFF, 1, 36, 0), size},
+        {boot(0xFFFFFFFF, 1, 13, 0), damaged}, // no sectors per cluster
+        {boot(0xFFFFFFFF, 1), "loaded"},
+        {boot(34, 1), damaged}, // nothing past the metadata
+        {boot(35, 1), "loaded"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::string outcome = "loaded";
         try {
-            FATScanner::load(DataBlockReader(image), {0, VolumeKind::fat32});
+            const auto g =
+                FATScanner::load(DataBlockReader(cases[i].first), {0, VolumeKind::fat32});
+            // One FAT sector holds 128 entries, whatever count the boot sector claims.
+            if (i == 4) {
+                EXPECT_EQ(g.fat.size(), 128u);
+            }
         } catch (const RecoverError& e) {
-            return e.errorDescription();
+            outcome = e.errorDescription();
         }
-        return std::string("loaded");
-    };
-    EXPECT_EQ(message(Bytes(511, 0)), "The FAT boot sector is unreadable.");
-    Bytes huge = bootSector(0xFFFFFFFF, 0x20001); // 64 MiB + 512 bytes of FAT
-    EXPECT_EQ(message(huge), "The FAT on this card is an unexpected size.");
-    Bytes zero = bootSector(0xFFFFFFFF, 1);
-    std::memset(zero.data() + 36, 0, 4);
-    EXPECT_EQ(message(zero), "The FAT on this card is an unexpected size.");
-}
-
-FATNames::Entry lfn(std::uint8_t checksum, const std::u16string& part) {
-    FATNames::Entry e{};
-    e[11] = 0x0F;
-    e[13] = checksum;
-    static constexpr int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (int i = 0; i < 13; ++i) {
-        const std::uint16_t u = i < static_cast<int>(part.size())
-                                    ? part[static_cast<std::size_t>(i)]
-                                : i == static_cast<int>(part.size()) ? 0
-                                                                     : 0xFFFF;
-        e[static_cast<std::size_t>(offsets[i])] = static_cast<std::uint8_t>(u & 0xFF);
-        e[static_cast<std::size_t>(offsets[i] + 1)] = static_cast<std::uint8_t>(u >> 8);
+        EXPECT_EQ(outcome, cases[i].second) << i;
     }
-    return e;
-}
-
-std::uint8_t checksumOf(const char* name11) {
-    std::uint8_t s = 0;
-    for (int i = 0; i < 11; ++i)
-        s = static_cast<std::uint8_t>(((s >> 1) | (s << 7)) + static_cast<std::uint8_t>(name11[i]));
-    return s;
-}
-
-TEST(FATNamesTest, DeletedLongNameIsMatchedThroughTheLostFirstByte) {
-    const std::uint8_t sum = checksumOf("IMG_0~1 JPG");
-    // On disk the entry holding the end of the name comes first.
-    const std::vector<FATNames::Entry> entries = {lfn(sum, u"h-day.jpg"),
-                                                  lfn(sum, u"IMG_0001 birt")};
-    std::array<std::uint8_t, 32> shortEntry{};
-    std::memcpy(shortEntry.data(), "\xE5MG_0~1 JPG", 11);
-    EXPECT_EQ(FATNames::longName(entries, shortEntry), "IMG_0001 birth-day.jpg");
-    // A stale entry before the set is skipped by bestLongName only.
-    std::vector<FATNames::Entry> stale = {lfn(0x12, u"old")};
-    stale.insert(stale.end(), entries.begin(), entries.end());
-    EXPECT_FALSE(FATNames::longName(stale, shortEntry).has_value());
-    EXPECT_EQ(FATNames::bestLongName(stale, shortEntry), "IMG_0001 birth-day.jpg");
-    // A checksum that no first byte reproduces gives nothing.
-    const std::vector<FATNames::Entry> wrong = {lfn(static_cast<std::uint8_t>(sum + 1), u"x")};
-    std::memcpy(shortEntry.data(), "\xE5MG_0~1 JPG", 11);
-    bool anyMatch = false;
-    for (int b = 0; b < 256; ++b) {
-        char name[12];
-        std::memcpy(name, "\xE5MG_0~1 JPG", 12);
-        name[0] = static_cast<char>(b);
-        anyMatch = anyMatch || checksumOf(name) == static_cast<std::uint8_t>(sum + 1);
-    }
-    EXPECT_EQ(FATNames::longName(wrong, shortEntry).has_value(), anyMatch);
-    // Non-BMP characters come through as surrogate pairs.
-    const std::vector<FATNames::Entry> emoji = {lfn(sum, u"\U0001F600.jpg")};
-    EXPECT_EQ(FATNames::longName(emoji, shortEntry), "\xF0\x9F\x98\x80.jpg");
-}
-
-TEST(FATNamesTest, ShortNamesAndJoins) {
-    const auto name = [](const char* raw) {
-        std::array<std::uint8_t, 32> e{};
-        std::memcpy(e.data(), raw, 11);
-        return FATNames::shortName(e);
-    };
-    EXPECT_EQ(name("IMG_0001JPG"), "IMG_0001.JPG");
-    EXPECT_EQ(name("\xE5SCF1234RAF"), "_SCF1234.RAF");
-    EXPECT_EQ(name("README     "), "README");
-    EXPECT_EQ(name("           "), "FILE");
-    EXPECT_EQ(name("\x05"
-                   "ABC    TXT"),
-              "FILE.TXT"); // 0xE5 as a real first character
-    EXPECT_EQ(FATNames::join("", "DCIM"), "DCIM");
-    EXPECT_EQ(FATNames::join("DCIM", "100CANON"), "DCIM/100CANON");
-    EXPECT_EQ(FATNames::join("DCIM", ".."), "DCIM");
 }
 
 } // namespace

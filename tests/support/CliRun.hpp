@@ -1,6 +1,11 @@
 #pragma once
 
-#include <string>
+#include "tests/support/Tools.hpp"
+
+#include <cstdlib>
+#include <sys/wait.h>
+#include <utility>
+#include <vector>
 
 namespace vellary::testing {
 
@@ -10,15 +15,29 @@ struct CliOutcome {
     std::string err;
 };
 
-// Runs a program with already quoted arguments, capturing both output streams.
-CliOutcome runProgram(const std::string& program, const std::string& arguments);
+// Quotes one argument for the shell.
+inline std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 #ifdef VELLARY_CLI
-// The vellary-cli binary built with the tests.
-inline CliOutcome runCli(const std::string& arguments) {
-    return runProgram(VELLARY_CLI, arguments);
+// Runs the vellary-cli built with the tests, with already quoted arguments and extra environment.
+inline CliOutcome runCli(const std::string& arguments,
+                         const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    const TempDir scratch;
+    std::string command = "env";
+    for (const auto& [name, value] : env)
+        command += " " + name + "=" + shellQuote(value);
+    const int status = std::system((command + " " + shellQuote(VELLARY_CLI) + " " + arguments +
+                                    " >" + shellQuote((scratch / "out").string()) + " 2>" +
+                                    shellQuote((scratch / "err").string()))
+                                       .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(scratch / "out"),
+            readFile(scratch / "err")};
 }
 #endif
-// Quotes one argument for the shell.
-std::string shellQuote(const std::string& text);
 
 } // namespace vellary::testing

@@ -8,10 +8,8 @@ namespace vellary::testing {
 
 bool partitionImage(const std::filesystem::path& image, const std::string& sfdiskScript) {
     writeFile(image.string() + ".sfdisk", sfdiskScript);
-    const bool ok = run("sfdisk --no-reread --no-tell-kernel -q '" + image.string() + "' < '" +
-                        image.string() + ".sfdisk' >/dev/null") == 0;
-    std::filesystem::remove(image.string() + ".sfdisk");
-    return ok;
+    return run("sfdisk --no-reread --no-tell-kernel -q '" + image.string() + "' < '" +
+               image.string() + ".sfdisk' >/dev/null && rm '" + image.string() + ".sfdisk'") == 0;
 }
 
 bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t size,
@@ -34,29 +32,17 @@ void put(Bytes& image, std::uint64_t offset, const Bytes& bytes) {
     std::memcpy(image.data() + offset, bytes.data(), bytes.size());
 }
 
-Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
-                    std::uint16_t fatSectors16, std::uint32_t fatSectors32,
-                    std::uint16_t rootEntries) {
+Bytes fatBootSector(std::uint32_t totalSectors, std::uint32_t fatSectors) {
     Bytes b(512, 0);
-    b[0] = 0xEB;
-    b[1] = 0x3C;
-    b[2] = 0x90;
-    std::memcpy(&b[3], "MSDOS5.0", 8);
+    put(b, 0, {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0'});
     putLE(b, 11, 512, 2);
-    b[13] = sectorsPerCluster;
-    putLE(b, 14, fatSectors16 != 0 ? 1 : 32, 2);
-    b[16] = 2;
-    putLE(b, 17, rootEntries, 2);
-    if (totalSectors < 65536 && fatSectors16 != 0)
-        putLE(b, 19, totalSectors, 2);
-    else
-        putLE(b, 32, totalSectors, 4);
+    b[13] = 1;  // sectors per cluster
+    b[14] = 32; // reserved sectors
+    b[16] = 2;  // FATs
     b[21] = 0xF8;
-    putLE(b, 22, fatSectors16, 2);
-    if (fatSectors16 == 0) {
-        putLE(b, 36, fatSectors32, 4);
-        putLE(b, 44, 2, 4);
-    }
+    putLE(b, 32, totalSectors, 4);
+    putLE(b, 36, fatSectors, 4);
+    putLE(b, 44, 2, 4); // root cluster
     b[510] = 0x55;
     b[511] = 0xAA;
     return b;

@@ -16,10 +16,9 @@ bool partitionImage(const std::filesystem::path& image, const std::string& sfdis
 bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::uint64_t size,
                 const std::string& mkfsCommand);
 
-// A minimal FAT boot sector (FAT16 when fatSectors16 != 0, else FAT32) for hand-built fixtures.
-Bytes fatBootSector(std::uint32_t totalSectors, std::uint8_t sectorsPerCluster,
-                    std::uint16_t fatSectors16, std::uint32_t fatSectors32,
-                    std::uint16_t rootEntries);
+// A FAT32 boot sector (512-byte sectors and clusters, 32 reserved sectors, two FATs) for
+// hand-built fixtures.
+Bytes fatBootSector(std::uint32_t totalSectors, std::uint32_t fatSectors);
 // Places bytes into a buffer at offset, growing it if needed.
 void put(Bytes& image, std::uint64_t offset, const Bytes& bytes);
 

@@ -55,8 +55,6 @@ Bytes ExFatImage::encode(const EntrySet& set) {
     putLE(b, 8, set.created, 4);
     putLE(b, 12, set.modified, 4);
     putLE(b, 16, set.modified, 4);
-    b[22] = set.createdUtc;
-    b[23] = set.modifiedUtc;
     b[32] = 0x40 | inUse;
     b[33] = static_cast<std::uint8_t>(0x01 | (set.noFatChain ? 0x02 : 0x00));
     b[35] = static_cast<std::uint8_t>(set.name.size());
@@ -76,17 +74,11 @@ Bytes ExFatImage::encode(const EntrySet& set) {
 std::uint64_t ExFatImage::append(std::uint32_t folderCluster, const Bytes& entries) const {
     const Layout l = layout();
     const std::uint64_t start = l.clusterOffset(folderCluster);
-    Bytes cluster(l.clusterSize);
-    {
-        std::ifstream in(path_, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(start));
-        in.read(reinterpret_cast<char*>(cluster.data()),
-                static_cast<std::streamsize>(cluster.size()));
-    }
-    for (std::uint64_t p = 0; p + entries.size() <= cluster.size(); p += 32)
-        if (cluster[p] == 0x00) {
-            writeBytes(start + p, entries);
-            return start + p;
+    const Bytes all = bytes();
+    for (std::uint64_t p = start; p + entries.size() <= start + l.clusterSize; p += 32)
+        if (all[p] == 0x00) {
+            writeBytes(p, entries);
+            return p;
         }
     throw std::runtime_error("folder cluster is full");
 }
@@ -108,12 +100,9 @@ std::uint32_t ExFatImage::stamp(int year, int month, int day, int hour, int minu
 
 ExFatMount::ExFatMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint)
     : mountPoint_(mountPoint) {
-    if (!haveTool("mount.exfat-fuse") || !haveTool("losetup")) {
-        failure_ = "exfat-fuse or losetup is not installed";
-        return;
-    }
-    if (!std::filesystem::exists("/dev/fuse")) {
-        failure_ = "/dev/fuse is missing";
+    if (!haveTool("mount.exfat-fuse") || !haveTool("losetup") ||
+        !std::filesystem::exists("/dev/fuse")) {
+        failure_ = "exfat-fuse, losetup or /dev/fuse is missing";
         return;
     }
     loop_ = capture("losetup -f --show '" + image.string() + "' 2>/dev/null");

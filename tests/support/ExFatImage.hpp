@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 namespace vellary::testing {
@@ -33,7 +32,6 @@ public:
     Bytes bytes() const;
     void writeBytes(std::uint64_t offset, const Bytes& data) const;
 
-    // One File / Stream Extension / File Name set.
     struct EntrySet {
         std::u16string name;
         bool deleted = true;
@@ -44,8 +42,6 @@ public:
         bool noFatChain = true;
         std::uint32_t modified = 0;
         std::uint32_t created = 0;
-        std::uint8_t modifiedUtc = 0;
-        std::uint8_t createdUtc = 0;
         int secondaryCount = -1; // default: the stream entry plus the name entries
     };
     static Bytes encode(const EntrySet& set);

@@ -10,18 +10,12 @@
 namespace vellary::testing {
 
 // A FAT16 or FAT32 card image made by mkfs.fat and written with mtools on the image file
-// itself (no mount), optionally behind an MBR partition table. Byte-level helpers patch it for
-// malformed cases.
+// itself (no mount). Byte-level helpers patch it for malformed cases.
 class FatImage {
 public:
-    // True when mkfs.fat and mtools are installed.
     static bool toolsAvailable();
 
-    // fatBits 16 or 32; partitionOffset 0 puts the file system at byte 0, otherwise an MBR with
-    // one partition of type 0x0C (FAT32) or 0x06 (FAT16) at that offset precedes it.
-    FatImage(std::filesystem::path path, std::uint64_t size, int fatBits, int sectorsPerCluster,
-             std::uint64_t partitionOffset = 0);
-
+    FatImage(std::filesystem::path path, std::uint64_t size, int fatBits, int sectorsPerCluster);
     void makeDirectory(const std::string& imagePath) const;
     // Copies a local file in, keeping its modification time.
     void copyIn(const std::filesystem::path& local, const std::string& imagePath) const;
@@ -30,11 +24,8 @@ public:
     // FAT32: forgets the next-free hint, so mtools fills the first gap (as a camera does)
     // instead of appending after the last file. No-op on FAT16.
     void forgetNextFreeHint() const;
-    // Formats the volume again over the old contents, as a camera's quick format does.
-    void quickFormat() const;
-
     const std::filesystem::path& path() const { return path_; }
-    std::uint64_t partitionOffset() const { return offset_; }
+    std::uint64_t partitionOffset() const { return 0; } // the file system starts at byte 0
     Bytes bytes() const;
     void writeBytes(std::uint64_t offset, const Bytes& data) const;
 
@@ -57,21 +48,16 @@ public:
     // Absolute offset of the 32-byte entry whose first 11 bytes (after byte 0) match the short
     // name's bytes 1..10, searched in the whole image's directory areas by brute force.
     std::optional<std::uint64_t> findEntry(const std::string& shortName11) const;
-    // Sets entry c of every FAT copy.
-    void setFatEntry(std::uint32_t cluster, std::uint32_t value) const;
 
 private:
     std::string target() const;
 
     std::filesystem::path path_;
-    std::uint64_t offset_ = 0;
     int fatBits_ = 32;
-    int sectorsPerCluster_ = 1;
 };
 
 // Writes bytes into an existing fixture file at offset (for damaging images on purpose).
 void patchFile(const std::filesystem::path& path, std::uint64_t offset, const Bytes& data);
-// Deterministic pseudo-random bytes.
 std::string patternBytes(std::size_t size, std::uint32_t seed);
 // Sets a file's modification time (local time "YYYY-MM-DD HH:MM:SS").
 void setModified(const std::filesystem::path& path, const std::string& localTime);

@@ -8,6 +8,58 @@
 
 namespace vellary::testing {
 
+TIFFBuilder::TIFFBuilder(bool little, std::uint16_t magic, std::size_t headerSize)
+    : data_(headerSize, 0), little_(little) {
+    data_[0] = data_[1] = little ? 'I' : 'M';
+    put(2, magic, 2);
+}
+
+void TIFFBuilder::put(std::size_t at, std::uint32_t value, int width) {
+    putEndian(data_, at, value, width, little_);
+}
+
+void TIFFBuilder::setNext(std::uint32_t directory, std::uint32_t next) {
+    const auto count = little_ ? data_[directory] | (data_[directory + 1] << 8)
+                               : (data_[directory] << 8) | data_[directory + 1];
+    put(directory + 2 + static_cast<std::size_t>(count) * 12, next, 4);
+}
+
+std::uint32_t TIFFBuilder::blob(const Bytes& data) {
+    if (data_.size() % 2) data_.push_back(0);
+    const auto at = static_cast<std::uint32_t>(data_.size());
+    data_.insert(data_.end(), data.begin(), data.end());
+    return at;
+}
+
+std::uint32_t TIFFBuilder::directory(const std::vector<Field>& fields, std::uint32_t next) {
+    auto sorted = fields;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Field& a, const Field& b) { return a.tag < b.tag; });
+    const auto at = blob(Bytes(2 + sorted.size() * 12 + 4, 0));
+    put(at, static_cast<std::uint32_t>(sorted.size()), 2);
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        const auto& field = sorted[i];
+        const std::size_t entry = at + 2 + i * 12;
+        put(entry, field.tag, 2);
+        put(entry + 2, field.type, 2);
+        put(entry + 4, field.count, 4);
+        if (field.type == 7 && field.data.empty()) {
+            put(entry + 8, field.numbers.front(), 4);
+            continue;
+        }
+        auto value = field.data;
+        for (const auto number : field.numbers)
+            appendEndian(value, number, field.type == 3 ? 2 : 4, little_);
+        if (value.size() <= 4)
+            std::copy(value.begin(), value.end(),
+                      data_.begin() + static_cast<std::ptrdiff_t>(entry + 8));
+        else
+            put(entry + 8, blob(value), 4);
+    }
+    put(at + 2 + sorted.size() * 12, next, 4);
+    return at;
+}
+
 namespace {
 
 // Tags used by the maker layouts.
@@ -92,7 +144,7 @@ RawFixtures::Raw RawFixtures::cr2() {
              strip(big, 6000)),
         ifd1);
     b.setFirst(ifd0);
-    b.put32(12, ifd3);
+    b.put(12, ifd3, 4);
     Bytes data = b.data();
     data[8] = 'C';
     data[9] = 'R';
@@ -119,19 +171,6 @@ RawFixtures::Raw RawFixtures::nef(bool withMake) {
     return {b.data(), {{jpeg, 8000}}};
 }
 
-// Sony: IFD0 carries the preview as a JPEG interchange block, a sub-directory the sensor data.
-RawFixtures::Raw RawFixtures::arw() {
-    TIFFBuilder b(true);
-    const auto exif = exifDirectory(b);
-    const auto jpeg = b.blob(preview(7000));
-    const auto raw = sensorDirectory(b, 32767, kCFA, 25000);
-    const auto ifd0 = b.directory(join(
-        camera("SONY", "ILCE-7M3", exif),
-        {B::longs(kSubIFDs, {raw}), B::longs(kJPEGOffset, {jpeg}), B::longs(kJPEGLength, {7000})}));
-    b.setFirst(ifd0);
-    return {b.data(), {{jpeg, 7000}}};
-}
-
 // DNG: a version tag, a preview strip in IFD0 and linear raw data in a sub-directory.
 RawFixtures::Raw RawFixtures::dng() {
     TIFFBuilder b(true);
@@ -147,41 +186,49 @@ RawFixtures::Raw RawFixtures::dng() {
     return {b.data(), {{jpeg, 5000}}};
 }
 
-// Olympus: "IIRO" instead of the TIFF magic.
+namespace {
+
+// The simpler makers: the camera fields in IFD0, an optional JPEG interchange preview, and the
+// sensor data either in IFD0 itself or in a sub-directory.
+RawFixtures::Raw maker(bool little, std::uint16_t magic, const std::string& make,
+                       const std::string& model, std::uint32_t compression, std::size_t size,
+                       bool inSubDirectory, std::uint32_t previewSize = 0) {
+    TIFFBuilder b(little, magic);
+    auto fields = camera(make, model, exifDirectory(b));
+    std::vector<ByteRange> previews;
+    if (previewSize > 0) {
+        const auto jpeg = b.blob(RawFixtures::preview(previewSize));
+        fields =
+            join(fields, {B::longs(kJPEGOffset, {jpeg}), B::longs(kJPEGLength, {previewSize})});
+        previews.push_back({jpeg, previewSize});
+    }
+    if (inSubDirectory) {
+        fields.push_back(B::longs(kSubIFDs, {sensorDirectory(b, compression, kCFA, size)}));
+    } else {
+        const auto raw = b.blob(RawFixtures::sensor(size, compression));
+        fields = join(
+            fields, join({B::shorts(kCompression, {compression}), B::shorts(kPhotometric, {kCFA})},
+                         strip(raw, static_cast<std::uint32_t>(size))));
+    }
+    b.setFirst(b.directory(fields));
+    return {b.data(), previews};
+}
+
+} // namespace
+
+// Olympus writes "IIRO" instead of the TIFF magic; Pentax is big-endian; Samsung and Sony put the
+// sensor in a sub-directory, and Sony its preview in IFD0.
 RawFixtures::Raw RawFixtures::orf() {
-    TIFFBuilder b(true, 0x4F52);
-    const auto exif = exifDirectory(b);
-    const auto raw = b.blob(sensor(18000, 3));
-    const auto ifd0 =
-        b.directory(join(join(camera("OLYMPUS IMAGING CORP.", "E-M1MarkII", exif),
-                              {B::shorts(kCompression, {1}), B::shorts(kPhotometric, {kCFA})}),
-                         strip(raw, 18000)));
-    b.setFirst(ifd0);
-    return {b.data(), {}};
+    return maker(true, 0x4F52, "OLYMPUS IMAGING CORP.", "E-M1MarkII", 1, 18000, false);
 }
-
-// Pentax: big-endian, the sensor data in IFD0 itself.
 RawFixtures::Raw RawFixtures::pef() {
-    TIFFBuilder b(false);
-    const auto exif = exifDirectory(b);
-    const auto raw = b.blob(sensor(16000, 4));
-    const auto ifd0 =
-        b.directory(join(join(camera("PENTAX Corporation", "PENTAX K-1", exif),
-                              {B::shorts(kCompression, {65535}), B::shorts(kPhotometric, {kCFA})}),
-                         strip(raw, 16000)));
-    b.setFirst(ifd0);
-    return {b.data(), {}};
+    return maker(false, 42, "PENTAX Corporation", "PENTAX K-1", 65535, 16000, false);
 }
-
-// Samsung: sensor compression 32769 in a sub-directory.
 RawFixtures::Raw RawFixtures::srw() {
-    TIFFBuilder b(true);
-    const auto exif = exifDirectory(b);
-    const auto raw = sensorDirectory(b, 32769, kCFA, 15000);
-    const auto ifd0 =
-        b.directory(join(camera("SAMSUNG", "NX1", exif), {B::longs(kSubIFDs, {raw})}));
-    b.setFirst(ifd0);
-    return {b.data(), {}};
+    return maker(true, 42, "SAMSUNG", "NX1", 32769, 15000, true);
+}
+RawFixtures::Raw RawFixtures::arw() {
+    return maker(true, 42, "SONY", "ILCE-7M3", 32767, 25000, true, 7000);
 }
 
 // Panasonic: "IIU" magic; sensor geometry in tags 2, 3, 10 and 45, the preview in tag 46 and

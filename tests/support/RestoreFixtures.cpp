@@ -2,26 +2,23 @@
 
 #include "tests/support/Tools.hpp"
 
-#include <fstream>
-#include <iterator>
-
 namespace vellary::testing {
 
 Bytes patterned(std::size_t size, std::uint32_t seed) {
     Bytes bytes(size);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < size; ++i) {
+    std::uint32_t state = seed * 2654435761u + 1; // xorshift: no short period to hide a shift
+    for (auto& byte : bytes) {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
-        bytes[i] = static_cast<std::uint8_t>(state >> 24);
+        byte = static_cast<std::uint8_t>(state >> 24);
     }
     return bytes;
 }
 
 Bytes slice(const Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(offset + length));
+    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
+    return Bytes(from, from + static_cast<std::ptrdiff_t>(length));
 }
 
 RecoverableFile foundFile(const std::string& name, const std::string& originalPath,
@@ -40,18 +37,15 @@ RecoverableFile foundFile(const std::string& name, const std::string& originalPa
 
 std::set<std::string> listTree(const std::filesystem::path& root) {
     std::set<std::string> paths;
-    for (auto it = std::filesystem::recursive_directory_iterator(root);
-         it != std::filesystem::recursive_directory_iterator(); ++it) {
-        std::string relative = std::filesystem::relative(it->path(), root).string();
-        if (it->is_directory() && !it->is_symlink()) relative += "/";
-        paths.insert(relative);
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        paths.insert(std::filesystem::relative(entry.path(), root).string() +
+                     (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
     return paths;
 }
 
 Bytes readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string text = readFile(path);
+    return Bytes(text.begin(), text.end());
 }
 
 std::string sha256(const std::filesystem::path& path) {

@@ -1,5 +1,6 @@
 #include "tests/support/ScanChecks.hpp"
 
+#include "tests/support/RestoreFixtures.hpp"
 #include "tests/support/Tools.hpp"
 
 #include <sys/stat.h>
@@ -16,8 +17,7 @@ Bytes contentsOf(const BlockReader& reader, const RecoverableFile& file) {
 }
 
 std::string sha256Of(const std::filesystem::path& path) {
-    const std::string line = capture("sha256sum '" + path.string() + "'");
-    return line.substr(0, line.find(' '));
+    return sha256(path);
 }
 
 std::string sha256Of(const Bytes& bytes) {

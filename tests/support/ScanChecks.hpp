@@ -14,7 +14,6 @@ Bytes contentsOf(const BlockReader& reader, const RecoverableFile& file);
 // SHA-256 (hex) of a file on disk and of bytes, through sha256sum.
 std::string sha256Of(const std::filesystem::path& path);
 std::string sha256Of(const Bytes& bytes);
-// The found file with this originalPath, or null.
 const RecoverableFile* findByPath(const std::vector<RecoverableFile>& files,
                                   const std::string& originalPath);
 // A file's modification time in whole seconds since 1970 (UTC).

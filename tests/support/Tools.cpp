@@ -8,12 +8,23 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace vellary::testing {
 
+// Runs a shell command with the system folders on PATH; returns its output and exit status.
+static std::pair<std::string, int> shell(const std::string& command) {
+    FILE* pipe = ::popen(("PATH=\"$PATH:/sbin:/usr/sbin\"; " + command).c_str(), "r");
+    if (pipe == nullptr) return {{}, -1};
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        output += buffer.data();
+    const int status = ::pclose(pipe);
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
 bool haveTool(const std::string& name) {
-    return run("PATH=\"$PATH:/sbin:/usr/sbin\" command -v " + name + " >/dev/null 2>&1") == 0;
+    return shell("command -v " + name + " >/dev/null 2>&1").second == 0;
 }
 
 std::string missingTool(std::initializer_list<const char*> names) {
@@ -23,29 +34,13 @@ std::string missingTool(std::initializer_list<const char*> names) {
 }
 
 int run(const std::string& command) {
-    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; { " + command + " ; } 2>&1";
-    FILE* pipe = ::popen(wrapped.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        output += buffer.data();
-    const int status = ::pclose(pipe);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto [output, code] = shell("{ " + command + " ; } 2>&1");
     if (code != 0) std::cerr << "command failed (" << code << "): " << command << "\n" << output;
     return code;
 }
 
 std::string capture(const std::string& command) {
-    const std::string wrapped = "PATH=\"$PATH:/sbin:/usr/sbin\"; " + command;
-    FILE* pipe = ::popen(wrapped.c_str(), "r");
-    if (pipe == nullptr) return {};
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        output += buffer.data();
-    ::pclose(pipe);
-    return output;
+    return shell(command).first;
 }
 
 TempDir::TempDir() {
@@ -60,19 +55,17 @@ TempDir::~TempDir() {
 }
 
 void makeBlankFile(const std::filesystem::path& path, std::uint64_t size) {
-    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    std::ofstream(path, std::ios::binary | std::ios::trunc).close();
     std::filesystem::resize_file(path, size);
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream buffer;
-    buffer << in.rdbuf();
+    buffer << std::ifstream(path, std::ios::binary).rdbuf();
     return buffer.str();
 }
 

@@ -12,8 +12,7 @@ bool haveTool(const std::string& name);
 std::string missingTool(std::initializer_list<const char*> names);
 // Runs a shell command; returns its exit status. Output goes to the test log only on failure.
 int run(const std::string& command);
-// Runs a shell command and returns its standard output.
-std::string capture(const std::string& command);
+std::string capture(const std::string& command); // its standard output
 
 // A fresh folder under the system's temporary folder, removed when the object dies.
 class TempDir {
@@ -29,9 +28,9 @@ private:
     std::filesystem::path path_;
 };
 
-// A file of the given size filled with zeros (sparse).
+// A sparse file of zeros.
 void makeBlankFile(const std::filesystem::path& path, std::uint64_t size);
-// Writes bytes to a file, replacing it (test fixtures only).
+// Writes bytes to a file, replacing it (test fixtures only), and reads one back.
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 
