@@ -3,7 +3,6 @@
 #include "core/carve/ISOMediaCarver.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "tests/support/CarveFixtures.hpp"
-#include "tests/support/EncodedMedia.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +12,14 @@ namespace vellary {
 namespace {
 
 using testing::CarveFixtures;
-using testing::EncodedMedia;
 using testing::TempDir;
+
+// A file made by ffmpeg with the given arguments; nothing when ffmpeg is missing or fails.
+std::optional<Bytes> ffmpeg(const TempDir& dir, const std::string& name,
+                            const std::string& arguments) {
+    return CarveFixtures::produce(dir, name,
+                                  "ffmpeg -v error -nostdin -y " + arguments + " '" + name + "'");
+}
 
 std::size_t find(const Bytes& data, std::string_view text, std::size_t from = 0) {
     const auto it = std::search(data.begin() + static_cast<std::ptrdiff_t>(from), data.end(),
@@ -46,7 +51,7 @@ class ISOMediaSamples : public ::testing::TestWithParam<Movie> {};
 TEST_P(ISOMediaSamples, WholeMovieIsCompleteAndABrokenIndexIsNot) {
     TempDir dir;
     const auto& m = GetParam();
-    const auto movie = EncodedMedia::ffmpeg(dir, m.name, m.arguments);
+    const auto movie = ffmpeg(dir, m.name, m.arguments);
     if (!movie) GTEST_SKIP() << "ffmpeg missing";
     // Placed so that a frame starting with a JPEG signature lands on a sector start, when the
     // movie has one.
@@ -88,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Encoders, ISOMediaSamples, ::testing::ValuesIn(kMovies)
 // Another file's start inside the media data of an indexed movie: the movie ends there.
 TEST(ISOMediaSamplesIntruder, FileInsideMediaDataEndsTheMovie) {
     TempDir dir;
-    const auto movie = EncodedMedia::ffmpeg(
+    const auto movie = ffmpeg(
         dir, "fast.mp4",
         "-f lavfi -i testsrc=size=320x240:rate=25:duration=3 -c:v mpeg4 -movflags +faststart");
     if (!movie) GTEST_SKIP() << "ffmpeg missing";

@@ -126,7 +126,9 @@ TEST(JPEGDataCamera, PrimaryAndPreviewMeasuredWhole) {
     const auto primary = JPEGSamples::cjpeg(dir, 800, 600, 21, "-quality 92 -restart 4");
     const auto preview = JPEGSamples::cjpeg(dir, 160, 120, 22, "-quality 80");
     if (!primary || !preview) GTEST_SKIP() << "cjpeg missing";
-    const auto tagged = CarveFixtures::tagged(dir, *primary, "-Make=FUJIFILM -Model=X-T4");
+    testing::writeFile(dir / "tagged.jpg", std::string(primary->begin(), primary->end()));
+    const auto tagged = CarveFixtures::produce(
+        dir, "tagged.jpg", "exiftool -q -overwrite_original -Make=FUJIFILM -Model=X-T4 tagged.jpg");
     if (!tagged) GTEST_SKIP() << "exiftool missing";
     const auto camera = CarveFixtures::withMPF(*tagged, *preview);
     ASSERT_TRUE(JPEGSamples::djpegClean(dir, camera));

@@ -3,7 +3,6 @@
 #include "core/carve/Carver.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "tests/support/CarveFixtures.hpp"
-#include "tests/support/EncodedMedia.hpp"
 #include "tests/support/JPEGSamples.hpp"
 
 #include <gtest/gtest.h>
@@ -14,9 +13,15 @@ namespace vellary {
 namespace {
 
 using testing::CarveFixtures;
-using testing::EncodedMedia;
 using testing::JPEGSamples;
 using testing::TempDir;
+
+// A file made by ffmpeg with the given arguments; nothing when ffmpeg is missing or fails.
+std::optional<Bytes> ffmpeg(const TempDir& dir, const std::string& name,
+                            const std::string& arguments) {
+    return CarveFixtures::produce(dir, name,
+                                  "ffmpeg -v error -nostdin -y " + arguments + " '" + name + "'");
+}
 
 struct Sample {
     Bytes data;
@@ -34,16 +39,13 @@ const std::map<std::string, Sample>& samples() {
         const std::string movie = "-f lavfi -i testsrc=size=320x240:rate=25:duration=4 "
                                   "-f lavfi -i sine=duration=4 -shortest -c:v mpeg4 -c:a aac ";
         const std::string clip = "-f lavfi -i testsrc=size=176x144:rate=10:duration=1 ";
-        add("long.mp4", EncodedMedia::ffmpeg(dir, "long.mp4", movie), FileKind::mp4);
-        add("fast.mp4", EncodedMedia::ffmpeg(dir, "fast.mp4", movie + "-movflags +faststart"),
-            FileKind::mp4);
-        add("song.mp3",
-            EncodedMedia::ffmpeg(dir, "song.mp3", "-f lavfi -i sine=duration=2 -c:a libmp3lame"),
+        add("long.mp4", ffmpeg(dir, "long.mp4", movie), FileKind::mp4);
+        add("fast.mp4", ffmpeg(dir, "fast.mp4", movie + "-movflags +faststart"), FileKind::mp4);
+        add("song.mp3", ffmpeg(dir, "song.mp3", "-f lavfi -i sine=duration=2 -c:a libmp3lame"),
             FileKind::mp3);
-        add("clip.mov", EncodedMedia::ffmpeg(dir, "clip.mov", clip + "-c:v mpeg4"), FileKind::mov);
-        add("clip.avi", EncodedMedia::ffmpeg(dir, "clip.avi", clip + "-c:v mpeg4"), FileKind::avi);
-        add("mjpeg.avi", EncodedMedia::ffmpeg(dir, "mjpeg.avi", clip + "-c:v mjpeg"),
-            FileKind::avi);
+        add("clip.mov", ffmpeg(dir, "clip.mov", clip + "-c:v mpeg4"), FileKind::mov);
+        add("clip.avi", ffmpeg(dir, "clip.avi", clip + "-c:v mpeg4"), FileKind::avi);
+        add("mjpeg.avi", ffmpeg(dir, "mjpeg.avi", clip + "-c:v mjpeg"), FileKind::avi);
         add("photo.jpg", JPEGSamples::cjpeg(dir, 800, 600, 4, "-quality 90"), FileKind::jpeg);
         return out;
     }();
