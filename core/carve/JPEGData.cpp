@@ -13,33 +13,36 @@ constexpr std::uint64_t kMaxTrackedBlocks = 8 * 1024 * 1024;
 
 // The entropy-coded bytes as a stream of bits: stuffed zero bytes dropped, and zero bits supplied
 // once a marker (or the end of what can be read) is reached, so that over-reading is noticed.
+// The bits wait at the top of a 64-bit buffer, so a look-up is one shift.
 class Bits {
 public:
     Bits(HeldWindow& window, std::uint64_t from) : window_(window), pos_(from) {}
 
-    // The next n bits (n at most 16) without taking them.
-    std::uint32_t peek(int n) {
+    // At least 57 bits buffered (zeros past a marker count).
+    void ensure(int n) {
         if (count_ < n) fill();
-        return static_cast<std::uint32_t>((bits_ >> (count_ - n)) & ((1u << n) - 1));
     }
-    // Takes n bits; false when that reaches past the data into the zeros after a marker.
-    bool skip(int n) {
-        if (count_ < n) fill();
+    // The next n bits (1 to 16); ensure(n) first.
+    std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(bits_ >> (64 - n)); }
+    void drop(int n) {
+        bits_ <<= n;
         count_ -= n;
-        return count_ >= padding_;
     }
-    std::uint32_t take(int n, bool& ok) {
+    std::uint32_t take(int n) {
         if (n == 0) return 0;
+        ensure(n);
         const auto value = peek(n);
-        ok = skip(n) && ok;
+        drop(n);
         return value;
     }
+    // Whether bits were taken from the zeros after a marker.
+    bool overran() const { return count_ < padding_; }
 
     // At a marker with less than a byte of data left (the encoder's padding bits).
     bool atMarker() {
         if (count_ - padding_ >= 8) return false;
         if (!marker_) {
-            count_ -= (count_ - padding_) % 8;
+            drop((count_ - padding_) % 8);
             fill();
         }
         return marker_ && count_ - padding_ < 8;
@@ -84,15 +87,17 @@ private:
     }
 
     void fill() {
-        // Eight bytes at a time while no FF is among them.
-        if (!marker_ && pos_ >= base_ && pos_ - base_ + 8 <= length_) {
+        // Whole bytes while the next eight hold no FF. The part of a byte that does not fit is
+        // ORed in below the count; it is the byte the next fill brings, so ORing it again is
+        // harmless.
+        if (!marker_ && pos_ - base_ < length_ && length_ - (pos_ - base_) >= 8) {
             std::uint64_t v = 0;
             std::memcpy(&v, data_ + (pos_ - base_), 8);
             v = __builtin_bswap64(v);
             const std::uint64_t inverted = ~v;
             if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
                 const int n = (64 - count_) / 8;
-                bits_ = n == 8 ? v : (bits_ << (8 * n)) | (v >> (64 - 8 * n));
+                bits_ |= v >> count_;
                 count_ += 8 * n;
                 pos_ += static_cast<std::uint64_t>(n);
                 return;
@@ -108,7 +113,7 @@ private:
                     continue;
                 }
                 if (b != 0xFF) {
-                    bits_ = bits_ << 8 | static_cast<std::uint64_t>(b);
+                    bits_ |= static_cast<std::uint64_t>(b) << (56 - count_);
                     count_ += 8;
                     ++pos_;
                     continue;
@@ -118,7 +123,7 @@ private:
                 while (c == 0xFF)
                     c = byteAt(++next);
                 if (c == 0x00) {
-                    bits_ = bits_ << 8 | 0xFF;
+                    bits_ |= std::uint64_t{0xFF} << (56 - count_);
                     count_ += 8;
                     pos_ = next + 1;
                     continue;
@@ -128,7 +133,6 @@ private:
                 markerAt_ = next - 1;
                 markerCode_ = static_cast<std::uint8_t>(c);
             }
-            bits_ <<= 8;
             count_ += 8;
             padding_ += 8;
         }
@@ -149,34 +153,22 @@ private:
 };
 
 // The symbol of the next code, or -1 when the bits form no code of the table.
-int decode(Bits& bits, const JPEGData::Table& table, bool& ok) {
-    const auto look = bits.peek(kFastBits);
-    if (const auto entry = table.fast[look]; entry != 0) {
-        ok = bits.skip(entry >> 8) && ok;
+int decode(Bits& bits, const JPEGData::Table& table) {
+    bits.ensure(16);
+    if (const auto entry = table.fast[bits.peek(kFastBits)]; entry != 0) {
+        bits.drop(entry >> 8);
         return entry & 0xFF;
     }
     const auto code = bits.peek(16);
     for (int length = kFastBits + 1; length <= 16; ++length) {
         const auto prefix = static_cast<std::int32_t>(code >> (16 - length));
         if (prefix <= table.maxCode[static_cast<std::size_t>(length)]) {
-            ok = bits.skip(length) && ok;
+            bits.drop(length);
             return table.symbols[static_cast<std::size_t>(
                 table.offset[static_cast<std::size_t>(length)] + prefix)];
         }
     }
     return -1;
-}
-
-// The next AC symbol (run and size) with its extra bits taken, or -1 when the bits form no code.
-int decodeAC(Bits& bits, const JPEGData::Table& table, bool& ok) {
-    const auto entry = table.withExtra[bits.peek(kFastBits)];
-    if (entry != 0) {
-        ok = bits.skip((entry >> 8) & 0x0F) && ok;
-        return entry & 0xFF;
-    }
-    const int rs = decode(bits, table, ok);
-    if (rs > 0) bits.take(rs & 0x0F, ok);
-    return rs;
 }
 
 struct ScanComponent {
@@ -215,13 +207,19 @@ bool JPEGData::defineTables(ByteSpan payload) {
                 if (length <= kFastBits) {
                     const int spare = kFastBits - length;
                     const auto rs = table.symbols[symbol];
-                    const int extra = rs & 0x0F;
+                    // DC symbols are sizes alone; AC ones a run and a size.
+                    const int size = tableClass == 0 ? rs : rs & 0x0F;
+                    const int run = tableClass == 0 ? 0 : rs >> 4;
+                    int advance = run + 1;
+                    if (tableClass == 1 && size == 0) advance = run == 15 ? 16 : kEndOfBlock;
+                    const bool stepped =
+                        length + size <= kFastBits && size <= (tableClass == 0 ? 11 : 10);
                     for (int fill = 0; fill < (1 << spare); ++fill) {
                         const auto entry = static_cast<std::size_t>((code << spare) | fill);
                         table.fast[entry] = static_cast<std::uint16_t>(length << 8 | rs);
-                        if (length + extra <= kFastBits)
-                            table.withExtra[entry] =
-                                static_cast<std::uint16_t>((length + extra) << 8 | rs);
+                        if (stepped)
+                            table.step[entry] =
+                                static_cast<std::uint16_t>((length + size) << 8 | advance);
                     }
                 }
             }
@@ -237,7 +235,10 @@ bool JPEGData::defineTables(ByteSpan payload) {
 
 bool JPEGData::defineFrame(std::uint8_t marker, ByteSpan payload) {
     supported_ = false;
-    components_.clear();
+    componentCount_ = 0;
+    // The masks keep their memory for the next frame.
+    for (auto& c : components_)
+        c.nonZero.clear();
     if (payload.size() < 6) return false;
     const int precision = payload[0];
     const std::uint64_t height = static_cast<std::uint64_t>(payload[1] << 8 | payload[2]);
@@ -247,23 +248,24 @@ bool JPEGData::defineFrame(std::uint8_t marker, ByteSpan payload) {
     int hMax = 1;
     int vMax = 1;
     for (std::size_t i = 0; i < count; ++i) {
-        Component c;
+        auto& c = components_[i];
         c.id = payload[6 + 3 * i];
         c.h = payload[7 + 3 * i] >> 4;
         c.v = payload[7 + 3 * i] & 0x0F;
         if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4) return false;
-        for (const auto& other : components_)
-            if (other.id == c.id) return false;
+        for (std::size_t j = 0; j < i; ++j)
+            if (components_[j].id == c.id) return false;
         hMax = std::max(hMax, c.h);
         vMax = std::max(vMax, c.v);
-        components_.push_back(c);
+        componentCount_ = i + 1;
     }
     // Height 0 is given later by a DNL marker, which this checker does not follow.
     const bool huffman = marker == 0xC0 || marker == 0xC1 || marker == 0xC2;
     if (!huffman || height == 0 || (precision != 8 && precision != 12)) return true;
     mcusWide_ = (width + 8 * static_cast<std::uint64_t>(hMax) - 1) / (8 * hMax);
     mcusHigh_ = (height + 8 * static_cast<std::uint64_t>(vMax) - 1) / (8 * vMax);
-    for (auto& c : components_) {
+    for (std::size_t i = 0; i < componentCount_; ++i) {
+        auto& c = components_[i];
         const auto w = (width * static_cast<std::uint64_t>(c.h) + hMax - 1) / hMax;
         const auto h = (height * static_cast<std::uint64_t>(c.v) + vMax - 1) / vMax;
         c.blocksWide = (w + 7) / 8;
@@ -291,16 +293,17 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     if (!supported_ || header.empty()) return failed;
     const std::size_t count = header[0];
     if (count < 1 || count > 4 || header.size() < 4 + 2 * count) return failed;
-    std::vector<ScanComponent> parts;
+    std::array<ScanComponent, 4> parts{};
     for (std::size_t i = 0; i < count; ++i) {
         const auto id = header[1 + 2 * i];
-        const auto found = std::find_if(components_.begin(), components_.end(),
-                                        [id](const Component& c) { return c.id == id; });
-        if (found == components_.end()) return failed;
+        const auto end = components_.begin() + static_cast<std::ptrdiff_t>(componentCount_);
+        const auto found =
+            std::find_if(components_.begin(), end, [id](const Component& c) { return c.id == id; });
+        if (found == end) return failed;
         const auto tables = header[2 + 2 * i];
         if ((tables >> 4) > 3 || (tables & 0x0F) > 3) return failed;
-        parts.push_back({static_cast<std::size_t>(found - components_.begin()), &dc_[tables >> 4],
-                         &ac_[tables & 0x0F]});
+        parts[i] = {static_cast<std::size_t>(found - components_.begin()), &dc_[tables >> 4],
+                    &ac_[tables & 0x0F]};
     }
     const int ss = header[1 + 2 * count];
     const int se = header[2 + 2 * count];
@@ -310,7 +313,8 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     if (progressive_) {
         if (ss > se || se > 63 || (ss == 0 && se != 0) || (ss > 0 && count != 1)) return failed;
     }
-    for (const auto& part : parts) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& part = parts[i];
         // Motion-JPEG frames leave their tables out; such scans are not judged.
         if ((dcScan && (!progressive_ || ah == 0) && !part.dc->defined) ||
             (acScan && !part.ac->defined))
@@ -321,18 +325,20 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     // A lone component is walked block by block; several go by MCUs of h × v blocks each.
     const bool single = count == 1;
     std::uint64_t units = mcusWide_ * mcusHigh_;
-    std::vector<std::size_t> unitBlocks; // the component of each block in one unit
+    std::array<std::uint8_t, 10> unitBlocks{}; // the component of each block in one unit
+    std::size_t blocksPerUnit = 0;
     if (single) {
         const auto& c = components_[parts[0].index];
         units = c.blocksWide * c.blocksHigh;
-        unitBlocks.push_back(0);
+        blocksPerUnit = 1;
     } else {
-        for (std::size_t p = 0; p < parts.size(); ++p) {
+        for (std::size_t p = 0; p < count; ++p) {
             const auto& c = components_[parts[p].index];
-            for (int b = 0; b < c.h * c.v; ++b)
-                unitBlocks.push_back(p);
+            for (int b = 0; b < c.h * c.v; ++b) {
+                if (blocksPerUnit == unitBlocks.size()) return failed;
+                unitBlocks[blocksPerUnit++] = static_cast<std::uint8_t>(p);
+            }
         }
-        if (unitBlocks.size() > 10) return failed;
     }
     std::vector<std::uint64_t>* nonZero = nullptr;
     if (progressive_ && ss > 0) {
@@ -346,9 +352,8 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
         }
     }
 
-    if (from && (progressive_ || from->block >= unitBlocks.size())) return failed;
+    if (from && (progressive_ || from->block >= blocksPerUnit)) return failed;
     Bits bits(window, dataStart);
-    bool ok = true;
     std::uint32_t eobRun = 0;
     std::uint32_t restarts = 0;
     std::uint64_t unit = 0;
@@ -373,35 +378,49 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
             bits.resumeAfterMarker();
             eobRun = 0;
         }
-        for (; block < unitBlocks.size(); ++block) {
+        for (; block < blocksPerUnit; ++block) {
             const auto& part = parts[unitBlocks[block]];
             if (marks && bits.plain())
                 marks(Resume{unit, block, restarts, bits.next(), bits.buffered(), bits.count()});
             if (!progressive_) {
-                const int s = decode(bits, *part.dc, ok);
-                if (s < 0 || s > maxDC) return broken();
-                bits.take(s, ok);
-                for (int k = 1; k < 64;) {
-                    const int rs = decodeAC(bits, *part.ac, ok);
-                    if (rs < 0) return broken();
-                    const int r = rs >> 4;
-                    if ((rs & 0x0F) == 0) {
-                        if (r != 15) break;
-                        k += 16;
-                    } else {
-                        k += r;
-                        if (k > 63 || (rs & 0x0F) > maxAC) return broken();
-                        ++k;
-                    }
-                    if (k > 64) return broken();
+                // Most codes and their extra bits come in one look-up; the rest the slow way.
+                bits.ensure(16);
+                if (const auto e = part.dc->step[bits.peek(kFastBits)]; e != 0) {
+                    bits.drop(e >> 8);
+                } else {
+                    const int s = decode(bits, *part.dc);
+                    if (s < 0 || s > maxDC) return broken();
+                    bits.take(s);
                 }
+                const auto& step = part.ac->step;
+                int k = 1;
+                do {
+                    bits.ensure(16);
+                    if (const auto e = step[bits.peek(kFastBits)]; e != 0) {
+                        bits.drop(e >> 8);
+                        k += e & 0xFF;
+                        continue;
+                    }
+                    const int rs = decode(bits, *part.ac);
+                    if (rs < 0) return broken();
+                    const int size = rs & 0x0F;
+                    if (size == 0) {
+                        k += (rs >> 4) == 15 ? 16 : kEndOfBlock;
+                    } else {
+                        if (size > maxAC) return broken();
+                        bits.take(size);
+                        k += (rs >> 4) + 1;
+                    }
+                } while (k < 64);
+                // Past the block's last coefficient, unless the block ended with its own code.
+                if (k > 64 && k < kEndOfBlock) return broken();
             } else if (ss == 0) {
                 if (ah == 0) {
-                    const int s = decode(bits, *part.dc, ok);
+                    const int s = decode(bits, *part.dc);
                     if (s < 0 || s > 16) return broken();
-                    bits.take(s, ok);
+                    bits.take(s);
                 } else {
-                    bits.take(1, ok);
+                    bits.take(1);
                 }
             } else if (!refining) {
                 if (eobRun > 0) {
@@ -409,21 +428,21 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 } else {
                     std::uint64_t mask = 0;
                     for (int k = ss; k <= se;) {
-                        const int rs = decode(bits, *part.ac, ok);
+                        const int rs = decode(bits, *part.ac);
                         if (rs < 0) return broken();
                         const int r = rs >> 4;
                         const int size = rs & 0x0F;
                         if (size == 0) {
                             if (r < 15) {
                                 eobRun = (1u << r) - 1;
-                                if (r > 0) eobRun += bits.take(r, ok);
+                                if (r > 0) eobRun += bits.take(r);
                                 break;
                             }
                             k += 16;
                         } else {
                             k += r;
                             if (k > se) return broken();
-                            bits.take(size, ok);
+                            bits.take(size);
                             mask |= 1ull << k;
                             ++k;
                         }
@@ -436,23 +455,23 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 int k = ss;
                 if (eobRun == 0) {
                     for (; k <= se; ++k) {
-                        const int rs = decode(bits, *part.ac, ok);
+                        const int rs = decode(bits, *part.ac);
                         if (rs < 0) return broken();
                         int r = rs >> 4;
                         const int size = rs & 0x0F;
                         if (size != 0) {
                             if (size != 1) return broken();
-                            bits.take(1, ok);
+                            bits.take(1);
                         } else if (r != 15) {
                             eobRun = 1u << r;
-                            if (r > 0) eobRun += bits.take(r, ok);
+                            if (r > 0) eobRun += bits.take(r);
                             break;
                         }
                         // Coefficients already non-zero take a correction bit; the r-th zero
                         // one after them is where a new one lands.
                         for (; k <= se; ++k) {
                             if ((mask >> k) & 1) {
-                                bits.take(1, ok);
+                                bits.take(1);
                             } else {
                                 if (r == 0) break;
                                 --r;
@@ -469,11 +488,13 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
                     const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
                     for (int n = __builtin_popcountll(mask & upTo & onward); n > 0; n -= 16)
-                        bits.take(std::min(n, 16), ok);
+                        bits.take(std::min(n, 16));
                     --eobRun;
                 }
             }
-            if (!ok) return broken();
+            // Decoding on into the zeros after a marker is noticed once per block: they only
+            // ever add bits, so the block that first reached them is the one that fails.
+            if (bits.overran()) return broken();
         }
     }
     if (!bits.atMarker() || bits.truncated()) return broken();

@@ -20,13 +20,18 @@ public:
     // Codes up to this long are looked up in one step.
     static constexpr int kFastBits = 11;
 
+    // Advance of a step that ends the block (an AC end-of-block code).
+    static constexpr int kEndOfBlock = 0x80;
+
     // The Huffman tables of one class and slot, with a lookup for short codes.
     struct Table {
         bool defined = false;
         std::array<std::uint16_t, 1 << kFastBits> fast{}; // by the next bits: length << 8 | symbol
-        // The same for codes whose extra bits (the symbol's low four bits) fit in too,
-        // with the length counting them.
-        std::array<std::uint16_t, 1 << kFastBits> withExtra{};
+        // By the next bits, for a code whose extra bits fit in too: the bits it takes with them
+        // << 8 | how far it moves through the block (run + 1, 16 for a run of zeros, kEndOfBlock
+        // for an end of block). 0: decode the slow way. Coefficient sizes too large for 8-bit
+        // samples are left to the slow way, which judges them by the precision.
+        std::array<std::uint16_t, 1 << kFastBits> step{};
         std::array<std::int32_t, 18> maxCode{};
         std::array<std::int32_t, 17> offset{}; // index of a length's first symbol minus its code
         std::array<std::uint8_t, 256> symbols{};
@@ -84,7 +89,8 @@ private:
     std::uint64_t mcusWide_ = 0;
     std::uint64_t mcusHigh_ = 0;
     std::uint32_t restartInterval_ = 0;
-    std::vector<Component> components_;
+    std::array<Component, 4> components_{};
+    std::size_t componentCount_ = 0;
     std::array<Table, 4> dc_{};
     std::array<Table, 4> ac_{};
 };
