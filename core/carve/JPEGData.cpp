@@ -152,6 +152,15 @@ private:
     std::uint8_t markerCode_ = 0;
 };
 
+// Set bits in v, inline: the portable build has no population-count instruction, and the
+// library call costs more than this.
+inline int bitCount(std::uint64_t v) {
+    v -= (v >> 1) & 0x5555555555555555ull;
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((v * 0x0101010101010101ull) >> 56);
+}
+
 // The symbol of the next code, or -1 when the bits form no code of the table.
 int decode(Bits& bits, const JPEGData::Table& table) {
     bits.ensure(16);
@@ -452,31 +461,34 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 }
             } else {
                 auto& mask = (*nonZero)[unit];
+                const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
                 int k = ss;
                 if (eobRun == 0) {
                     for (; k <= se; ++k) {
                         const int rs = decode(bits, *part.ac);
                         if (rs < 0) return broken();
-                        int r = rs >> 4;
+                        const int r = rs >> 4;
                         const int size = rs & 0x0F;
                         if (size != 0) {
                             if (size != 1) return broken();
-                            bits.take(1);
                         } else if (r != 15) {
                             eobRun = 1u << r;
                             if (r > 0) eobRun += bits.take(r);
                             break;
                         }
                         // Coefficients already non-zero take a correction bit; the r-th zero
-                        // one after them is where a new one lands.
-                        for (; k <= se; ++k) {
-                            if ((mask >> k) & 1) {
-                                bits.take(1);
-                            } else {
-                                if (r == 0) break;
-                                --r;
-                            }
-                        }
+                        // one after them is where a new one lands (past se when there is none).
+                        const std::uint64_t ahead = upTo & (~0ull << k);
+                        std::uint64_t zeros = ~mask & ahead;
+                        for (int i = 0; i < r && zeros != 0; ++i)
+                            zeros &= zeros - 1;
+                        const int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
+                        const std::uint64_t before = stop > 63 ? ~0ull : (1ull << stop) - 1;
+                        // The new coefficient's sign bit, then the corrections; only their
+                        // count matters here.
+                        for (int n = bitCount(mask & ahead & before) + (size != 0); n > 0; n -= 16)
+                            bits.take(std::min(n, 16));
+                        k = stop;
                         if (size != 0) {
                             if (k > se) return broken();
                             mask |= 1ull << k;
@@ -485,9 +497,8 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                 }
                 if (eobRun > 0) {
                     // One correction bit for each coefficient from k on that is already set.
-                    const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
                     const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
-                    for (int n = __builtin_popcountll(mask & upTo & onward); n > 0; n -= 16)
+                    for (int n = bitCount(mask & upTo & onward); n > 0; n -= 16)
                         bits.take(std::min(n, 16));
                     --eobRun;
                 }
