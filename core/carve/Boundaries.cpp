@@ -12,10 +12,8 @@ constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kStep = 1024 * 1024;
 constexpr std::size_t kSniffBytes = 32;
 
-} // namespace
-
-std::optional<std::uint64_t> Boundaries::nextFileOrBlank(const BlockReader& reader,
-                                                         std::uint64_t from, std::uint64_t before) {
+std::optional<std::uint64_t> search(const BlockReader& reader, std::uint64_t from,
+                                    std::uint64_t before, bool blanks) {
     if (from > UINT64_MAX - (kSector - 1)) return std::nullopt;
     std::uint64_t pos = (from + kSector - 1) / kSector * kSector;
     const std::uint64_t end = std::min(reader.size(), before);
@@ -30,13 +28,25 @@ std::optional<std::uint64_t> Boundaries::nextFileOrBlank(const BlockReader& read
         if (data.size() < len) return std::nullopt;
         for (std::uint64_t s = 0; s < len; s += kSector) {
             const auto* sector = data.data() + s;
-            const bool blank =
-                std::all_of(sector, sector + kSector, [](std::uint8_t b) { return b == 0; });
+            const bool blank = blanks && std::all_of(sector, sector + kSector,
+                                                     [](std::uint8_t b) { return b == 0; });
             if (blank || Registry::sniff(ByteSpan(sector, kSniffBytes))) return pos + s;
         }
         pos += len;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> Boundaries::nextFileOrBlank(const BlockReader& reader,
+                                                         std::uint64_t from, std::uint64_t before) {
+    return search(reader, from, before, true);
+}
+
+std::optional<std::uint64_t> Boundaries::nextFile(const BlockReader& reader, std::uint64_t from,
+                                                  std::uint64_t before) {
+    return search(reader, from, before, false);
 }
 
 } // namespace vellary

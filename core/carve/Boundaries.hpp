@@ -11,6 +11,9 @@ struct Boundaries {
     // signature table recognises, before the limit.
     static std::optional<std::uint64_t> nextFileOrBlank(const BlockReader& reader,
                                                         std::uint64_t from, std::uint64_t before);
+    // The same for the start of a recognised file only, blank sectors passed over.
+    static std::optional<std::uint64_t> nextFile(const BlockReader& reader, std::uint64_t from,
+                                                 std::uint64_t before);
 };
 
 } // namespace vellary

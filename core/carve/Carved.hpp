@@ -17,6 +17,9 @@ struct Carved {
     std::optional<std::string> nameHint;
     std::optional<std::string> device;
     bool complete = false;
+    // For a file that is not complete: the bytes from the start that the carver did check. The
+    // deep scan looks for other files in the rest. Absent: all of size was checked.
+    std::optional<std::uint64_t> verified;
 };
 
 } // namespace vellary

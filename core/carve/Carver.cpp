@@ -1,6 +1,7 @@
 #include "core/carve/Carver.hpp"
 
 #include "core/carve/ChunkedSource.hpp"
+#include "core/carve/JPEGReassembly.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <map>
 
 namespace vellary {
 namespace {
@@ -85,6 +87,36 @@ private:
     std::size_t index_ = 0;
 };
 
+// Space taken by what the walk found: whole files, and the pieces of files put back together.
+class Taken {
+public:
+    void add(std::uint64_t offset, std::uint64_t end) {
+        if (end > offset) ranges_[offset] = std::max(ranges_[offset], end);
+    }
+    // The end of a taken range holding offset, if one does.
+    std::optional<std::uint64_t> end(std::uint64_t offset) const {
+        auto it = ranges_.upper_bound(offset);
+        if (it == ranges_.begin()) return std::nullopt;
+        --it;
+        if (it->second > offset) return it->second;
+        return std::nullopt;
+    }
+    bool empty() const { return ranges_.empty(); }
+
+private:
+    std::map<std::uint64_t, std::uint64_t> ranges_;
+};
+
+// The end of the claimed range of the cover holding offset, by binary search.
+std::optional<std::uint64_t> coveredEnd(const RangeCover& cover, std::uint64_t offset) {
+    const auto& ranges = cover.ranges();
+    const auto it =
+        std::partition_point(ranges.begin(), ranges.end(),
+                             [offset](const ByteRange& r) { return rangeEnd(r) <= offset; });
+    if (it == ranges.end() || it->offset > offset) return std::nullopt;
+    return rangeEnd(*it);
+}
+
 } // namespace
 
 RecoverableFile Carver::make(const Carved& carved, std::uint64_t start, SequenceCounter& sequence) {
@@ -132,6 +164,13 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
     Outcome outcome;
     CoverCursor cover(covered);
     ChunkedSource source(reader);
+    Taken whole;     // complete files found, never taken as a piece of another
+    Taken continued; // the later pieces of files put back together, passed over when reached
+    const JPEGReassembly::Claimed taken = [&](std::uint64_t offset) {
+        if (const auto e = coveredEnd(covered, offset)) return e;
+        if (const auto e = whole.end(offset)) return e;
+        return continued.end(offset);
+    };
 
     const auto deliver = [&] {
         if (pending.empty()) return;
@@ -183,6 +222,14 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
                 }
                 continue;
             }
+            if (!continued.empty())
+                if (const auto piece = continued.end(at)) {
+                    if (!jumpTo(roundUp(*piece))) {
+                        jumpedOut = true;
+                        break;
+                    }
+                    continue;
+                }
             source.require(i + kSniffBytes);
             const std::uint64_t length = source.length();
             if (length < kMinCandidateBytes || i > length - kMinCandidateBytes) break;
@@ -211,11 +258,29 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
                 continue;
             }
             auto file = make(*carved, at, sequence);
+            std::uint64_t passed = carved->size;
+            if (!carved->complete && carved->verified)
+                passed = std::clamp<std::uint64_t>(*carved->verified, 1, carved->size);
+            if (!carved->complete && carved->kind == FileKind::jpeg)
+                if (const auto joined = JPEGReassembly::attempt(reader, at, taken)) {
+                    // The walk goes on after the first piece; the others are skipped when reached.
+                    file.ranges = joined->ranges;
+                    file.size = joined->size;
+                    file.complete = true;
+                    for (std::size_t r = 1; r < joined->ranges.size(); ++r)
+                        continued.add(joined->ranges[r].offset, joined->ranges[r].end());
+                    passed = joined->ranges.front().length;
+                }
+            if (file.complete)
+                for (const auto& r : file.ranges)
+                    whole.add(r.offset, r.end());
             if (options.wants(file.category)) {
                 pending.push_back(file);
                 sink.push_back(std::move(file));
             }
-            if (!jumpTo(roundUp(at + carved->size))) {
+            // What a carver could not check may hold other files; only its checked part is
+            // passed over.
+            if (!jumpTo(roundUp(at + passed))) {
                 jumpedOut = true;
                 break;
             }

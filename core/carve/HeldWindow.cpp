@@ -80,6 +80,15 @@ std::optional<Bytes> HeldWindow::bytes(std::uint64_t at, std::int64_t count) {
     return window_.bytes(at, count);
 }
 
+std::optional<ByteSpan> HeldWindow::span(std::uint64_t at, std::uint64_t count) {
+    if (at >= window_.end() || count == 0) return std::nullopt;
+    count = std::min(count, window_.end() - at);
+    if ((at >= heldStart_ && at < heldEnd_) || hold(at, at))
+        return ByteSpan(held_ + (at - heldStart_),
+                        static_cast<std::size_t>(std::min(count, heldEnd_ - at)));
+    return window_.view(at, static_cast<std::int64_t>(count));
+}
+
 std::optional<std::uint64_t> HeldWindow::nextFF(std::uint64_t from) {
     while ((from >= heldStart_ && from < heldEnd_) || hold(from, from)) {
         const auto* begin = held_ + (from - heldStart_);

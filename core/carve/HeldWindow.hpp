@@ -25,6 +25,9 @@ public:
     std::optional<std::uint64_t> nextFF(std::uint64_t from);
     // Like nextFF, but may pass over FF bytes followed by 00 (stuffing in JPEG entropy data).
     std::optional<std::uint64_t> nextUnstuffedFF(std::uint64_t from);
+    // Up to count bytes from at (fewer near the end), valid until the next call; nothing when at
+    // is unreadable. For walkers that go through memory a piece at a time.
+    std::optional<ByteSpan> span(std::uint64_t at, std::uint64_t count);
 
 private:
     // Holds memory from at through `through`, when the walk's source has it.

@@ -2,6 +2,7 @@
 
 #include "core/formats/Sniff.hpp"
 
+#include "core/carve/Boundaries.hpp"
 #include "core/carve/CarveRead.hpp"
 
 #include <algorithm>
@@ -20,6 +21,8 @@ constexpr std::uint64_t kMinLength = 4096;
 constexpr int kMaxBoxes = 10'000;
 constexpr std::int64_t kMoovDateRead = 65'536;
 constexpr std::int64_t kSecondsFrom1904To1970 = 2'082'844'800;
+// Larger movie boxes are not searched for their chunk offsets.
+constexpr std::uint64_t kMaxMoovRead = 16 * 1024 * 1024;
 
 using Type = std::array<char, 4>;
 
@@ -98,6 +101,118 @@ std::optional<Date> creationDate(const BlockReader& reader, std::uint64_t moov,
     return std::nullopt;
 }
 
+struct Extent {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+};
+
+// One sample table's boxes, as far as where its samples lie.
+struct SampleTable {
+    std::vector<std::uint64_t> chunks;                         // stco or co64
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> runs; // stsc: first chunk, samples each
+    std::uint32_t fixedSize = 0;      // stsz: one size for every sample, or 0
+    std::vector<std::uint32_t> sizes; // stsz: each sample's size
+};
+
+// The full boxes' entry tables, read from a body: version and flags, entry count, entries.
+bool readTable(ByteSpan moov, std::size_t body, std::size_t end, std::string_view type,
+               SampleTable& table) {
+    if (end - body < 8) return false;
+    const auto* b = moov.data() + body;
+    const std::size_t room = end - body - 8;
+    if (type == "stsz") {
+        if (end - body < 12) return false;
+        table.fixedSize = Binary::rawU32be(b + 4);
+        const std::uint64_t count = Binary::rawU32be(b + 8);
+        if (table.fixedSize != 0) return true;
+        if (count > (room - 4) / 4) return false;
+        for (std::uint64_t i = 0; i < count; ++i)
+            table.sizes.push_back(Binary::rawU32be(b + 12 + 4 * i));
+        return true;
+    }
+    const std::uint64_t count = Binary::rawU32be(b + 4);
+    const std::size_t width = type == "stsc" ? 12 : type == "stco" ? 4 : 8;
+    if (count > room / width) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto* e = b + 8 + i * width;
+        if (type == "stsc")
+            table.runs.emplace_back(Binary::rawU32be(e), Binary::rawU32be(e + 4));
+        else
+            table.chunks.push_back(width == 4 ? Binary::rawU32be(e) : Binary::rawU64be(e));
+    }
+    return true;
+}
+
+// Appends where each sample of the table starts (offsets from the file's start).
+void sampleStarts(const SampleTable& table, std::vector<std::uint64_t>& starts) {
+    std::size_t sample = 0;
+    std::size_t run = 0;
+    for (std::size_t chunk = 0; chunk < table.chunks.size(); ++chunk) {
+        while (run + 1 < table.runs.size() && table.runs[run + 1].first <= chunk + 1)
+            ++run;
+        const std::uint32_t perChunk = table.runs.empty() ? 1 : table.runs[run].second;
+        std::uint64_t at = table.chunks[chunk];
+        starts.push_back(at);
+        for (std::uint32_t i = 0; i < perChunk && starts.size() < 4'000'000; ++i, ++sample) {
+            const std::uint64_t size = table.fixedSize != 0          ? table.fixedSize
+                                       : sample < table.sizes.size() ? table.sizes[sample]
+                                                                     : 0;
+            if (size == 0) break;
+            at += size;
+            if (i + 1 < perChunk) starts.push_back(at);
+        }
+    }
+}
+
+// Collects the chunk offsets and sample starts under the box body [at, end) of moov; false when
+// a table is malformed.
+bool samples(ByteSpan moov, std::size_t at, std::size_t end, int depth,
+             std::vector<std::uint64_t>& chunks, std::vector<std::uint64_t>& starts) {
+    SampleTable table;
+    while (at + 8 <= end) {
+        const std::uint64_t size = Binary::rawU32be(moov.data() + at);
+        if (size < 8 || size > end - at) return false;
+        const auto type = text(moov.data() + at + 4);
+        const std::size_t body = at + 8;
+        const std::size_t bodyEnd = at + static_cast<std::size_t>(size);
+        if (type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
+            if (depth < 4 && !samples(moov, body, bodyEnd, depth + 1, chunks, starts)) return false;
+        } else if (type == "stco" || type == "co64" || type == "stsc" || type == "stsz") {
+            if (!readTable(moov, body, bodyEnd, type, table)) return false;
+        }
+        at = bodyEnd;
+    }
+    chunks.insert(chunks.end(), table.chunks.begin(), table.chunks.end());
+    sampleStarts(table, starts);
+    return true;
+}
+
+// Where the movie box says its chunks and samples lie, from the file's start; nothing when its
+// tables are malformed. A movie box too large to read gives empty lists.
+std::optional<std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>>>
+movieSamples(const BlockReader& reader, std::uint64_t moov, std::uint64_t moovSize) {
+    std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> found;
+    if (moovSize > kMaxMoovRead) return found;
+    const auto data = CarveRead::exact(reader, moov, static_cast<std::int64_t>(moovSize));
+    if (!data) return std::nullopt;
+    if (!samples(*data, 8, data->size(), 0, found.first, found.second)) return std::nullopt;
+    std::sort(found.second.begin(), found.second.end());
+    return found;
+}
+
+// Whether a media-data box holds the start of another file: a recognised signature on a sector
+// boundary where no sample of this movie starts. The offset where it does.
+std::optional<std::uint64_t> otherFileInside(const BlockReader& reader, std::uint64_t start,
+                                             const Extent& media,
+                                             const std::vector<std::uint64_t>& sampleAt) {
+    std::uint64_t from = media.from;
+    while (const auto hit = Boundaries::nextFile(reader, from, media.to)) {
+        if (!std::binary_search(sampleAt.begin(), sampleAt.end(), *hit - start)) return hit;
+        from = *hit + 1;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> ISOMediaCarver::leadBytes() const {
@@ -119,6 +234,8 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
     std::optional<std::uint64_t> moov;
     std::uint64_t moovSize = 0;
     std::uint64_t pos = start;
+    std::vector<Extent> media; // the bodies of the media-data boxes
+    bool cutOff = false;
 
     while (boxes < kMaxBoxes) {
         if (end - pos < 8) break;
@@ -130,6 +247,7 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
             break;
 
         std::uint64_t boxSize = Binary::rawU32be(h);
+        const std::uint64_t headerSize = boxSize == 1 ? 16 : 8;
         if (boxSize == 1) {
             if (head->size() < 16) return std::nullopt;
             boxSize = Binary::rawU64be(h + 8);
@@ -140,8 +258,16 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
             break;
         }
 
-        // Compared without adding, so that a size near 2^64 cannot wrap past the test.
-        if (boxSize > end - pos) return std::nullopt;
+        // Compared without adding, so that a size near 2^64 cannot wrap past the test. Media data
+        // that runs past the source was cut off: what is there is kept, unproven.
+        if (boxSize > end - pos) {
+            if (boxes == 0 || type != "mdat") return std::nullopt;
+            cutOff = true;
+            seen.insert("mdat");
+            media.push_back({pos + headerSize, end});
+            pos = end;
+            break;
+        }
 
         const auto known = std::find(kKnownBoxes.begin(), kKnownBoxes.end(), type);
         if (boxes == 0) {
@@ -158,6 +284,8 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
         if (*known == "moov") {
             moov = pos;
             moovSize = boxSize;
+        } else if (*known == "mdat") {
+            media.push_back({pos + headerSize, pos + boxSize});
         }
         seen.insert(*known);
         ++boxes;
@@ -166,14 +294,42 @@ std::optional<Carved> ISOMediaCarver::carve(const BlockReader& reader, std::uint
 
     const bool stalled = isMovieKind(kind) && seen.contains("mdat") && !seen.contains("moov");
     if (!complete(kind, seen) && !stalled) return std::nullopt;
-    const auto length = pos - start;
+    auto length = pos - start;
     if (length < kMinLength) return std::nullopt;
 
     Carved carved;
     carved.kind = kind;
+    carved.complete = !stalled && !cutOff;
+    // The index must point into the media data walked, and the media data must not hold
+    // another file: either means the movie was cut short and something else lies there.
+    std::optional<std::uint64_t> intruder;
+    if (carved.complete && moov && !media.empty()) {
+        const auto listed = movieSamples(reader, *moov, moovSize);
+        const auto inside = [&](std::uint64_t offset) {
+            return std::any_of(media.begin(), media.end(), [&](const Extent& e) {
+                return offset >= e.from - start && offset < e.to - start;
+            });
+        };
+        if (!listed || !std::all_of(listed->first.begin(), listed->first.end(), inside)) {
+            carved.complete = false;
+        } else {
+            for (const auto& e : media)
+                if ((intruder = otherFileInside(reader, start, e, listed->second))) break;
+            carved.complete = !intruder;
+        }
+    }
+    if (!carved.complete && !media.empty()) {
+        // Only the boxes before the media data were proven; the media data ends at the first
+        // other file inside it (or, without an index, a blank sector), if one is there.
+        const auto body = media.front().from;
+        carved.verified = body - start;
+        if (!intruder && !moov) intruder = Boundaries::nextFileOrBlank(reader, body, pos);
+        if (!intruder && moov) intruder = Boundaries::nextFile(reader, body, pos);
+        if (intruder) length = std::max(*intruder, body) - start;
+        if (length < kMinLength) return std::nullopt;
+    }
     carved.size = length;
     if (moov) carved.modified = creationDate(reader, *moov, moovSize);
-    carved.complete = !stalled;
     return carved;
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/carve/CameraNames.hpp"
 #include "core/carve/HeldWindow.hpp"
+#include "core/carve/JPEGData.hpp"
 #include "core/carve/MPF.hpp"
 
 #include <algorithm>
@@ -101,7 +102,8 @@ std::optional<Carved> JPEGCarver::carve(const BlockReader& reader, std::uint64_t
         carved.device = parsed->exif->device();
     }
     carved.nameHint = parsed->nameHint;
-    carved.complete = true;
+    carved.complete = parsed->complete;
+    if (!parsed->complete) carved.verified = parsed->headers;
     return carved;
 }
 
@@ -118,27 +120,57 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
     Parsed parsed;
     std::uint64_t pos = start + 2;
     bool sawFrame = false;
+    bool scanned = false; // a scan's data decoded; what follows may only be more scans or EOI
+    JPEGData data;
     std::vector<std::uint64_t> mpfEnds;
+    // Ends the file short at stop: the data decoded this far and no further.
+    const auto cutShort = [&](std::uint64_t stop) -> std::optional<Parsed> {
+        parsed.size = stop - start;
+        parsed.complete = false;
+        if (parsed.size < kMinSize) return std::nullopt;
+        return parsed;
+    };
     while (pos < end) {
-        if (window.byte(pos) != 0xFF) return std::nullopt;
+        if (window.byte(pos) != 0xFF) return scanned ? cutShort(pos) : std::nullopt;
         std::uint64_t m = pos + 1;
         std::optional<std::uint8_t> marker;
         while ((marker = window.byte(m)) == 0xFF)
             ++m;
-        if (!marker) return std::nullopt;
+        if (!marker) return scanned ? cutShort(pos) : std::nullopt;
         if (*marker == 0x01 || restart(*marker)) {
             pos = m + 1;
             continue;
         }
-        if (*marker == 0xD8 || *marker == 0xD9) return std::nullopt;
+        if (*marker == 0xD9 && scanned) {
+            parsed.size = m + 1 - start;
+            if (!mpfEnds.empty()) {
+                const auto x = *std::max_element(mpfEnds.begin(), mpfEnds.end());
+                if (m + 1 < x && x <= end) parsed.size = x - start;
+            }
+            if (parsed.size < kMinSize) return std::nullopt;
+            return parsed;
+        }
+        if (*marker == 0xD8 || *marker == 0xD9) return scanned ? cutShort(pos) : std::nullopt;
         const auto length = window.u16be(m + 1);
-        if (!length || *length < 2) return std::nullopt;
+        if (!length || *length < 2) return scanned ? cutShort(pos) : std::nullopt;
         const std::uint64_t p = m + 3;
         const std::int64_t payloadLength = *length - 2;
         const std::uint64_t next = p + static_cast<std::uint64_t>(payloadLength);
-        if (startOfFrame(*marker)) sawFrame = true;
-
-        if (*marker == 0xE1) {
+        const auto segment = [&] {
+            return payloadLength > 0 ? window.bytes(p, payloadLength)
+                                     : std::optional<Bytes>(Bytes{});
+        };
+        if (startOfFrame(*marker)) {
+            sawFrame = true;
+            // A frame header the data check cannot use leaves the scans measured by markers.
+            if (const auto frame = segment()) data.defineFrame(*marker, *frame);
+        } else if (*marker == 0xC4 || *marker == 0xDD) {
+            const auto tables = segment();
+            if (!tables) return scanned ? cutShort(pos) : std::nullopt;
+            const bool fine =
+                *marker == 0xC4 ? data.defineTables(*tables) : data.defineRestartInterval(*tables);
+            if (!fine) return scanned ? cutShort(pos) : std::nullopt;
+        } else if (*marker == 0xE1) {
             if (const auto payload = window.bytes(p, payloadLength)) {
                 if (!parsed.exif) parsed.exif = EXIF::summaryInAPP1(*payload);
                 if (!parsed.nameHint) parsed.nameHint = cameraName(*payload);
@@ -153,6 +185,19 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
                     parsed.nameHint = cameraName(*payload);
         } else if (*marker == 0xDA) {
             if (!sawFrame) return std::nullopt;
+            if (!scanned) parsed.headers = next - start;
+            if (data.supported()) {
+                const auto header = segment();
+                if (!header) return scanned ? cutShort(pos) : std::nullopt;
+                const auto scan = data.scan(*header, window, next);
+                if (scan.checked) {
+                    if (!scan.decoded) return cutShort(std::max(scan.at, next));
+                    scanned = true;
+                    pos = scan.at;
+                    continue;
+                }
+            }
+            // Codings the data check does not follow are measured by their markers alone.
             const auto e = scanEntropy(window, next);
             if (!e) return std::nullopt;
             parsed.size = *e - start;
@@ -165,7 +210,7 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
         }
         pos = next;
     }
-    return std::nullopt;
+    return scanned ? cutShort(std::min(pos, end)) : std::nullopt;
 }
 
 } // namespace vellary

@@ -18,6 +18,11 @@ public:
         std::uint64_t size = 0;
         std::optional<EXIF::Summary> exif;
         std::optional<std::string> nameHint;
+        // False when the entropy-coded data stops decoding before a proper end-of-image marker;
+        // size then ends where it stopped.
+        bool complete = true;
+        // Bytes up to the first scan's data: the part that holds no other file.
+        std::uint64_t headers = 0;
     };
 
     std::optional<std::vector<std::uint8_t>> leadBytes() const override;
@@ -26,7 +31,8 @@ public:
                                 FileKind kind) const override;
 
     // The JPEG starting at start, at most limit bytes long (200 MiB when absent); nothing unless
-    // its end-of-image marker is found. Never throws.
+    // its headers lead to a scan. Data that stops decoding, or whose end-of-image marker is not
+    // found, gives an incomplete file. Never throws.
     static std::optional<Parsed> measure(const BlockReader& reader, std::uint64_t start,
                                          std::optional<std::uint64_t> limit = std::nullopt);
 };

@@ -75,6 +75,7 @@ TEST(ISOMediaCarver, BrandsBoxesAndLimits) {
     const auto cr3 = F::join(
         {ftyp("mp42", {"mp42", "crx "}), moov(0), filler("uuid", 300), filler("mdat", 5000)});
     const auto honest = F::join({head, large(5016), Bytes(5000, 3)});
+    const auto wrapped = F::join({head, filler("free", 5000), large(~0ULL), Bytes(64, 9)});
     F::expectCases(
         ISOMediaCarver(),
         {{"a recording whose index was never written", index, index.size(), false},
@@ -84,9 +85,10 @@ TEST(ISOMediaCarver, BrandsBoxesAndLimits) {
          {"control byte in a type", F::join({mp4, filler("fre\x01", 64)}), mp4.size()},
          {"box size 4", F::join({mp4, {0, 0, 0, 4, 'f', 'r', 'e', 'e'}}), mp4.size()},
          {"three bytes left", F::join({mp4, {1, 2, 3}}), mp4.size()},
-         {"mdat one byte short", Bytes(mp4.begin(), mp4.end() - 1), {}},
+         // Cut off or running past the end: partial, never whole.
+         {"mdat one byte short", Bytes(mp4.begin(), mp4.end() - 1), mp4.size() - 1, false},
          {"box size 0", F::join({head, {0, 0, 0, 0, 'm', 'd', 'a', 't'}, Bytes(5000, 7)}), {}},
-         {"64-bit size 2^64 - 1", F::join({head, filler("free", 5000), large(~0ULL), noise}), {}},
+         {"64-bit size 2^64 - 1", wrapped, wrapped.size(), false}, // partial, never a wrap
          {"64-bit size below its header", F::join({head, filler("free", 5000), large(15)}), {}},
          {"honest 64-bit size", F::join({honest, noise}), honest.size()},
          {"4096 bytes", atExactly, 4096},
