@@ -9,7 +9,6 @@
 #include <QTest>
 #include <future>
 
-// Designated initializers name only the fields a test cares about.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace vellary::testing {

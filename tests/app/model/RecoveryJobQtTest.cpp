@@ -11,12 +11,6 @@
 
 Q_DECLARE_METATYPE(vellary::RestoreReport)
 
-namespace {
-
-constexpr std::uint64_t MB = 1000 * 1000;
-
-} // namespace
-
 class RecoveryJobQtTest : public QObject {
     Q_OBJECT
 
@@ -51,7 +45,7 @@ private slots:
         QTest::addColumn<bool>("onSource");
         QTest::addColumn<qulonglong>("free");
         QTest::addColumn<bool>("blocked");
-        const qulonglong needed = MB + 50 * 1024 * 1024;
+        const qulonglong needed = 1000000 + 50 * 1024 * 1024;
         QTest::newRow("on the source") << true << qulonglong(UINT64_MAX) << true;
         QTest::newRow("just enough") << false << needed << false;
         QTest::newRow("one byte short") << false << needed - 1 << true;
@@ -65,7 +59,7 @@ private slots:
         checks.freeSpace = [&](const fs::path& folder) {
             return free && folder == dir.path() ? std::optional<std::uint64_t>(free) : std::nullopt;
         };
-        RecoveryJob job({found("a", "a", {}, FileCategory::photo, MB)}, "Card",
+        RecoveryJob job({found("a", "a", {}, FileCategory::photo, 1000000)}, "Card",
                         std::make_shared<DataBlockReader>(Bytes{}), Device{.id = "sdx"}, checks);
         job.setDestination(dir / "not/yet/there");
         QTRY_VERIFY(!job.checking());
