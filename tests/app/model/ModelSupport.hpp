@@ -2,11 +2,14 @@
 
 #include "core/records/Date.hpp"
 #include "core/records/RecoverableFile.hpp"
+#include "tests/support/Tools.hpp"
 
-#include <ctime>
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
 #include <future>
-#include <optional>
-#include <string>
+
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace vellary::testing {
 
@@ -25,14 +28,8 @@ inline RecoverableFile found(std::string id, std::string name, std::optional<Dat
 
 // A wall-clock time in the local zone.
 inline Date localTime(int year, int month, int day, int hour, int minute) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_isdst = -1;
-    return dateFromUnixSeconds(static_cast<double>(std::mktime(&tm)));
+    const QDateTime local(QDate(year, month, day), QTime(hour, minute));
+    return dateFromUnixSeconds(static_cast<double>(local.toSecsSinceEpoch()));
 }
 
 // Holds a worker until the test opens it.
@@ -47,3 +44,9 @@ private:
 };
 
 } // namespace vellary::testing
+
+using namespace vellary;
+using namespace vellary::testing;
+using Files = std::vector<RecoverableFile>;
+namespace fs = std::filesystem;
+Q_DECLARE_METATYPE(std::vector<RecoverableFile>)
