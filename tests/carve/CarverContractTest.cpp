@@ -280,20 +280,15 @@ INSTANTIATE_TEST_SUITE_P(RealFiles, CarverContract, ::testing::ValuesIn(samples(
                              return name;
                          });
 
-std::vector<std::pair<const Sample*, const Bytes*>> available(const std::vector<Sample>& all) {
-    std::vector<std::pair<const Sample*, const Bytes*>> out;
-    for (const auto& s : all)
-        if (const auto& file = produced(s)) out.emplace_back(&s, &*file);
-    return out;
-}
-
 // Filled through the file system, then quick-formatted: only the contents remain, and the
 // command line's deep scan lists every file at its offset, whole and byte-exact.
 TEST(CarverContractDeepScan, QuickFormattedCardGivesEveryFileBack) {
     if (const auto missing = testing::missingTool({"mkfs.vfat", "mcopy"}); !missing.empty())
         GTEST_SKIP() << missing << " (dosfstools, mtools) is not installed";
     const auto all = samples();
-    const auto files = available(all);
+    std::vector<std::pair<const Sample*, const Bytes*>> files;
+    for (const auto& s : all)
+        if (const auto& file = produced(s)) files.emplace_back(&s, &*file);
     TempDir dir;
     const auto card = dir / "card.img";
     testing::makeBlankFile(card, 48 * 1024 * 1024);

@@ -75,13 +75,11 @@ TEST(ChunkedSource, ReadsInsideAndOutsideTheChunk) {
     ChunkedSource source(memory);
     source.start(MiB, MiB);
     EXPECT_EQ(source.length(), MiB);
-    EXPECT_EQ(source.finish(), 0);
     const auto across = source.read(2 * MiB - 10, 20);
     EXPECT_EQ(across, Bytes(image.begin() + 2 * MiB - 10, image.begin() + 2 * MiB + 10));
     EXPECT_EQ(source.read(10, 5), Bytes(image.begin() + 10, image.begin() + 15));
     EXPECT_EQ(source.loadedThrough(MiB + 5), 2 * MiB);
     EXPECT_FALSE(source.loadedThrough(2 * MiB));
-    EXPECT_EQ(source.memory(MiB + 7)[0], image[MiB + 7]);
 
     source.start(3 * MiB - 100, MiB);
     EXPECT_EQ(source.length(), 100u);

@@ -338,7 +338,7 @@ TEST(PSDCarver, SectionsRowsAndResources) {
 }
 
 TEST(RAFCarver, HeadersAndLengths) {
-    const auto good = RawFixtures::raf(RawFixtures::preview(4000), 20'000).data;
+    const auto good = RawFixtures::raf(CarveFixtures::jpeg(4000), 20'000).data;
     const auto raf = FileKind::raf;
     F::expectCases(RAFCarver(),
                    {{"preview not a JPEG", F::patched(good, 0x94, 0), {}},

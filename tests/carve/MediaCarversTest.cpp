@@ -55,12 +55,6 @@ Bytes large(std::uint64_t size) {
     return out;
 }
 
-std::size_t find(const Bytes& data, const Bytes& what, std::size_t from = 0) {
-    return static_cast<std::size_t>(std::search(data.begin() + static_cast<std::ptrdiff_t>(from),
-                                                data.end(), what.begin(), what.end()) -
-                                    data.begin());
-}
-
 TEST(ISOMediaCarver, BrandsBoxesAndLimits) {
     EXPECT_FALSE(ISOMediaCarver().sniff(ftyp("ISOM")));
     const auto k1904 = 2'082'844'800ULL;
@@ -211,8 +205,9 @@ const Bytes kCluster = {0x1F, 0x43, 0xB6, 0x75};
 
 std::vector<std::size_t> findAll(const Bytes& b, const Bytes& pattern) {
     std::vector<std::size_t> hits;
-    for (auto at = find(b, pattern); at < b.size(); at = find(b, pattern, at + 1))
-        hits.push_back(at);
+    for (auto at = std::search(b.begin(), b.end(), pattern.begin(), pattern.end()); at != b.end();
+         at = std::search(at + 1, b.end(), pattern.begin(), pattern.end()))
+        hits.push_back(static_cast<std::size_t>(at - b.begin()));
     return hits;
 }
 

@@ -172,7 +172,7 @@ TEST(TIFFRawCarver, PanasonicSensorEndIsSearchedWhenNotRecorded) {
     Bytes nextFile = raw;
     nextFile.resize(sector(estimated) + 1024, 0x5A);
     const auto next = nextFile.size();
-    nextFile = F::join({nextFile, RawFixtures::preview(2000), Bytes(2'000'000, 0x5A)});
+    nextFile = F::join({nextFile, CarveFixtures::jpeg(2000), Bytes(2'000'000, 0x5A)});
     // 24,000,000 twelve-bit pixels, 14 to a 16-byte block: 27,428,576 bytes. The start is chosen
     // so that the estimate ends on a sector boundary, where a blank sector follows.
     auto large = RawFixtures::rw2(6000, 4000, 4384, false).data;

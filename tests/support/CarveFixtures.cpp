@@ -18,6 +18,14 @@ void append(Bytes& b, const std::string& text) {
     b.insert(b.end(), text.begin(), text.end());
 }
 
+// Little-endian values, each as many bytes wide as its digit in widths.
+void appendFields(Bytes& out, std::initializer_list<std::uint64_t> values,
+                  std::string_view widths) {
+    auto width = widths.begin();
+    for (const auto value : values)
+        appendLE(out, value, *width++ - '0');
+}
+
 } // namespace
 
 Bytes CarveFixtures::tiff(bool little, const std::vector<Tag>& tags,
@@ -72,16 +80,10 @@ Bytes CarveFixtures::bmp(std::int32_t width, std::int32_t height, std::uint32_t 
     const auto pixels = static_cast<std::uint32_t>(stride * rows);
     const std::uint32_t offset = 54;
     Bytes out = {'B', 'M'};
-    appendEndian(out, offset + pixels + slack, 4, true);
-    appendEndian(out, 0, 4, true);
-    appendEndian(out, offset, 4, true);
-    appendEndian(out, 40, 4, true);
-    appendEndian(out, static_cast<std::uint32_t>(width), 4, true);
-    appendEndian(out, static_cast<std::uint32_t>(height), 4, true);
-    appendEndian(out, 1, 2, true);
-    appendEndian(out, 24, 2, true);
-    for (int i = 0; i < 6; ++i)
-        appendEndian(out, 0, 4, true);
+    appendFields(out,
+                 {offset + pixels + slack, 0, offset, 40, static_cast<std::uint32_t>(width),
+                  static_cast<std::uint32_t>(height), 1, 24, 0, 0, 0, 0, 0, 0},
+                 "44444422444444");
     out.resize(offset + pixels + slack, 0x7F);
     return out;
 }
@@ -189,14 +191,6 @@ std::string CarveFixtures::slideDocument() {
  svg:width="10cm" svg:height="3cm"><draw:text-box><text:p>Harbour at dawn</text:p></draw:text-box>
 </draw:frame></draw:page></office:presentation></office:body></office:document>
 )";
-}
-
-// Little-endian values, each as many bytes wide as its digit in widths.
-static void appendFields(Bytes& out, std::initializer_list<std::uint64_t> values,
-                         std::string_view widths) {
-    auto width = widths.begin();
-    for (const auto value : values)
-        appendLE(out, value, *width++ - '0');
 }
 
 Bytes CarveFixtures::storedZip(const std::vector<Entry>& entries, const std::string& comment) {

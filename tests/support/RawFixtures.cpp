@@ -114,10 +114,6 @@ std::uint32_t sensorDirectory(TIFFBuilder& b, std::uint32_t compression, std::ui
 
 } // namespace
 
-Bytes RawFixtures::preview(std::size_t size) {
-    return CarveFixtures::jpeg(size);
-}
-
 Bytes RawFixtures::sensor(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     Bytes data(size);
@@ -131,8 +127,8 @@ Bytes RawFixtures::sensor(std::size_t size, unsigned seed) {
 RawFixtures::Raw RawFixtures::cr2() {
     TIFFBuilder b(true, 42, 16);
     const auto exif = exifDirectory(b);
-    const auto big = b.blob(preview(6000));
-    const auto thumb = b.blob(preview(1500));
+    const auto big = b.blob(CarveFixtures::jpeg(6000));
+    const auto thumb = b.blob(CarveFixtures::jpeg(1500));
     const auto raw = b.blob(sensor(20000, 1));
     const auto ifd3 = b.directory(
         join({B::shorts(kCompression, {6}), B::shorts(kCR2Slice, {1, 64, 64})}, strip(raw, 20000)));
@@ -157,7 +153,7 @@ RawFixtures::Raw RawFixtures::cr2() {
 RawFixtures::Raw RawFixtures::nef(bool withMake) {
     TIFFBuilder b(false);
     const auto exif = exifDirectory(b);
-    const auto jpeg = b.blob(preview(8000));
+    const auto jpeg = b.blob(CarveFixtures::jpeg(8000));
     const auto sub1 = b.directory({B::longs(kNewSubfileType, {1}), B::shorts(kCompression, {6}),
                                    B::longs(kJPEGOffset, {jpeg}), B::longs(kJPEGLength, {8000})});
     const auto sub2 = sensorDirectory(b, 34713, kCFA, 30000);
@@ -175,7 +171,7 @@ RawFixtures::Raw RawFixtures::nef(bool withMake) {
 RawFixtures::Raw RawFixtures::dng() {
     TIFFBuilder b(true);
     const auto exif = exifDirectory(b);
-    const auto jpeg = b.blob(preview(5000));
+    const auto jpeg = b.blob(CarveFixtures::jpeg(5000));
     const auto raw = sensorDirectory(b, 1, kLinearRaw, 22000);
     const auto ifd0 =
         b.directory(join(join(camera("Google", "Pixel 7", exif),
@@ -197,7 +193,7 @@ RawFixtures::Raw maker(bool little, std::uint16_t magic, const std::string& make
     auto fields = camera(make, model, exifDirectory(b));
     std::vector<ByteRange> previews;
     if (previewSize > 0) {
-        const auto jpeg = b.blob(RawFixtures::preview(previewSize));
+        const auto jpeg = b.blob(CarveFixtures::jpeg(previewSize));
         fields =
             join(fields, {B::longs(kJPEGOffset, {jpeg}), B::longs(kJPEGLength, {previewSize})});
         previews.push_back({jpeg, previewSize});
@@ -237,7 +233,7 @@ RawFixtures::Raw RawFixtures::rw2(std::uint32_t width, std::uint32_t height, std
                                   bool recorded) {
     TIFFBuilder b(true, 0x55);
     const auto exif = exifDirectory(b);
-    const auto jpeg = b.blob(preview(3000));
+    const auto jpeg = b.blob(CarveFixtures::jpeg(3000));
     const std::uint32_t packed = (width * height + 13) / 14 * 16;
     std::vector<B::Field> fields =
         join(camera("Panasonic", "DC-S5", exif),

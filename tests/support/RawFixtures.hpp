@@ -75,8 +75,6 @@ struct RawFixtures {
     // A Fujifilm RAF around a JPEG preview.
     static Raw raf(const Bytes& preview, std::uint32_t cfaLength);
 
-    // A fake JPEG preview of the given size (SOI ... EOI).
-    static Bytes preview(std::size_t size);
     // Sensor data without zero sectors.
     static Bytes sensor(std::size_t size, unsigned seed);
 };
