@@ -28,6 +28,7 @@ bool formatInto(const std::filesystem::path& image, std::uint64_t offset, std::u
 }
 
 void put(Bytes& image, std::uint64_t offset, const Bytes& bytes) {
+    if (bytes.empty()) return;
     if (image.size() < offset + bytes.size()) image.resize(offset + bytes.size(), 0);
     std::memcpy(image.data() + offset, bytes.data(), bytes.size());
 }

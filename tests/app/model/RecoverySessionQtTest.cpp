@@ -1,5 +1,6 @@
 #include "app/model/RecoverySession.hpp"
 #include "app/model/RemountQueue.hpp"
+#include "core/io/DataBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
 #include "tests/app/model/ModelSupport.hpp"
 
@@ -14,8 +15,8 @@ std::unique_ptr<Session> scanning(std::function<ScanResult(const ScanOptions&)> 
     Session::Engine engine;
     if (scan)
         engine.scan = [=](const BlockReader&, const ScanOptions& options) { return scan(options); };
-    return std::make_unique<Session>(Session::Source{std::nullopt, "card.img"}, nullptr, false,
-                                     engine);
+    return std::make_unique<Session>(Session::Source{std::nullopt, "card.img"},
+                                     std::make_shared<DataBlockReader>(Bytes{}), false, engine);
 }
 
 std::unique_ptr<Session> idle(Files files = {}) {
