@@ -280,15 +280,13 @@ TEST(CameraFolders, IdentifiesTheCameraFromTheCardsFolders) {
         {{"DCIM/100canon/"}, "Canon/"},
         {{"DCIM/101ND800/"}, "Nikon/"},
         {{"DCIM/100NZ_Z6/"}, "Nikon/"},
-        {{"DCIM/100CANO/"}, "/"},
-        {{"DCIM/100N/"}, "/"},
-        {{"DCIM/1A0CANON/"}, "/"},
+        {{"DCIM/100CANO/", "DCIM/100N/", "DCIM/1A0CANON/", "DCIM/A00CANON/", "DCIM/10ACANON/"},
+         "/"},
         {{"DCIM/MISC/", "DCIM/100XYZAB/", "DCIM/100MEDIA/"}, "DJI/"},
         {{"DCIM/100_FUJI/", "UPD/X-T4"}, "Fujifilm/X-T4"},
         {{"DCIM/100CANON/", "UPD/.hidden", "UPD/Icon\r"}, "Canon/"},
         {{"DCIM/100XYZAB/", "PRIVATE/M4ROOT/"}, "Sony/"},
         {{"PRIVATE/M4ROOT/"}, "-"},
-        {{}, "-"},
     };
     for (const auto& c : cases) {
         TempDir mount;
