@@ -17,7 +17,6 @@
 #include <stdexcept>
 #include <unistd.h>
 
-// Designated initializers leave the other fields at their defaults on purpose.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 using namespace vellary;
@@ -134,10 +133,9 @@ private slots:
         QVERIFY(service.registerService("org.freedesktop.UDisks2"));
         QVERIFY(service.registerObject("/org/freedesktop/UDisks2/block_devices/sdz", &block,
                                        QDBusConnection::ExportAllSlots));
-        const auto call = [&](const char* serviceName) {
-            // The fake answers on this thread, so the blocking call runs on another.
+        const auto call = [&](const char* name) { // the fake answers on this thread
             auto pending = std::async(std::launch::async, [&] {
-                return access::openForBackup(client, serviceName, "/dev/sdz");
+                return access::openForBackup(client, name, "/dev/sdz");
             });
             while (pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
                 QTest::qWait(10);
@@ -146,17 +144,15 @@ private slots:
         const struct {
             const char* error;
             int mode, result, code;
-        } cases[] = {
-            {"", O_RDONLY, 0, 0},
-            {"", O_RDWR, 4, 1},
-            {"org.freedesktop.UDisks2.Error.NotAuthorizedDismissed", O_RDONLY, 1, ECANCELED},
-            {"org.freedesktop.UDisks2.Error.NotAuthorized", O_RDONLY, 2, EACCES},
-            {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain", O_RDONLY, 2, EACCES},
-            {"org.freedesktop.DBus.Error.AccessDenied", O_RDONLY, 3, EPERM},
-            {"org.freedesktop.UDisks2.Error.Failed", O_RDONLY, 4, EIO},
-        };
+        } cases[] = {{"", O_RDONLY, 0, 0},
+                     {"", O_RDWR, 4, 1},
+                     {"UDisks2.Error.NotAuthorizedDismissed", O_RDONLY, 1, ECANCELED},
+                     {"UDisks2.Error.NotAuthorized", O_RDONLY, 2, EACCES},
+                     {"UDisks2.Error.NotAuthorizedCanObtain", O_RDONLY, 2, EACCES},
+                     {"DBus.Error.AccessDenied", O_RDONLY, 3, EPERM},
+                     {"UDisks2.Error.Failed", O_RDONLY, 4, EIO}};
         for (const auto& c : cases) {
-            block.errorName = c.error;
+            block.errorName = *c.error ? QString("org.freedesktop.") + c.error : QString();
             block.mode = c.mode;
             const auto outcome = call("org.freedesktop.UDisks2");
             QCOMPARE(std::pair(outcome.result, outcome.code), std::pair(c.result, c.code));

@@ -5,16 +5,12 @@
 #include "tests/support/Tools.hpp"
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-// Designated initializers leave the other fields at their defaults on purpose.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 using namespace vellary;
@@ -56,10 +52,6 @@ DeviceCatalog catalogOf(const std::string& json, DeviceCatalog::Paths paths = {}
     return DeviceCatalog(runner, paths);
 }
 
-std::vector<Device> list(const std::string& json, DeviceCatalog::Paths paths = {}) {
-    return catalogOf(json, paths).devices();
-}
-
 std::string summary(const std::vector<Device>& devices) {
     std::string out;
     for (const auto& d : devices)
@@ -94,9 +86,9 @@ TEST(DeviceCatalog, OffersOnlySafeDisksFromRecordedListings) {
         writeFile(sys / "block" / disk / "device" / "type", std::string(type) + "\n");
     }
     const DeviceCatalog::Paths paths{.sysRoot = sys.path()};
-    const char* const sticks = "sdh=Archive/usbDrive; sdk=Photos/usbDrive; sdj=photos/usbDrive";
-    const char* const withImage = "sdh=Archive/usbDrive; loop0=External drive/diskImage; "
-                                  "sdk=Photos/usbDrive; sdj=photos/usbDrive";
+    const char *sticks = "sdh=Archive/usbDrive; sdk=Photos/usbDrive; sdj=photos/usbDrive",
+               *withImage = "sdh=Archive/usbDrive; loop0=External drive/diskImage; "
+                            "sdk=Photos/usbDrive; sdj=photos/usbDrive";
     const struct {
         const char *file, *allowImages, *expected; // RECOVER_ALLOW_DISK_IMAGES unset when null
     } cases[] = {
@@ -117,13 +109,13 @@ TEST(DeviceCatalog, OffersOnlySafeDisksFromRecordedListings) {
     };
     for (const auto& c : cases) {
         if (c.allowImages) ::setenv("RECOVER_ALLOW_DISK_IMAGES", c.allowImages, 1);
-        EXPECT_EQ(summary(list(recorded(c.file), paths)), c.expected) << c.file;
+        EXPECT_EQ(summary(catalogOf(recorded(c.file), paths).devices()), c.expected) << c.file;
         ::unsetenv("RECOVER_ALLOW_DISK_IMAGES");
     }
 }
 
 TEST(DeviceCatalog, DescribesEachDiskFromItsPartitions) {
-    const auto sticks = list(recorded("usb-sticks.json"));
+    const auto sticks = catalogOf(recorded("usb-sticks.json")).devices();
     const auto &bare = sticks.at(0), &partitioned = sticks.at(1);
     EXPECT_EQ(partitioned.detail(), "15.63 GB · FAT32");
     EXPECT_EQ(partitioned.mountedPartitions, std::vector<std::string>{"sdb1"});
@@ -131,10 +123,10 @@ TEST(DeviceCatalog, DescribesEachDiskFromItsPartitions) {
     // Two sticks of one model are told apart by their own serial, never by the reader.
     EXPECT_NE(partitioned.identity.find("4C530001230811115073"), std::string::npos);
     EXPECT_NE(partitioned.identity, bare.identity);
-    EXPECT_EQ(list(recorded("loop-and-case.json")).at(0).blockSize, 512) << "256 is raised";
-
-    const auto card = list(recorded("card-readers.json")).at(0);
-    EXPECT_EQ(card.detail(), "31.91 GB · ExFAT") << "sizes written as strings";
+    EXPECT_EQ(catalogOf(recorded("loop-and-case.json")).devices().at(0).blockSize, 512);
+    // Sizes written as strings.
+    EXPECT_EQ(catalogOf(recorded("card-readers.json")).devices().at(0).detail(),
+              "31.91 GB · ExFAT");
 }
 
 TEST(DeviceCatalog, ListingFailuresAreErrorsAndJunkIsSkipped) {
@@ -213,11 +205,10 @@ TEST(DeviceCatalog, UnmountLeavesTheDiskAsItFoundItWhenAPartitionIsBusy) {
             return verb == "unmount" && node == c.busy;
         };
         const DeviceCatalog catalog(runner, m.paths);
-        if (c.result < 0) {
+        if (c.result < 0)
             EXPECT_THROW(catalog.unmount(m.stick), RecoverError) << c.busy;
-        } else {
+        else
             EXPECT_EQ(catalog.unmount(m.stick), c.result == 1);
-        }
         EXPECT_EQ(runner->calls, c.calls) << c.busy;
     }
 }

@@ -26,23 +26,14 @@ struct Harness {
 
     DiskCopy::Platform platform(std::uint64_t free, Fault fault) {
         DiskCopy::Platform p;
-        p.onSource = [=, this](const fs::path&, const Device&) {
-            note("checked");
-            return fault == onSource;
-        };
+        p.onSource = [=, this](auto&, auto&) { return note("checked"), fault == onSource; };
         p.freeSpace = [=](const fs::path&) { return std::optional(free); };
         p.open = [=, this](const Device&) -> std::shared_ptr<BlockReader> {
-            note("open");
-            return std::make_shared<DataBlockReader>(Bytes(kDiskSize, 0x5A));
+            return note("open"), std::make_shared<DataBlockReader>(Bytes(kDiskSize, 0x5A));
         };
-        p.unmount = [this](const Device&) {
-            note("unmount");
-            return true;
-        };
+        p.unmount = [this](const Device&) { return note("unmount"), true; };
         p.record = [this](const Device&) { note("record"); };
-        p.imaging.copy = [=, this](const BlockReader& reader, const fs::path& to,
-                                   const std::function<void(const DiskImager::Progress&)>& progress,
-                                   const std::function<bool()>& stop) {
+        p.imaging.copy = [=, this](auto& reader, auto& to, auto& progress, auto& stop) {
             // Whether an older file still waits beside the new copy.
             note(fs::is_empty(to.parent_path()) ? "copy" : "copy+old");
             auto done = DiskImager::copy(reader, to, progress, stop);
@@ -121,36 +112,31 @@ private slots:
             QCOMPARE(readFile(target), std::string(done ? kDiskSize : 4096, done ? 0x5A : 'o'));
     }
 
-    void secondsRemaining_data() {
-        QTest::addColumn<double>("elapsed");
-        QTest::addColumn<qulonglong>("done");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("first five seconds") << 5.0 << 100ull << QVariant();
-        QTest::newRow("all copied") << 60.0 << 1000ull << QVariant();
-        QTest::newRow("estimate") << 10.0 << 250ull << QVariant(30.0);
-    }
     void secondsRemaining() {
-        QFETCH(double, elapsed);
-        QFETCH(qulonglong, done);
-        Date now = localTime(2024, 3, 10, 12, 0);
-        Gate gate;
-        ImagingJob::Platform platform;
-        platform.copy = [&](const BlockReader&, const fs::path&,
-                            const std::function<void(const DiskImager::Progress&)>& progress,
-                            const std::function<bool()>&) {
-            progress({done, 1000, 0});
-            gate.wait();
-            return DiskImager::Progress{1000, 1000, 0};
-        };
-        ImagingJob job(Device{.id = "sdx", .name = "Card", .size = 1000}, "/nowhere/Card.img",
-                       platform);
-        job.setClock([&] { return now; });
-        job.start(std::make_shared<DataBlockReader>(Bytes{}), false);
-        QTRY_COMPARE(job.bytesDone(), done);
-        now += Seconds(elapsed);
-        QTEST(job.secondsRemainingValue(), "expected");
-        gate.open();
-        QTRY_COMPARE(job.state(), ImagingJob::State::Done);
+        const struct {
+            double elapsed;
+            qulonglong done;
+            QVariant expected; // none in the first five seconds and once all is copied
+        } cases[] = {{5, 100, {}}, {60, 1000, {}}, {10, 250, 30.0}};
+        for (const auto& c : cases) {
+            Date now = localTime(2024, 3, 10, 12, 0);
+            Gate gate;
+            ImagingJob::Platform platform;
+            platform.copy = [&](auto&, auto&, auto& progress, auto&) {
+                progress({c.done, 1000, 0});
+                gate.wait();
+                return DiskImager::Progress{1000, 1000, 0};
+            };
+            ImagingJob job(Device{.id = "sdx", .name = "Card", .size = 1000}, "/nowhere/Card.img",
+                           platform);
+            job.setClock([&] { return now; });
+            job.start(std::make_shared<DataBlockReader>(Bytes{}), false);
+            QTRY_COMPARE(job.bytesDone(), c.done);
+            now += Seconds(c.elapsed);
+            QCOMPARE(job.secondsRemainingValue(), c.expected);
+            gate.open();
+            QTRY_COMPARE(job.state(), ImagingJob::State::Done);
+        }
     }
 };
 

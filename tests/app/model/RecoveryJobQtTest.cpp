@@ -9,65 +9,50 @@
 
 #include <QStandardPaths>
 
-Q_DECLARE_METATYPE(vellary::RestoreReport)
-
 class RecoveryJobQtTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaultDestination_data() {
-        QTest::addColumn<int>("pictures");
-        QTest::addColumn<QString>("environment");
-        QTest::addColumn<QString>("expected");
+    void defaultDestination() {
         const auto pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
         const auto documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        QTest::newRow("ten and ten") << 10 << "" << pictures;
-        QTest::newRow("nine and ten") << 9 << "" << documents;
-        QTest::newRow("environment") << 0 << "/srv/out"
-                                     << "/srv/out";
-    }
-    void defaultDestination() {
-        Files files(10, found("d", "d", {}, FileCategory::document));
-        QFETCH(int, pictures);
-        files.insert(files.end(), pictures, found("p", "p", {}, FileCategory::raw));
-        QFETCH(QString, environment);
-        qputenv("RECOVER_DEFAULT_DESTINATION", environment.toUtf8());
-        const auto path = RecoveryJob::defaultDestination(
-            files, "Cam/Card", QDateTime(QDate(2024, 3, 10), QTime(9, 5, 59)));
-        qunsetenv("RECOVER_DEFAULT_DESTINATION");
-        QFETCH(QString, expected);
-        QCOMPARE(QString::fromStdString(path.string()),
-                 expected + "/Vellary/Cam Card 2024-03-10 at 09.05");
+        const std::tuple<int, QString, QString> cases[] = {
+            {10, "", pictures}, {9, "", documents}, {0, "/srv", "/srv"}};
+        for (const auto& [photos, environment, expected] : cases) {
+            Files files(10, found("d", "d", {}, FileCategory::document));
+            files.insert(files.end(), photos, found("p", "p", {}, FileCategory::raw));
+            qputenv("RECOVER_DEFAULT_DESTINATION", environment.toUtf8());
+            const auto path = RecoveryJob::defaultDestination(
+                files, "Cam/Card", QDateTime(QDate(2024, 3, 10), QTime(9, 5, 59)));
+            qunsetenv("RECOVER_DEFAULT_DESTINATION");
+            QCOMPARE(QString::fromStdString(path.string()),
+                     expected + "/Vellary/Cam Card 2024-03-10 at 09.05");
+        }
     }
 
     // Free space (with a 50 MiB margin) and "on the source", asked of the nearest existing folder.
-    void validation_data() {
-        QTest::addColumn<bool>("onSource");
-        QTest::addColumn<qulonglong>("free");
-        QTest::addColumn<bool>("blocked");
-        const qulonglong needed = 1000000 + 50 * 1024 * 1024;
-        QTest::newRow("on the source") << true << qulonglong(UINT64_MAX) << true;
-        QTest::newRow("just enough") << false << needed << false;
-        QTest::newRow("one byte short") << false << needed - 1 << true;
-    }
     void validation() {
-        QFETCH(bool, onSource);
-        QFETCH(qulonglong, free);
-        TempDir dir;
-        RecoveryJob::Checks checks;
-        checks.onSource = [&](const fs::path&, const Device&) { return onSource; };
-        checks.freeSpace = [&](const fs::path& folder) {
-            return free && folder == dir.path() ? std::optional<std::uint64_t>(free) : std::nullopt;
-        };
-        RecoveryJob job({found("a", "a", {}, FileCategory::photo, 1000000)}, "Card",
-                        std::make_shared<DataBlockReader>(Bytes{}), Device{.id = "sdx"}, checks);
-        job.setDestination(dir / "not/yet/there");
-        QTRY_VERIFY(!job.checking());
-        QTEST(!job.problem().isEmpty(), "blocked");
-        // A problem blocks the start.
-        job.start();
-        QCOMPARE(job.state() == RecoveryJob::State::Running, job.problem().isEmpty());
-        QTRY_VERIFY(job.state() != RecoveryJob::State::Running);
+        const qulonglong needed = 1000000 + 50 * 1024 * 1024;
+        const std::tuple<bool, qulonglong, bool> cases[] = {
+            {true, UINT64_MAX, true}, {false, needed, false}, {false, needed - 1, true}};
+        for (const auto& [onSource, free, blocked] : cases) {
+            TempDir dir;
+            RecoveryJob::Checks checks;
+            checks.onSource = [&](const fs::path&, const Device&) { return onSource; };
+            checks.freeSpace = [&](const fs::path& folder) {
+                return folder == dir.path() ? std::optional<std::uint64_t>(free) : std::nullopt;
+            };
+            RecoveryJob job({found("a", "a", {}, FileCategory::photo, 1000000)}, "Card",
+                            std::make_shared<DataBlockReader>(Bytes{}), Device{.id = "sdx"},
+                            checks);
+            job.setDestination(dir / "not/yet/there");
+            QTRY_VERIFY(!job.checking());
+            QCOMPARE(!job.problem().isEmpty(), blocked);
+            // A problem blocks the start.
+            job.start();
+            QCOMPARE(job.state() == RecoveryJob::State::Running, !blocked);
+            QTRY_VERIFY(job.state() != RecoveryJob::State::Running);
+        }
     }
 
     // The first check of "slow" ends last and would clear the problem the latest one found.
@@ -98,33 +83,25 @@ private slots:
     }
 
     // A note of that name recovered earlier is kept; ours is numbered beside it.
-    void notes_data() {
-        QTest::addColumn<RestoreReport>("report");
-        QTest::addColumn<QString>("note");
-        RestoreReport both;
-        both.saved = {RestoredFile{.name = "whole.jpg"},
-                      {.name = "c.jpg", .unreadableBytes = 5000},
-                      {.name = "d.mov", .unreadableBytes = 2500000}};
-        both.failed = {"x.jpg: No."};
-        QTest::newRow("both") << both
-                              << "These files couldn't be saved:\n  x.jpg: No.\n\nParts of these "
-                                 "files couldn't be read from the disk and were filled with "
-                                 "blanks. They may open with gaps or glitches:\n  c.jpg (5 KB "
-                                 "unreadable)\n  d.mov (2.5 MB unreadable)";
-        RestoreReport whole;
-        whole.saved = {RestoredFile{.name = "whole.jpg"}};
-        QTest::newRow("neither") << whole << QString();
-    }
     void notes() {
-        QFETCH(RestoreReport, report);
-        QFETCH(QString, note);
-        TempDir dir;
-        writeFile(dir / RecoveryNotes::kFileName, "earlier");
-        const auto written = RecoveryNotes::writeNotes(report, dir.path());
-        QCOMPARE(readFile(dir / RecoveryNotes::kFileName), std::string("earlier"));
-        QCOMPARE(fs::exists(dir / "About these files 2.txt"), !note.isEmpty());
-        QCOMPARE(written.has_value(), !note.isEmpty());
-        if (written) QCOMPARE(QString::fromStdString(readFile(*written)), note);
+        RestoreReport report;
+        report.saved = {RestoredFile{.name = "whole.jpg"}};
+        for (const bool troubles : {false, true}) {
+            TempDir dir;
+            writeFile(dir / RecoveryNotes::kFileName, "earlier");
+            if (troubles) {
+                report.saved.push_back({.name = "c.jpg", .unreadableBytes = 5000});
+                report.saved.push_back({.name = "d.mov", .unreadableBytes = 2500000});
+                report.failed = {"x.jpg: No."};
+            }
+            const auto written = RecoveryNotes::writeNotes(report, dir.path());
+            QCOMPARE(readFile(dir / RecoveryNotes::kFileName), std::string("earlier"));
+            QCOMPARE(written == dir / "About these files 2.txt", troubles);
+            if (!written) continue;
+            const auto note = readFile(*written);
+            QVERIFY(note.starts_with("These files couldn't be saved:\n  x.jpg: No.\n\n"));
+            QVERIFY(note.ends_with(":\n  c.jpg (5 KB unreadable)\n  d.mov (2.5 MB unreadable)"));
+        }
     }
 
     // A real scan of a generated card, then a recovery where one file cannot be written.
