@@ -25,8 +25,7 @@ Bytes mbr(std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> entries)
         putLE(b, at + 12, 1000, 4);
         at += 16;
     }
-    b[510] = 0x55;
-    b[511] = 0xAA;
+    putLE(b, 510, 0xAA55, 2);
     return b;
 }
 

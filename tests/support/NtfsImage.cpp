@@ -35,9 +35,7 @@ Bytes patternBytes(std::size_t size, std::uint32_t seed, const Bytes& header) {
     Bytes out(header.begin(), header.end());
     std::uint32_t x = seed * 2654435761u + 1;
     while (out.size() < size) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         out.push_back(static_cast<std::uint8_t>(x));
     }
     out.resize(size);
