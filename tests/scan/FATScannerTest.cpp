@@ -20,8 +20,7 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 struct Card {
-    int fatBits;
-    int sectorsPerCluster;
+    int fatBits, sectorsPerCluster;
     std::uint64_t size;
 };
 
@@ -34,8 +33,7 @@ struct Written {
     std::string path;
     std::string found; // the path the scan gives back
     fs::path local;
-    bool deleted = true;
-    bool exact = true; // stored contiguously and not overwritten
+    bool deleted = true, exact = true; // exact: stored contiguously and not overwritten
 };
 
 struct Scan {
@@ -43,12 +41,12 @@ struct Scan {
     std::vector<ByteRange> used;
 };
 
-Scan scanImage(const FatImage& image, int fatBits, const ScanOptions& options = {}) {
+Scan scanImage(const FatImage& image, int fatBits) {
     FileBlockReader reader(image.path());
     Scan out;
     FATScanner::scan(
         reader, {image.partitionOffset(), fatBits == 32 ? VolumeKind::fat32 : VolumeKind::fat16},
-        options, out.files, out.used);
+        {}, out.files, out.used);
     return out;
 }
 
@@ -158,10 +156,9 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
     const auto layout = image.layout();
     ASSERT_FALSE(scan.used.empty());
     EXPECT_EQ(scan.used.back(), (ByteRange{0, layout.dataOffset}));
-    const auto claims = [&](std::uint64_t offset) {
-        for (const auto& r : scan.used)
-            if (offset >= r.offset && offset < r.end()) return true;
-        return false;
+    const auto claims = [&](std::uint64_t at) {
+        return std::ranges::any_of(scan.used,
+                                   [&](auto& r) { return at >= r.offset && at < r.end(); });
     };
     // A.BIN is the first file in the root on FAT16, and follows the folders on FAT32.
     const auto aEntry = image.findEntry("A       BIN");
