@@ -130,8 +130,4 @@ void ExFatMount::unmount() {
     }
 }
 
-ExFatMount::~ExFatMount() {
-    unmount();
-}
-
 } // namespace vellary::testing

@@ -55,7 +55,7 @@ private:
 class ExFatMount {
 public:
     ExFatMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint);
-    ~ExFatMount();
+    ~ExFatMount() { unmount(); }
     ExFatMount(const ExFatMount&) = delete;
     ExFatMount& operator=(const ExFatMount&) = delete;
 

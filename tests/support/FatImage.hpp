@@ -45,7 +45,7 @@ public:
     std::optional<std::uint64_t> findEntry(const std::string& shortName11) const;
 
 private:
-    std::string target() const;
+    std::string target() const { return "'" + path_.string() + "'"; }
 
     std::filesystem::path path_;
     int fatBits_ = 32;

@@ -19,10 +19,6 @@ NtfsMount::NtfsMount(const std::filesystem::path& image, const std::filesystem::
     mounted_ = run("ntfs-3g '" + image.string() + "' '" + mountPoint.string() + "'") == 0;
 }
 
-NtfsMount::~NtfsMount() {
-    unmount();
-}
-
 bool NtfsMount::unmount() {
     if (!mounted_) return true;
     // fusermount may be missing as root; umount works then.
