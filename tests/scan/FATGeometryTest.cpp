@@ -118,9 +118,7 @@ TEST(FATLoadTest, BootSectorLimits) {
             const auto g =
                 FATScanner::load(DataBlockReader(cases[i].first), {0, VolumeKind::fat32});
             // One FAT sector holds 128 entries, whatever count the boot sector claims.
-            if (i == 4) {
-                EXPECT_EQ(g.fat.size(), 128u);
-            }
+            EXPECT_TRUE(i != 4 || g.fat.size() == 128u) << g.fat.size();
         } catch (const RecoverError& e) {
             outcome = e.errorDescription();
         }

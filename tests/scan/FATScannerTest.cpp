@@ -20,8 +20,7 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 struct Card {
-    int fatBits;
-    int sectorsPerCluster;
+    int fatBits, sectorsPerCluster;
     std::uint64_t size;
 };
 
@@ -34,8 +33,7 @@ struct Written {
     std::string path;
     std::string found; // the path the scan gives back
     fs::path local;
-    bool deleted = true;
-    bool exact = true; // stored contiguously and not overwritten
+    bool deleted = true, exact = true; // exact: stored contiguously and not overwritten
 };
 
 struct Scan {
@@ -43,12 +41,12 @@ struct Scan {
     std::vector<ByteRange> used;
 };
 
-Scan scanImage(const FatImage& image, int fatBits, const ScanOptions& options = {}) {
+Scan scanImage(const FatImage& image, int fatBits) {
     FileBlockReader reader(image.path());
     Scan out;
     FATScanner::scan(
         reader, {image.partitionOffset(), fatBits == 32 ? VolumeKind::fat32 : VolumeKind::fat16},
-        options, out.files, out.used);
+        {}, out.files, out.used);
     return out;
 }
 
@@ -58,16 +56,14 @@ protected:
         if (!FatImage::toolsAvailable()) GTEST_SKIP() << "mkfs.fat and mtools are not installed";
     }
 
-    fs::path local(const std::string& name, const std::string& bytes, const std::string& when) {
+    // A local file with these bytes, or a photo of this seed when bytes are empty.
+    fs::path local(const std::string& name, const std::string& bytes, const std::string& when,
+                   int seed = 0) {
         const auto path = dir_ / name;
-        testing::writeFile(path, bytes);
-        testing::setModified(path, when);
-        return path;
-    }
-    fs::path jpeg(const std::string& name, int seed, const std::string& when) {
-        const auto path = dir_ / name;
-        if (!testing::makeJpeg(path, 200 + seed * 10, 150, seed))
-            testing::writeFile(path, "\xFF\xD8\xFF\xE0" + testing::patternBytes(60000, seed));
+        if (!bytes.empty() || !testing::makeJpeg(path, 200 + seed * 10, 150, seed))
+            testing::writeFile(path, bytes.empty()
+                                         ? "\xFF\xD8\xFF\xE0" + testing::patternBytes(60000, seed)
+                                         : bytes);
         testing::setModified(path, when);
         return path;
     }
@@ -90,10 +86,11 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
     image.makeDirectory("DCIM");
     image.makeDirectory("DCIM/100CANON");
     image.makeDirectory("Trip");
-    put("DCIM/100CANON/IMG_0001.JPG", jpeg("p1.jpg", 1, "2023-07-14 10:22:34"), false);
-    put("DCIM/100CANON/IMG_0002.JPG", jpeg("p2.jpg", 2, "2023-07-14 10:25:02"), true,
+    put("DCIM/100CANON/IMG_0001.JPG", local("p1.jpg", {}, "2023-07-14 10:22:34", 1), false);
+    put("DCIM/100CANON/IMG_0002.JPG", local("p2.jpg", {}, "2023-07-14 10:25:02", 2), true,
         "DCIM/100CANON/_MG_0002.JPG");
-    put("DCIM/100CANON/Holiday at the beach.jpg", jpeg("p3.jpg", 3, "2022-12-31 23:59:58"), true);
+    put("DCIM/100CANON/Holiday at the beach.jpg", local("p3.jpg", {}, "2022-12-31 23:59:58", 3),
+        true);
     put("DSCF1234.RAF", local("raf", testing::patternBytes(70001, 4), "2021-03-01 08:00:00"), true);
     const fs::path movie = dir_ / "movie.mp4";
     if (testing::makeMp4(movie, 1)) {
@@ -102,7 +99,7 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
     }
     put("Trip/Notes.txt", local("notes", testing::patternBytes(5000, 5), "2020-01-02 03:04:06"),
         true);
-    put("Trip/Old photo.jpg", jpeg("p4.jpg", 4, "2020-01-02 03:04:08"), true);
+    put("Trip/Old photo.jpg", local("p4.jpg", {}, "2020-01-02 03:04:08", 4), true);
     // Fragmentation: D fills B's gap and goes on after C.
     put("A.BIN", local("a", testing::patternBytes(3 * cs, 6), "2024-01-01 00:00:00"), false);
     image.copyIn(local("b", testing::patternBytes(2 * cs, 7), "2024-01-01 00:00:00"), "B.BIN");
@@ -137,10 +134,7 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
         EXPECT_EQ(file->confidence, RecoveryConfidence::estimated) << w.path;
         // The assumed run of a fragmented file reaches over another file's data: not trusted.
         EXPECT_EQ(file->complete, w.exact) << w.path;
-        if (!w.exact) {
-            EXPECT_NE(file->quality(), RecoverableFile::Quality::good) << w.path;
-        }
-        EXPECT_EQ(file->id.rfind("fat-0-", 0), 0u);
+        EXPECT_TRUE(w.exact || file->quality() != RecoverableFile::Quality::good) << w.path;
         const auto bytes = testing::contentsOf(reader, *file);
         if (w.exact)
             EXPECT_EQ(testing::sha256Of(bytes), testing::sha256Of(w.local)) << w.path;
@@ -162,10 +156,9 @@ TEST_P(FATCardTest, DeletedFilesComeBackWithNamesFoldersDatesAndBytes) {
     const auto layout = image.layout();
     ASSERT_FALSE(scan.used.empty());
     EXPECT_EQ(scan.used.back(), (ByteRange{0, layout.dataOffset}));
-    const auto claims = [&](std::uint64_t offset) {
-        for (const auto& r : scan.used)
-            if (offset >= r.offset && offset < r.end()) return true;
-        return false;
+    const auto claims = [&](std::uint64_t at) {
+        return std::ranges::any_of(scan.used,
+                                   [&](auto& r) { return at >= r.offset && at < r.end(); });
     };
     // A.BIN is the first file in the root on FAT16, and follows the folders on FAT32.
     const auto aEntry = image.findEntry("A       BIN");

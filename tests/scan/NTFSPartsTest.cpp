@@ -28,8 +28,7 @@ Bytes bootSector(std::uint16_t bytesPerSector, std::uint8_t sectorsPerCluster,
     putLE(b, 48, mft, 8);
     putLE(b, 56, 2, 8);
     b[64] = perRecord;
-    b[510] = 0x55;
-    b[511] = 0xAA;
+    putLE(b, 510, 0xAA55, 2);
     return b;
 }
 

@@ -25,8 +25,7 @@ Bytes mbr(std::initializer_list<std::pair<std::uint8_t, std::uint32_t>> entries)
         putLE(b, at + 12, 1000, 4);
         at += 16;
     }
-    b[510] = 0x55;
-    b[511] = 0xAA;
+    putLE(b, 510, 0xAA55, 2);
     return b;
 }
 
@@ -68,13 +67,10 @@ TEST(VolumeFinder, TablesAndTheirLimits) {
         std::vector<std::uint64_t> found;
     };
     const std::uint64_t disk = 48 * MiB;
+    const Bytes duplicates = mbr({{0x0C, 2048}, {0x0C, 2048}, {0x00, 4096}, {0x0C, 0}});
     const std::vector<Case> cases = {
         {"bare", {}, 0, 40 * MiB, {0}},
-        {"duplicates",
-         mbr({{0x0C, 2048}, {0x0C, 2048}, {0x00, 4096}, {0x0C, 0}}),
-         MiB,
-         40 * MiB,
-         {MiB}},
+        {"duplicates", duplicates, MiB, 40 * MiB, {MiB}},
         {"overshoot 1 MiB", mbr({{0x0C, 8 * 2048}}), 8 * MiB, disk - 7 * MiB, {8 * MiB}},
         {"overshoot more", mbr({{0x0C, 8 * 2048}}), 8 * MiB, disk - 7 * MiB + 512, {}},
         {"4096-byte units", mbr({{0x0C, 256}}), 256 * 4096, 40 * MiB, {256 * 4096}},

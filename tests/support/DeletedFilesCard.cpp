@@ -13,10 +13,8 @@ std::optional<DeletedFilesCard> DeletedFilesCard::build(const std::filesystem::p
     DeletedFilesCard card;
     card.image = folder / "card.img";
     FatImage fat(card.image, 64ull * 1024 * 1024, 32, 1);
-    fat.makeDirectory("DCIM");
-    fat.makeDirectory("DCIM/100CANON");
-    fat.makeDirectory("DCIM/101CANON");
-    fat.makeDirectory("Documents");
+    for (const char* dir : {"DCIM", "DCIM/100CANON", "DCIM/101CANON", "Documents"})
+        fat.makeDirectory(dir);
 
     std::map<std::string, std::filesystem::path> files;
     const std::pair<const char*, int> photos[] = {{"DCIM/100CANON/IMG_0001.JPG", 320},

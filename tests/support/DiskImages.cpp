@@ -44,8 +44,7 @@ Bytes fatBootSector(std::uint32_t totalSectors, std::uint32_t fatSectors) {
     putLE(b, 32, totalSectors, 4);
     putLE(b, 36, fatSectors, 4);
     putLE(b, 44, 2, 4); // root cluster
-    b[510] = 0x55;
-    b[511] = 0xAA;
+    putLE(b, 510, 0xAA55, 2);
     return b;
 }
 

@@ -103,8 +103,7 @@ ExFatMount::ExFatMount(const std::filesystem::path& image, const std::filesystem
         return;
     }
     loop_ = capture("losetup -f --show '" + image.string() + "' 2>/dev/null");
-    while (!loop_.empty() && (loop_.back() == '\n' || loop_.back() == ' '))
-        loop_.pop_back();
+    loop_.erase(loop_.find_last_not_of("\n ") + 1);
     if (loop_.empty()) {
         failure_ = "no loop device could be attached";
         return;
@@ -129,10 +128,6 @@ void ExFatMount::unmount() {
         run("losetup -d '" + loop_ + "'");
         loop_.clear();
     }
-}
-
-ExFatMount::~ExFatMount() {
-    unmount();
 }
 
 } // namespace vellary::testing

@@ -17,12 +17,8 @@ public:
     ExFatImage(std::filesystem::path path, std::uint64_t size, std::uint64_t clusterSize);
 
     struct Layout {
-        std::uint64_t bytesPerSector = 0;
-        std::uint64_t clusterSize = 0;
-        std::uint64_t fatOffset = 0;
-        std::uint64_t heapOffset = 0;
-        std::uint32_t clusterCount = 0;
-        std::uint32_t rootCluster = 0;
+        std::uint64_t bytesPerSector = 0, clusterSize = 0, fatOffset = 0, heapOffset = 0;
+        std::uint32_t clusterCount = 0, rootCluster = 0;
         std::uint64_t clusterOffset(std::uint32_t c) const {
             return heapOffset + (c - 2) * clusterSize;
         }
@@ -34,14 +30,11 @@ public:
 
     struct EntrySet {
         std::u16string name;
-        bool deleted = true;
-        bool directory = false;
+        bool deleted = true, directory = false;
         std::uint32_t firstCluster = 0;
-        std::uint64_t validLength = 0;
-        std::uint64_t dataLength = 0;
+        std::uint64_t validLength = 0, dataLength = 0;
         bool noFatChain = true;
-        std::uint32_t modified = 0;
-        std::uint32_t created = 0;
+        std::uint32_t modified = 0, created = 0;
         int secondaryCount = -1; // default: the stream entry plus the name entries
     };
     static Bytes encode(const EntrySet& set);
@@ -62,7 +55,7 @@ private:
 class ExFatMount {
 public:
     ExFatMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint);
-    ~ExFatMount();
+    ~ExFatMount() { unmount(); }
     ExFatMount(const ExFatMount&) = delete;
     ExFatMount& operator=(const ExFatMount&) = delete;
 

@@ -43,10 +43,6 @@ void FatImage::forgetNextFreeHint() const {
     writeBytes(sector * bytesPerSector + 492, {0xFF, 0xFF, 0xFF, 0xFF});
 }
 
-std::string FatImage::target() const {
-    return quote(path_.string());
-}
-
 void FatImage::makeDirectory(const std::string& imagePath) const {
     must("MTOOLS_SKIP_CHECK=1 mmd -i " + target() + " " + quote("::/" + imagePath));
 }

@@ -31,11 +31,9 @@ public:
 
     // Layout as the boot sector states it (read independently of the scanner).
     struct Layout {
-        std::uint64_t bytesPerSector = 0;
-        std::uint64_t clusterSize = 0;
-        std::uint64_t fatOffset = 0;   // absolute, first FAT
-        std::uint64_t rootOffset = 0;  // FAT16 fixed root (absolute)
-        std::uint64_t dataOffset = 0;  // absolute offset of cluster 2
+        std::uint64_t bytesPerSector = 0, clusterSize = 0;
+        // Absolute offsets of the first FAT, FAT16's fixed root and cluster 2.
+        std::uint64_t fatOffset = 0, rootOffset = 0, dataOffset = 0;
         std::uint32_t rootCluster = 0; // FAT32
         std::uint64_t clusterOffset(std::uint32_t c) const {
             return dataOffset + (c - 2) * clusterSize;
@@ -47,7 +45,7 @@ public:
     std::optional<std::uint64_t> findEntry(const std::string& shortName11) const;
 
 private:
-    std::string target() const;
+    std::string target() const { return "'" + path_.string() + "'"; }
 
     std::filesystem::path path_;
     int fatBits_ = 32;

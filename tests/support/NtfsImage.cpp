@@ -19,10 +19,6 @@ NtfsMount::NtfsMount(const std::filesystem::path& image, const std::filesystem::
     mounted_ = run("ntfs-3g '" + image.string() + "' '" + mountPoint.string() + "'") == 0;
 }
 
-NtfsMount::~NtfsMount() {
-    unmount();
-}
-
 bool NtfsMount::unmount() {
     if (!mounted_) return true;
     // fusermount may be missing as root; umount works then.
@@ -35,9 +31,7 @@ Bytes patternBytes(std::size_t size, std::uint32_t seed, const Bytes& header) {
     Bytes out(header.begin(), header.end());
     std::uint32_t x = seed * 2654435761u + 1;
     while (out.size() < size) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         out.push_back(static_cast<std::uint8_t>(x));
     }
     out.resize(size);

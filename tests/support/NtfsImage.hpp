@@ -18,7 +18,7 @@ struct NtfsImage {
 class NtfsMount {
 public:
     NtfsMount(const std::filesystem::path& image, const std::filesystem::path& mountPoint);
-    ~NtfsMount();
+    ~NtfsMount() { unmount(); }
     NtfsMount(const NtfsMount&) = delete;
     NtfsMount& operator=(const NtfsMount&) = delete;
 

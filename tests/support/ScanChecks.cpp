@@ -35,8 +35,7 @@ const RecoverableFile* findByPath(const std::vector<RecoverableFile>& files,
 
 double modifiedSeconds(const std::filesystem::path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return 0;
-    return static_cast<double>(st.st_mtime);
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<double>(st.st_mtime) : 0;
 }
 
 } // namespace vellary::testing
