@@ -3,6 +3,7 @@
 #include "app/access/DiskAccess.hpp"
 #include "app/access/MountKeeper.hpp"
 #include "app/model/MainThread.hpp"
+#include "app/model/RecoveryJob.hpp"
 #include "app/model/RemountQueue.hpp"
 #include "app/model/SetAside.hpp"
 #include "core/devices/DeviceCatalog.hpp"
@@ -33,12 +34,10 @@ bool somethingAt(const fs::path& path) {
 
 DiskCopy::Platform DiskCopy::Platform::system() {
     Platform platform;
-    platform.onSource = [](const fs::path& file, const Device& device) {
-        return DeviceCatalog().destination(file, device);
-    };
-    platform.freeSpace = [](const fs::path& folder) {
-        return DestinationCheck::system().freeSpace(folder);
-    };
+    // The same disk and space checks as a recovery's destination.
+    auto checks = RecoveryJob::Checks::system();
+    platform.onSource = std::move(checks.onSource);
+    platform.freeSpace = std::move(checks.freeSpace);
     platform.open = [](const Device& device) -> std::shared_ptr<BlockReader> {
         return DiskAccess::open(device);
     };
