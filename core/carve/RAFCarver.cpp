@@ -52,23 +52,32 @@ std::optional<FileKind> RAFCarver::sniff(ByteSpan bytes) const {
     return Sniff::raf(bytes);
 }
 
-std::optional<Carved> RAFCarver::carve(const BlockReader& reader, std::uint64_t start,
-                                       FileKind) const {
+std::optional<RAFCarver::Layout> RAFCarver::layout(const BlockReader& reader, std::uint64_t start) {
     const auto header = CarveRead::upTo(reader, start, kHeaderRead);
     if (!header || header->size() < kMinHeader || !Sniff::raf(*header)) return std::nullopt;
     const auto field = [&](std::int64_t at) -> std::uint64_t {
         return Binary::rawU32be(header->data() + at);
     };
-    const auto jpegOffset = field(kJPEGOffset);
-    const auto jpegLength = field(kJPEGLength);
-    const auto size =
-        std::max({jpegOffset + jpegLength, field(kCFAHeaderOffset) + field(kCFAHeaderLength),
-                  field(kCFAOffset) + field(kCFALength)});
+    Layout layout;
+    layout.jpegOffset = field(kJPEGOffset);
+    layout.jpegLength = field(kJPEGLength);
+    layout.size = std::max({layout.jpegOffset + layout.jpegLength,
+                            field(kCFAHeaderOffset) + field(kCFAHeaderLength),
+                            field(kCFAOffset) + field(kCFALength)});
+    const auto size = layout.size;
     if (size <= static_cast<std::uint64_t>(kHeaderRead) || size > kMaxSize) return std::nullopt;
-    if (jpegOffset < kMinJPEGOffset || jpegOffset + 3 >= size) return std::nullopt;
+    if (layout.jpegOffset < kMinJPEGOffset || layout.jpegOffset + 3 >= size) return std::nullopt;
     if (start >= reader.size() || size > reader.size() - start) return std::nullopt;
-    const auto soi = CarveRead::exact(reader, start + jpegOffset, 3);
+    const auto soi = CarveRead::exact(reader, start + layout.jpegOffset, 3);
     if (!soi || (*soi)[0] != 0xFF || (*soi)[1] != 0xD8) return std::nullopt;
+    return layout;
+}
+
+std::optional<Carved> RAFCarver::carve(const BlockReader& reader, std::uint64_t start,
+                                       FileKind) const {
+    const auto found = layout(reader, start);
+    if (!found) return std::nullopt;
+    const auto [jpegOffset, jpegLength, size] = *found;
 
     Carved carved;
     carved.kind = FileKind::raf;

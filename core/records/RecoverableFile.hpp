@@ -39,6 +39,11 @@ struct RecoverableFile {
     std::vector<ByteRange> ranges;
 
     Quality quality() const;
+    // Files the category from the kind, for records built without one.
+    RecoverableFile& categoryFromKind() {
+        category = fileKind::category(kind);
+        return *this;
+    }
     // The folder part of originalPath; empty for carved files and files at the volume root.
     std::string folder() const;
 

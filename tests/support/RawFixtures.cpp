@@ -169,17 +169,42 @@ RawFixtures::Raw RawFixtures::nef(bool withMake) {
 
 // DNG: a version tag, a preview strip in IFD0 and linear raw data in a sub-directory.
 RawFixtures::Raw RawFixtures::dng() {
+    return dng(CarveFixtures::jpeg(5000));
+}
+
+RawFixtures::Raw RawFixtures::dng(const Bytes& preview) {
     TIFFBuilder b(true);
     const auto exif = exifDirectory(b);
-    const auto jpeg = b.blob(CarveFixtures::jpeg(5000));
+    const auto jpeg = b.blob(preview);
+    const auto length = static_cast<std::uint32_t>(preview.size());
     const auto raw = sensorDirectory(b, 1, kLinearRaw, 22000);
     const auto ifd0 =
         b.directory(join(join(camera("Google", "Pixel 7", exif),
                               {B::bytes(kDNGVersion, {1, 4, 0, 0}), B::shorts(kCompression, {7}),
                                B::shorts(kPhotometric, {6}), B::longs(kSubIFDs, {raw})}),
-                         strip(jpeg, 5000)));
+                         strip(jpeg, length)));
     b.setFirst(ifd0);
-    return {b.data(), {{jpeg, 5000}}};
+    return {b.data(), {{jpeg, length}}};
+}
+
+RawFixtures::Raw RawFixtures::nef(const std::vector<Bytes>& previews) {
+    TIFFBuilder b(false);
+    const auto exif = exifDirectory(b);
+    std::vector<std::uint32_t> subs;
+    std::vector<ByteRange> ranges;
+    for (const auto& preview : previews) {
+        const auto length = static_cast<std::uint32_t>(preview.size());
+        const auto jpeg = b.blob(preview);
+        ranges.push_back({jpeg, length});
+        subs.push_back(
+            b.directory({B::longs(kNewSubfileType, {1}), B::shorts(kCompression, {6}),
+                         B::longs(kJPEGOffset, {jpeg}), B::longs(kJPEGLength, {length})}));
+    }
+    subs.push_back(sensorDirectory(b, 34713, kCFA, 30000));
+    const auto ifd0 = b.directory(join(camera("NIKON CORPORATION", "NIKON Z 6", exif),
+                                       {B::shorts(kCompression, {1}), B::longs(kSubIFDs, subs)}));
+    b.setFirst(ifd0);
+    return {b.data(), ranges};
 }
 
 namespace {

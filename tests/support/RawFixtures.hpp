@@ -65,6 +65,9 @@ struct RawFixtures {
     static Raw nef(bool withMake = true);
     static Raw arw();
     static Raw dng();
+    static Raw dng(const Bytes& preview);
+    // A NEF with each of previews in a sub-directory of its own, in this order.
+    static Raw nef(const std::vector<Bytes>& previews);
     static Raw orf();
     static Raw pef();
     static Raw srw();
