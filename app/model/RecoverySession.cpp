@@ -1,16 +1,22 @@
 #include "app/model/RecoverySession.hpp"
 
 #include "app/access/MountKeeper.hpp"
+#include "app/model/DiskAsset.hpp"
 #include "app/model/MainThread.hpp"
+#include "app/model/QuickLookExport.hpp"
 #include "app/model/RemountQueue.hpp"
+#include "app/model/ThumbnailCache.hpp"
 #include "core/devices/DeviceCatalog.hpp"
 #include "core/engine/RecoveryEngine.hpp"
 #include "core/records/RecoverError.hpp"
 
 #include <QDate>
+#include <QDesktopServices>
 #include <QLocale>
 #include <QPointer>
+#include <QQmlEngine>
 #include <QStringMatcher>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -76,6 +82,7 @@ RecoverySession::RecoverySession(Source source, std::shared_ptr<BlockReader> rea
                                  bool unmountedForScan, Engine engine, QObject* parent)
     : QObject(parent), source_(std::move(source)), reader_(std::move(reader)),
       unmountedForScan_(unmountedForScan), engine_(std::move(engine)),
+      thumbnails_(std::make_shared<ThumbnailCache>(reader_)),
       clock_([] { return Date(std::chrono::system_clock::now()); }),
       grid_(new FileGridModel(*this, this)) {
     rebuildTimer_.setSingleShot(true);
@@ -163,6 +170,8 @@ void RecoverySession::close(Remount remount) {
     closed_ = true;
     stopFlag_->set();
     rebuildTimer_.stop();
+    thumbnails_->clear();
+    QuickLookExport::cleanUp();
     if (!unmountedForScan_ || !source_.device) return;
     const Device device = *source_.device;
     auto mount = engine_.mount;
@@ -183,7 +192,39 @@ void RecoverySession::close(Remount remount) {
     }
 }
 
+bool RecoverySession::hasThumbnail(const QString& id) const {
+    const auto file = thumbnails_->file(id.toStdString());
+    return file && ThumbnailCache::hasThumbnail(*file);
+}
+
+bool RecoverySession::isPlayableVideo(const QString& id) const {
+    const auto file = thumbnails_->file(id.toStdString());
+    return file && ThumbnailCache::isPlayableVideo(*file);
+}
+
+QObject* RecoverySession::openVideo(const QString& id) {
+    const auto file = thumbnails_->file(id.toStdString());
+    if (!file || !ThumbnailCache::isPlayableVideo(*file)) return nullptr;
+    auto* asset = DiskAsset::open(*file, reader_, this);
+    if (asset) QQmlEngine::setObjectOwnership(asset, QQmlEngine::CppOwnership);
+    return asset;
+}
+
+void RecoverySession::quickLook(const QString& id) {
+    const auto file = thumbnails_->file(id.toStdString());
+    if (!file) return;
+    workers().start([file = *file, reader = reader_] {
+        const auto saved = QuickLookExport::exportFile(file, *reader);
+        if (!saved) return;
+        const auto open = QuickLookExport::opensDirectly(file) ? *saved : saved->parent_path();
+        postToMain([open] {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(open.string())));
+        });
+    });
+}
+
 void RecoverySession::merge(const std::vector<RecoverableFile>& batch) {
+    thumbnails_->remember(batch);
     bool added = false;
     for (const auto& file : batch) {
         if (!knownIDs_.insert(file.id).second) continue;

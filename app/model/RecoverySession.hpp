@@ -28,6 +28,8 @@ class QStringMatcher;
 
 namespace vellary {
 
+class ThumbnailCache;
+
 // One scan of one source and everything done with its results: the found files, the filtered,
 // sorted and grouped list the grid shows, counts, selection and what was already recovered.
 // Lives on the main thread; the scan runs on a worker that reaches it only through a QPointer.
@@ -102,6 +104,16 @@ public:
     // Stops the scan and mounts the volumes unmounted for it, as remount says.
     void close(Remount remount);
     Q_INVOKABLE void stop() { stopFlag_->set(); }
+
+    // Thumbnails and previews of the found files, read from this session's source.
+    std::shared_ptr<ThumbnailCache> thumbnails() const { return thumbnails_; }
+    Q_INVOKABLE bool hasThumbnail(const QString& id) const;
+    Q_INVOKABLE bool isPlayableVideo(const QString& id) const;
+    // A DiskAsset for the media player, owned by this session; null for other files.
+    Q_INVOKABLE QObject* openVideo(const QString& id);
+    // Copies the file into the private preview folder in the background, then opens it (or its
+    // folder, for kinds that should not be opened by their type).
+    Q_INVOKABLE void quickLook(const QString& id);
 
     Q_INVOKABLE void toggle(const QString& id);
     Q_INVOKABLE void selectAllVisible();
@@ -219,6 +231,7 @@ private:
     bool unmountedForScan_ = false;
     Engine engine_;
     std::shared_ptr<StopFlag> stopFlag_ = std::make_shared<StopFlag>();
+    std::shared_ptr<ThumbnailCache> thumbnails_;
     std::function<Date()> clock_;
     bool started_ = false;
     bool closed_ = false;

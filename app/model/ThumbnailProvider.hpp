@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QQuickAsyncImageProvider>
+#include <functional>
+#include <memory>
+
+namespace vellary {
+
+class ThumbnailCache;
+
+// Serves "image://thumb/<file id>" (the grid thumbnail; an error when the file has none, so the
+// grid shows the type icon instead) and "image://thumb/icon/<file id>" (the icon theme's picture
+// for the file's type) from the open session's cache.
+class ThumbnailProvider : public QQuickAsyncImageProvider {
+public:
+    using CacheSource = std::function<std::shared_ptr<ThumbnailCache>()>;
+
+    explicit ThumbnailProvider(CacheSource source);
+    QQuickImageResponse* requestImageResponse(const QString& id,
+                                              const QSize& requestedSize) override;
+
+    static constexpr int kIconPixels = 128;
+
+private:
+    CacheSource source_;
+};
+
+} // namespace vellary
