@@ -137,7 +137,10 @@ QImage ThumbnailCache::icon(const RecoverableFile& file, int size) {
         icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
         if (!icon.isNull()) break;
     }
-    if (icon.isNull()) icon = QIcon::fromTheme("application-octet-stream");
+    // The generic data icon; Adwaita draws it as a plain page.
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("application-octet-stream"),
+                                QIcon::fromTheme(QStringLiteral("text-x-generic")));
     return icon.pixmap(size, size).toImage();
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -123,6 +124,9 @@ QImage ThumbnailRender::videoFrame(const RecoverableFile& file, const SharedRead
                           std::chrono::duration<double>(timeoutSeconds)),
                   &cancelled};
     if (source.contents.size() == 0) return {};
+    // Damaged found files are common; FFmpeg's complaints about them are no one's business.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIOBufferSize));
     if (!buffer) return {};

@@ -1,0 +1,560 @@
+#include "app/model/DiskAsset.hpp"
+#include "app/model/QuickLookExport.hpp"
+#include "app/model/ThumbnailCache.hpp"
+#include "app/model/ThumbnailProvider.hpp"
+#include "app/model/ThumbnailRender.hpp"
+#include "core/io/FileBlockReader.hpp"
+#include "core/restore/Previews.hpp"
+#include "tests/app/model/ModelSupport.hpp"
+#include "tests/support/CarveFixtures.hpp"
+#include "tests/support/FaultyBlockReader.hpp"
+#include "tests/support/RawFixtures.hpp"
+
+#include <QIcon>
+#include <QQuickImageResponse>
+#include <sys/stat.h>
+
+using C = CarveFixtures;
+
+namespace {
+
+constexpr int kSide = ThumbnailCache::kMaxPixels;
+
+// A width × height picture, red on the left half and blue on the right, as a binary PPM.
+std::string halves(int width, int height) {
+    std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ppm += x < width / 2 ? std::string("\xff\x00\x00", 3) : std::string("\x00\x00\xff", 3);
+    return ppm;
+}
+
+bool reddish(QRgb c) {
+    return qRed(c) > 180 && qBlue(c) < 80;
+}
+bool bluish(QRgb c) {
+    return qBlue(c) > 180 && qRed(c) < 80;
+}
+// Not one flat colour: a decoded picture rather than a blank frame.
+bool varied(const QImage& image) {
+    const QImage small = image.scaled(16, 16).convertToFormat(QImage::Format_RGB32);
+    int spread = 0;
+    const QRgb first = small.pixel(0, 0);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            spread = std::max(spread, std::abs(qGray(small.pixel(x, y)) - qGray(first)));
+    return spread > 40;
+}
+
+// Found files laid out on one disk image: each file in pieces at 4 KiB boundaries, pieces of
+// one file stored last first with noise between, as a fragmented card would hold them.
+class Card {
+public:
+    RecoverableFile add(const std::string& id, const std::string& name, FileKind kind,
+                        const Bytes& data, int pieces = 1) {
+        RecoverableFile file;
+        file.id = id;
+        file.name = name;
+        file.originalPath = name;
+        file.kind = kind;
+        file.size = data.size();
+        file.categoryFromKind();
+        const std::size_t piece = (data.size() / pieces + 4095) / 4096 * 4096;
+        std::vector<ByteRange> ranges;
+        for (int i = pieces - 1; i >= 0; --i) {
+            const std::size_t from = static_cast<std::size_t>(i) * piece;
+            if (from >= data.size()) continue;
+            const std::size_t length = std::min(piece, data.size() - from);
+            pad();
+            ranges.insert(ranges.begin(), ByteRange{bytes_.size(), length});
+            bytes_.insert(bytes_.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
+                          data.begin() + static_cast<std::ptrdiff_t>(from + length));
+        }
+        file.ranges = ranges;
+        return file;
+    }
+    // Written to a file and opened the way a disk image is.
+    SharedReader open(const TempDir& dir) {
+        pad();
+        writeFile(dir / "card.img", std::string(bytes_.begin(), bytes_.end()));
+        return std::make_shared<FileBlockReader>(dir / "card.img");
+    }
+
+private:
+    void pad() { bytes_.resize((bytes_.size() + 4095) / 4096 * 4096 + 4096, 0x5A); }
+    Bytes bytes_;
+};
+
+// Asks the cache and waits for the answer.
+QImage thumbnailOf(ThumbnailCache& cache, const RecoverableFile& file) {
+    std::promise<QImage> answer;
+    cache.image(file, [&answer](const QImage& image) { answer.set_value(image); });
+    return answer.get_future().get();
+}
+
+} // namespace
+
+class ThumbnailsQtTest : public QObject {
+    Q_OBJECT
+
+    TempDir dir_;
+    std::string missing_;
+    Bytes wide_;  // 1000 × 600 baseline JPEG
+    Bytes small_; // 300 × 200 baseline JPEG
+
+    std::optional<Bytes> make(const std::string& name, const std::string& command) {
+        return C::produce(dir_, name, command);
+    }
+
+private slots:
+    void initTestCase() {
+        missing_ = missingTool({"cjpeg", "exiftool", "heif-enc", "gs", "ffmpeg"});
+        if (!missing_.empty()) QSKIP(("missing " + missing_).c_str());
+        writeFile(dir_ / "wide.ppm", halves(1000, 600));
+        writeFile(dir_ / "small.ppm", halves(300, 200));
+        wide_ = make("wide.jpg", "cjpeg -quality 85 wide.ppm > wide.jpg").value_or(Bytes{});
+        small_ = make("small.jpg", "cjpeg small.ppm > small.jpg").value_or(Bytes{});
+        QVERIFY(!wide_.empty() && !small_.empty());
+    }
+
+    void photosFromRealEncoders() {
+        // name, command, kind, expected size, where red must be.
+        struct Row {
+            const char* file;
+            std::string command;
+            FileKind kind;
+            QSize size;
+            QPoint red, blue;
+        };
+        const Row rows[] = {
+            {"wide.jpg", "true", FileKind::jpeg, {420, 252}, {10, 126}, {410, 126}},
+            {"prog.jpg",
+             "cjpeg -progressive wide.ppm > prog.jpg",
+             FileKind::jpeg,
+             {420, 252},
+             {10, 126},
+             {410, 126}},
+            // Orientation 6 turns the picture a quarter clockwise: the left half goes on top.
+            {"turned.jpg",
+             "cp wide.jpg turned.jpg && exiftool -q -overwrite_original -n "
+             "-Orientation=6 turned.jpg",
+             FileKind::jpeg,
+             {252, 420},
+             {126, 10},
+             {126, 410}},
+            {"upside.jpg",
+             "cp small.jpg upside.jpg && exiftool -q -overwrite_original -n "
+             "-Orientation=3 upside.jpg",
+             FileKind::jpeg,
+             {300, 200},
+             {290, 100},
+             {10, 100}},
+            {"photo.heic",
+             "heif-enc -q 80 wide.jpg -o photo.heic",
+             FileKind::heic,
+             {420, 252},
+             {10, 126},
+             {410, 126}},
+            {"photo.avif",
+             "heif-enc -A -q 80 small.jpg -o photo.avif",
+             FileKind::avif,
+             {300, 200},
+             {10, 100},
+             {290, 100}},
+            {"photo.png",
+             "convert wide.ppm photo.png",
+             FileKind::png,
+             {420, 252},
+             {10, 126},
+             {410, 126}},
+            {"photo.webp",
+             "cwebp -quiet small.jpg -o photo.webp",
+             FileKind::webp,
+             {300, 200},
+             {10, 100},
+             {290, 100}},
+            {"photo.tif",
+             "convert small.ppm photo.tif",
+             FileKind::tiff,
+             {300, 200},
+             {10, 100},
+             {290, 100}},
+        };
+        Card card;
+        std::vector<std::pair<RecoverableFile, const Row*>> files;
+        int n = 0;
+        for (const auto& row : rows) {
+            const auto bytes = make(row.file, row.command);
+            QVERIFY2(bytes, row.file);
+            files.emplace_back(card.add("f" + std::to_string(n++), row.file, row.kind, *bytes, 3),
+                               &row);
+        }
+        // Raw files around the real JPEG: a DNG preview strip, a NEF whose larger preview is
+        // lossless, a RAF header's preview.
+        const auto lossless = C::join(
+            {{0xFF, 0xD8}, C::segment(0xC3, Bytes(15, 1)), Bytes(200000, 0x11), {0xFF, 0xD9}});
+        files.emplace_back(card.add("dng", "a.dng", FileKind::dng, RawFixtures::dng(wide_).data),
+                           &rows[0]);
+        files.emplace_back(
+            card.add("nef", "a.nef", FileKind::nef, RawFixtures::nef({lossless, wide_}).data, 2),
+            &rows[0]);
+        files.emplace_back(
+            card.add("raf", "a.raf", FileKind::raf, RawFixtures::raf(wide_, 30000).data, 2),
+            &rows[0]);
+        ThumbnailCache cache(card.open(dir_));
+        for (const auto& [file, row] : files) {
+            const QImage image = thumbnailOf(cache, file);
+            QVERIFY2(!image.isNull(), file.name.c_str());
+            QCOMPARE(image.size(), row->size);
+            QVERIFY2(reddish(image.pixel(row->red)), file.name.c_str());
+            QVERIFY2(bluish(image.pixel(row->blue)), file.name.c_str());
+        }
+    }
+
+    void fragmentedMatchesOriginal() {
+        const auto movie = make("frag.mp4", "ffmpeg -loglevel error -f lavfi -i "
+                                            "testsrc=size=320x240:rate=25 -t 3 -pix_fmt yuv420p "
+                                            "frag.mp4");
+        QVERIFY(movie);
+        Card card;
+        const auto whole = card.add("a", "a.jpg", FileKind::jpeg, wide_);
+        const auto pieces = card.add("b", "b.jpg", FileKind::jpeg, wide_, 5);
+        const auto wholeMovie = card.add("c", "c.mp4", FileKind::mp4, *movie);
+        const auto piecesMovie = card.add("d", "d.mp4", FileKind::mp4, *movie, 4);
+        QVERIFY(pieces.ranges.size() > 2 && pieces.ranges[0].offset > pieces.ranges[1].offset);
+        ThumbnailCache cache(card.open(dir_));
+        const auto first = thumbnailOf(cache, whole);
+        QVERIFY(!first.isNull());
+        QCOMPARE(thumbnailOf(cache, pieces), first);
+        const auto frame = thumbnailOf(cache, wholeMovie);
+        QVERIFY(varied(frame));
+        QCOMPARE(thumbnailOf(cache, piecesMovie), frame);
+    }
+
+    void videoFrames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("mp4") << "clip.mp4" << int(FileKind::mp4);
+        QTest::newRow("mov") << "clip.mov" << int(FileKind::mov);
+        QTest::newRow("mkv") << "clip.mkv" << int(FileKind::mkv);
+    }
+    void videoFrames() {
+        QFETCH(QString, name);
+        QFETCH(int, kind);
+        // Black for the first half second, then the test pattern: a frame at 1 s is not blank.
+        const auto bytes = make(name.toStdString(),
+                                "ffmpeg -loglevel error -y -f lavfi -i "
+                                "testsrc=size=640x360:rate=30 -t 2 -vf "
+                                "\"drawbox=c=black:t=fill:enable='lt(t,0.5)'\" -pix_fmt yuv420p " +
+                                    name.toStdString());
+        QVERIFY(bytes);
+        Card card;
+        const auto file = card.add("v", name.toStdString(), FileKind(kind), *bytes, 3);
+        const auto reader = card.open(dir_);
+        QVERIFY(ThumbnailCache::hasThumbnail(file));
+        const auto frame = ThumbnailRender::videoFrame(file, reader, kSide);
+        QCOMPARE(frame.size(), QSize(420, 236));
+        QVERIFY(varied(frame));
+        // The first frame is the black one: the seek really moved.
+        QVERIFY(!varied(ThumbnailRender::videoFrame(file, reader, kSide, 0.0)));
+        // Asking past the end gives the last frame, not nothing.
+        QVERIFY(varied(ThumbnailRender::videoFrame(file, reader, kSide, 60.0)));
+        // A cut-off or foreign file gives nothing, quickly.
+        auto broken = file;
+        broken.size = 4000;
+        broken.ranges = {{0, 4000}};
+        QVERIFY(ThumbnailRender::videoFrame(broken, reader, kSide).isNull());
+        // Cancelled renders stop.
+        QVERIFY(ThumbnailRender::videoFrame(file, reader, kSide, 1.0, 20.0, [] {
+                    return true;
+                }).isNull());
+    }
+
+    void pdfPagesAndTheSizeLimit() {
+        const auto pdf =
+            make("page.pdf", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sPAPERSIZE=a4 "
+                             "-sOutputFile=page.pdf -c '0 0 1 setrgbcolor 100 100 200 200 "
+                             "rectfill showpage'");
+        QVERIFY(pdf);
+        // The same PDF grown to a size by a comment before a repeated final startxref.
+        const std::string text(pdf->begin(), pdf->end());
+        const auto at = text.rfind("startxref");
+        QVERIFY(at != std::string::npos);
+        const std::string tail = "\n" + text.substr(at);
+        const auto grown = [&](std::uint64_t size) {
+            Bytes out = *pdf;
+            out.push_back('\n');
+            out.push_back('%');
+            out.resize(size - tail.size(), 'x');
+            out.insert(out.end(), tail.begin(), tail.end());
+            return out;
+        };
+        Card card;
+        auto page = card.add("p", "page.pdf", FileKind::pdf, *pdf, 2);
+        const auto limit = static_cast<std::uint64_t>(Previews::kThumbnailBytes);
+        const auto atLimit = card.add("q", "big.pdf", FileKind::pdf, grown(limit));
+        const auto overLimit = card.add("r", "bigger.pdf", FileKind::pdf, grown(limit + 1));
+        ThumbnailCache cache(card.open(dir_));
+        const auto image = thumbnailOf(cache, page);
+        // A4 is 595 × 842 points.
+        QCOMPARE(image.size(), QSize(297, 420));
+        QCOMPARE(image.pixel(5, 5), qRgb(255, 255, 255));
+        // The square sits 100 points from the bottom left corner.
+        QVERIFY(bluish(image.pixel(qRound(200 * 420.0 / 842), 420 - qRound(200 * 420.0 / 842))));
+        QVERIFY(ThumbnailCache::hasThumbnail(atLimit));
+        QCOMPARE(thumbnailOf(cache, atLimit).size(), QSize(297, 420));
+        QVERIFY(!ThumbnailCache::hasThumbnail(overLimit));
+        QVERIFY(thumbnailOf(cache, overLimit).isNull());
+        page.headerLooksValid = false;
+        QVERIFY(!ThumbnailCache::hasThumbnail(page));
+    }
+
+    void whoGetsAThumbnail() {
+        const auto file = [](FileKind kind, std::optional<bool> header = std::nullopt) {
+            RecoverableFile made;
+            made.kind = kind;
+            made.size = 1000;
+            made.headerLooksValid = header;
+            return made.categoryFromKind();
+        };
+        for (const auto kind : {FileKind::jpeg, FileKind::srw, FileKind::raf, FileKind::mp4,
+                                FileKind::threegp, FileKind::mkv, FileKind::pdf})
+            QVERIFY2(ThumbnailCache::hasThumbnail(file(kind)), fileKind::rawValue(kind).data());
+        for (const auto kind : {FileKind::mp3, FileKind::docx, FileKind::zip, FileKind::other})
+            QVERIFY(!ThumbnailCache::hasThumbnail(file(kind)));
+        QVERIFY(!ThumbnailCache::hasThumbnail(file(FileKind::mp4, false)));
+        QVERIFY(ThumbnailCache::isPlayableVideo(file(FileKind::mov, true)));
+        QVERIFY(!ThumbnailCache::isPlayableVideo(file(FileKind::mkv)));
+        QVERIFY(!ThumbnailCache::isPlayableVideo(file(FileKind::m4a)));
+        auto videoM4A = file(FileKind::m4a);
+        videoM4A.category = FileCategory::video;
+        QVERIFY(ThumbnailCache::isPlayableVideo(videoM4A));
+    }
+
+    void sharedRendersFailuresAndClear() {
+        Card card;
+        const auto photo = card.add("one", "one.jpg", FileKind::jpeg, wide_);
+        auto broken = wide_;
+        std::fill(broken.begin() + 2, broken.end(), 0x00);
+        const auto bad = card.add("bad", "bad.jpg", FileKind::jpeg, broken);
+        const auto later = card.add("later", "later.jpg", FileKind::jpeg, small_);
+        ThumbnailCache cache(card.open(dir_));
+
+        std::mutex lock;
+        std::vector<QImage> answers;
+        std::vector<std::thread> callers;
+        for (int i = 0; i < 50; ++i)
+            callers.emplace_back([&] {
+                cache.image(photo, [&](const QImage& image) {
+                    const std::lock_guard guard(lock);
+                    answers.push_back(image);
+                });
+            });
+        for (auto& caller : callers)
+            caller.join();
+        cache.waitForRenders();
+        QCOMPARE(answers.size(), std::size_t(50));
+        QCOMPARE(cache.renders(), 1);
+        for (const auto& image : answers)
+            QVERIFY(!image.isNull() && image.cacheKey() == answers[0].cacheKey());
+        // Cached now: no second render.
+        QCOMPARE(thumbnailOf(cache, photo), answers[0]);
+        QCOMPARE(cache.renders(), 1);
+
+        QVERIFY(thumbnailOf(cache, bad).isNull());
+        QVERIFY(thumbnailOf(cache, bad).isNull());
+        QCOMPARE(cache.renders(), 2);
+
+        cache.clear();
+        QVERIFY(thumbnailOf(cache, later).isNull());
+        QVERIFY(thumbnailOf(cache, photo).isNull());
+        cache.waitForRenders();
+        QCOMPARE(cache.renders(), 2);
+    }
+
+    void clearAnswersWaitersAtOnce() {
+        // The source holds every read until the test lets go, so the render is still running
+        // when clear comes.
+        struct Held : BlockReader {
+            Bytes data;
+            Gate gate;
+            std::uint64_t size() const override { return data.size(); }
+            Bytes read(std::uint64_t offset, std::int64_t count) const override {
+                gate.wait();
+                return DataBlockReader(data).read(offset, count);
+            }
+        };
+        auto held = std::make_shared<Held>();
+        held->data = wide_;
+        RecoverableFile file;
+        file.id = "held";
+        file.kind = FileKind::jpeg;
+        file.size = wide_.size();
+        file.ranges = {{0, wide_.size()}};
+        ThumbnailCache cache(held);
+        std::atomic<int> absent{0};
+        for (int i = 0; i < 3; ++i)
+            cache.image(file, [&](const QImage& image) { absent += image.isNull() ? 1 : 0; });
+        cache.clear();
+        QCOMPARE(absent.load(), 3);
+        held->gate.open();
+        cache.waitForRenders();
+        QVERIFY(thumbnailOf(cache, file).isNull());
+    }
+
+    void providerAnswersByID() {
+        QIcon::setThemeSearchPaths({"/usr/share/icons"});
+        QIcon::setThemeName("Adwaita");
+        Card card;
+        auto photo = card.add("ntfs-1/2", "photo.jpg", FileKind::jpeg, small_);
+        const auto notes = card.add("fat-3", "notes", FileKind::other, Bytes(100, 'a'));
+        auto cache = std::make_shared<ThumbnailCache>(card.open(dir_));
+        cache->remember({photo, notes});
+        ThumbnailProvider provider([cache] { return cache; });
+        const auto ask = [&](const QString& id, QSize size = {}) {
+            std::unique_ptr<QQuickImageResponse> response(provider.requestImageResponse(id, size));
+            QSignalSpy finished(response.get(), &QQuickImageResponse::finished);
+            if (!finished.wait(10000)) return QImage();
+            if (!response->errorString().isEmpty()) return QImage();
+            return response->textureFactory()->image();
+        };
+        QCOMPARE(ask("ntfs-1%2F2").size(), QSize(300, 200));
+        QCOMPARE(ask("ntfs-1%2F2", {150, 150}).size(), QSize(150, 100));
+        QVERIFY(ask("fat-3").isNull());
+        QVERIFY(ask("nothing").isNull());
+        QVERIFY(!ask("icon/fat-3").isNull());
+        QVERIFY(!ask("icon/ntfs-1%2F2", {32, 32}).isNull());
+        QCOMPARE(ThumbnailCache::typeExtension(notes), QString("bin"));
+        photo.name = "IMG";
+        photo.kind = FileKind::threegp;
+        QCOMPARE(ThumbnailCache::typeExtension(photo), QString("3gp"));
+        // A provider with no open session answers with an error.
+        ThumbnailProvider closed([] { return std::shared_ptr<ThumbnailCache>(); });
+        std::unique_ptr<QQuickImageResponse> none(closed.requestImageResponse("fat-3", {}));
+        QSignalSpy finished(none.get(), &QQuickImageResponse::finished);
+        QVERIFY(finished.wait(5000));
+        QVERIFY(!none->errorString().isEmpty());
+    }
+
+    void diskAssetStreamsInPieces() {
+        const auto movie = make("stream.mp4", "ffmpeg -loglevel error -y -f lavfi -i "
+                                              "testsrc=size=320x240:rate=25 -t 2 -pix_fmt "
+                                              "yuv420p stream.mp4");
+        QVERIFY(movie);
+        Bytes source = C::noise(5000, 3);
+        const auto at = source.size();
+        source.insert(source.end(), movie->begin(), movie->end());
+        auto reader = std::make_shared<FaultyBlockReader>(source);
+        RecoverableFile file;
+        file.id = "carve-5000";
+        file.kind = FileKind::mp4;
+        file.size = movie->size();
+        file.ranges = {{at, movie->size()}};
+        file.categoryFromKind();
+        std::unique_ptr<DiskAsset> asset(DiskAsset::open(file, reader));
+        QVERIFY(asset && asset->isOpen() && !asset->isSequential());
+        QCOMPARE(asset->size(), qint64(movie->size()));
+        QVERIFY(asset->url().scheme() == "recovered-file" && asset->url().path() == "/mp4");
+        QVERIFY(asset->url() != std::unique_ptr<DiskAsset>(DiskAsset::open(file, reader))->url());
+        QCOMPARE(asset->contentTypeValue(), QString("video/mp4"));
+
+        QVERIFY(asset->seek(100));
+        QCOMPARE(asset->read(50),
+                 QByteArray(reinterpret_cast<const char*>(movie->data()) + 100, 50));
+        // Past the end: nothing, and the source is not asked.
+        const auto reads = reader->readCount();
+        QVERIFY(asset->seek(asset->size() + 4096));
+        QCOMPARE(asset->read(1000).size(), 0);
+        QVERIFY(asset->seek(asset->size()));
+        QCOMPARE(asset->read(1000).size(), 0);
+        QCOMPARE(reader->readCount(), reads);
+        QVERIFY(!asset->thumbnail(kSide).isNull());
+
+        // Not streamable: other kinds.
+        file.kind = FileKind::mkv;
+        QVERIFY(!DiskAsset::open(file, reader));
+
+        // A source that goes away fails the read with the video message.
+        reader->vanishAt(at);
+        QVERIFY(asset->seek(0));
+        char byte = 0;
+        QCOMPARE(asset->read(&byte, 1), qint64(-1));
+        QCOMPARE(asset->errorString(), QString("Couldn't read the video from the disk."));
+    }
+
+    void diskAssetReadsAtMostOneMiB() {
+        struct Counting : DataBlockReader {
+            using DataBlockReader::DataBlockReader;
+            mutable std::atomic<std::int64_t> largest{0};
+            Bytes read(std::uint64_t offset, std::int64_t count) const override {
+                largest = std::max<std::int64_t>(largest, count);
+                return DataBlockReader::read(offset, count);
+            }
+        };
+        const Bytes data = C::noise(3 << 20, 4);
+        auto reader = std::make_shared<Counting>(data);
+        RecoverableFile file;
+        file.id = "carve-0";
+        file.kind = FileKind::mov;
+        file.size = data.size();
+        file.ranges = {{0, data.size()}};
+        std::unique_ptr<DiskAsset> asset(DiskAsset::open(file, reader));
+        QByteArray all;
+        while (!asset->atEnd()) {
+            const auto piece = asset->read(3 << 20);
+            QVERIFY(!piece.isEmpty() && piece.size() <= DiskAsset::kMaxRead);
+            all += piece;
+        }
+        QCOMPARE(all.size(), qsizetype(data.size()));
+        QVERIFY(reader->largest <= DiskAsset::kMaxRead);
+    }
+
+    void quickLookExportsPrivately() {
+        TempDir cacheHome;
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cacheHome.path().string()));
+        Card card;
+        auto file = card.add("ntfs-7/42", "launch.desktop", FileKind::jpeg, small_, 2);
+        const auto reader = card.open(dir_);
+        const auto root = QuickLookExport::folder();
+        QCOMPARE(root, cacheHome.path() / "vellary" / "Preview");
+
+        for (int round = 0; round < 2; ++round) {
+            const auto saved = QuickLookExport::exportFile(file, *reader);
+            QVERIFY(saved);
+            QCOMPARE(*saved, root / "ntfs-7-42" / "launch.jpg");
+            QCOMPARE(readFile(*saved), std::string(small_.begin(), small_.end()));
+        }
+        for (const auto& folder : {root, root.parent_path()}) {
+            struct stat info {};
+            QCOMPARE(::stat(folder.c_str(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, 0700u);
+        }
+        QCOMPARE(int(std::distance(fs::directory_iterator(root / "ntfs-7-42"),
+                                   fs::directory_iterator())),
+                 1);
+
+        file.name = "";
+        file.kind = FileKind::other;
+        QCOMPARE(QuickLookExport::exportName(file), std::string("file.bin"));
+        file.name = "archive.tar.gz";
+        file.kind = FileKind::zip;
+        QCOMPARE(QuickLookExport::exportName(file), std::string("archive.tar.zip"));
+
+        const auto kindOf = [](FileKind kind) {
+            RecoverableFile made;
+            made.kind = kind;
+            return made;
+        };
+        for (const auto kind : {FileKind::heic, FileKind::mkv, FileKind::flac, FileKind::pdf})
+            QVERIFY(QuickLookExport::opensDirectly(kindOf(kind)));
+        for (const auto kind : {FileKind::nef, FileKind::zip, FileKind::other})
+            QVERIFY(!QuickLookExport::opensDirectly(kindOf(kind)));
+
+        QuickLookExport::cleanUp();
+        QVERIFY(!fs::exists(root));
+        QVERIFY(fs::exists(root.parent_path()));
+    }
+};
+
+QTEST_MAIN(ThumbnailsQtTest)
+#include "ThumbnailsQtTest.moc"
