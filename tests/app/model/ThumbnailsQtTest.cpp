@@ -1,5 +1,6 @@
 #include "app/model/DiskAsset.hpp"
 #include "app/model/QuickLookExport.hpp"
+#include "app/model/RecoverySession.hpp"
 #include "app/model/ThumbnailCache.hpp"
 #include "app/model/ThumbnailProvider.hpp"
 #include "app/model/ThumbnailRender.hpp"
@@ -74,7 +75,7 @@ public:
         return file;
     }
     // Written to a file and opened the way a disk image is.
-    SharedReader open(const TempDir& dir) {
+    std::shared_ptr<FileBlockReader> open(const TempDir& dir) {
         pad();
         writeFile(dir / "card.img", std::string(bytes_.begin(), bytes_.end()));
         return std::make_shared<FileBlockReader>(dir / "card.img");
@@ -553,6 +554,29 @@ private slots:
         QuickLookExport::cleanUp();
         QVERIFY(!fs::exists(root));
         QVERIFY(fs::exists(root.parent_path()));
+    }
+
+    void sessionServesThumbnailsUntilClosed() {
+        TempDir cacheHome;
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cacheHome.path().string()));
+        Card card;
+        const auto photo = card.add("fat-1", "a.jpg", FileKind::jpeg, small_);
+        const auto movie = card.add("fat-2", "m.mov", FileKind::mov, Bytes(5000, 'm'));
+        const auto reader = card.open(dir_);
+        RecoverySession session({std::nullopt, "card.img"}, reader, false, {});
+        session.merge({photo, movie});
+        QVERIFY(session.hasThumbnail("fat-1") && session.hasThumbnail("fat-2"));
+        QVERIFY(!session.hasThumbnail("fat-3"));
+        QVERIFY(session.isPlayableVideo("fat-2") && !session.isPlayableVideo("fat-1"));
+        QVERIFY(!session.openVideo("fat-1") && !session.openVideo("fat-3"));
+        auto* asset = qobject_cast<DiskAsset*>(session.openVideo("fat-2"));
+        QVERIFY(asset && asset->parent() == &session && asset->size() == 5000);
+        QVERIFY(!thumbnailOf(*session.thumbnails(), photo).isNull());
+        QVERIFY(QuickLookExport::exportFile(photo, *reader));
+
+        session.close(RecoverySession::Remount::Forget);
+        QVERIFY(thumbnailOf(*session.thumbnails(), photo).isNull());
+        QVERIFY(!fs::exists(QuickLookExport::folder()));
     }
 };
 
