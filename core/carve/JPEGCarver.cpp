@@ -1,5 +1,6 @@
 #include "core/carve/JPEGCarver.hpp"
 
+#include "core/formats/JPEGFrames.hpp"
 #include "core/formats/Sniff.hpp"
 
 #include "core/carve/CameraNames.hpp"
@@ -14,27 +15,6 @@ namespace {
 
 constexpr std::int64_t kWindow = 1024 * 1024;
 constexpr std::uint64_t kMinSize = 32;
-
-bool startOfFrame(std::uint8_t marker) {
-    switch (marker) {
-    case 0xC0:
-    case 0xC1:
-    case 0xC2:
-    case 0xC3:
-    case 0xC5:
-    case 0xC6:
-    case 0xC7:
-    case 0xC9:
-    case 0xCA:
-    case 0xCB:
-    case 0xCD:
-    case 0xCE:
-    case 0xCF:
-        return true;
-    default:
-        return false;
-    }
-}
 
 bool restart(std::uint8_t marker) {
     return marker >= 0xD0 && marker <= 0xD7;
@@ -160,7 +140,7 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
             return payloadLength > 0 ? window.bytes(p, payloadLength)
                                      : std::optional<Bytes>(Bytes{});
         };
-        if (startOfFrame(*marker)) {
+        if (JPEGFrames::isStartOfFrame(*marker)) {
             sawFrame = true;
             // A frame header the data check cannot use leaves the scans measured by markers.
             if (const auto frame = segment()) data.defineFrame(*marker, *frame);

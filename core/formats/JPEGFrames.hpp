@@ -8,6 +8,8 @@ namespace vellary {
 // extended sequential or progressive one (cameras also embed lossless previews that they reject).
 struct JPEGFrames {
     static bool isDisplayable(ByteSpan bytes);
+    // Any of the thirteen frame header markers (C0–CF but for C4, C8 and CC).
+    static bool isStartOfFrame(std::uint8_t marker);
 };
 
 } // namespace vellary
