@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 
 // "Recovered", "Partial" or "Damaged" on a tile; nothing for a good file.

@@ -1,5 +1,7 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
+import QtQuick.Templates as T
 import QtQuick.Layouts
 
 // A small modal question or notice: a title, a message and one or two buttons.
@@ -10,12 +12,12 @@ Dialog {
     property string acceptText: "OK"
     // No cancel button when empty.
     property string cancelText: ""
-    anchors.centerIn: Overlay.overlay
+    anchors.centerIn: T.Overlay.overlay
     width: 420
     modal: true
     padding: Theme.sheetPadding
     closePolicy: Popup.CloseOnEscape
-    Overlay.modal: Rectangle { color: Theme.dim }
+    T.Overlay.modal: Rectangle { color: Theme.dim }
     background: Rectangle {
         radius: Theme.sheetRadius
         color: Theme.view

@@ -11,7 +11,7 @@ Sheet {
     // Closing: scan says whether to open the copy.
     signal finish(bool scan)
     objectName: "diskCopySheet"
-    spacing: 14
+    gap: 14
     closePolicy: Popup.NoAutoClose
 
     readonly property int state: job ? job.state : ImagingJob.Running
@@ -101,7 +101,7 @@ Sheet {
 
     // Unreadable parts, while copying and after.
     RowLayout {
-        visible: sheet.state !== ImagingJob.Failed && sheet.job && sheet.job.unreadable > 0
+        visible: sheet.state !== ImagingJob.Failed && !!sheet.job && sheet.job.unreadable > 0
         width: parent.width
         spacing: 8
         Sym {

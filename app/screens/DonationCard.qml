@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 

@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 
 // The session's sections as one list of rows, each a section header or a row of tiles, so that

@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
@@ -7,7 +8,7 @@ Sheet {
     id: sheet
     objectName: "guideSheet"
     width: 520
-    spacing: 14
+    gap: 14
 
     Label {
         width: parent.width

@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtMultimedia
@@ -12,7 +13,7 @@ Sheet {
     signal recover(string id)
     objectName: "previewSheet"
     width: Math.min(720, parent ? parent.width - 80 : 720)
-    spacing: 14
+    gap: 14
 
     readonly property var file: session && index >= 0
                                 ? (session.selectionCount, session.visibleCount,
@@ -27,16 +28,15 @@ Sheet {
     }
 
     onIndexChanged: loadVideo()
-    onOpened: loadVideo()
-    onClosed: player.stop()
+    onClosed: videoDevice = null
 
     // Held here so that the stream outlives the call that made it.
     property var videoDevice: null
 
     function loadVideo() {
+        const player = videoLoader.item ? videoLoader.item.player : null
+        if (!player) return
         player.stop()
-        videoDevice = null
-        if (!opened || !isVideo) return
         videoDevice = session.openVideo(file.id)
         if (videoDevice) {
             player.setSourceDevice(videoDevice)
@@ -61,15 +61,24 @@ Sheet {
             fillMode: Image.PreserveAspectFit
             source: sheet.file.id && !sheet.isVideo ? "image://thumb/" + sheet.file.id : ""
         }
-        MediaPlayer {
-            id: player
-            videoOutput: video
-            audioOutput: AudioOutput {}
-        }
-        VideoOutput {
-            id: video
+        // Made only for a video, so that no media backend starts for pictures.
+        Loader {
+            id: videoLoader
             anchors.fill: parent
-            visible: sheet.isVideo
+            active: sheet.isVideo && sheet.opened
+            sourceComponent: Item {
+                property alias player: player
+                MediaPlayer {
+                    id: player
+                    videoOutput: video
+                    audioOutput: AudioOutput {}
+                }
+                VideoOutput {
+                    id: video
+                    anchors.fill: parent
+                }
+                Component.onCompleted: sheet.loadVideo()
+            }
         }
         BusyIndicator {
             anchors.centerIn: parent

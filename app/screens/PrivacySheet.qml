@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
@@ -7,7 +8,7 @@ Sheet {
     id: sheet
     objectName: "privacySheet"
     signal openHelp()
-    spacing: 14
+    gap: 14
 
     Sym {
         anchors.horizontalCenter: parent.horizontalCenter

@@ -12,7 +12,7 @@ Sheet {
     property string tipUrl: ""
     property string siteUrl: ""
     objectName: "recoverySheet"
-    spacing: 14
+    gap: 14
     closePolicy: job && job.state === RecoveryJob.Running ? Popup.NoAutoClose : Popup.CloseOnEscape
 
     readonly property int state: job ? job.state : RecoveryJob.Ready
@@ -96,7 +96,7 @@ Sheet {
         }
     }
     RowLayout {
-        visible: sheet.state === RecoveryJob.Ready && sheet.job && sheet.job.problem !== ""
+        visible: sheet.state === RecoveryJob.Ready && !!sheet.job && sheet.job.problem !== ""
         width: parent.width
         spacing: 8
         Sym {
@@ -171,7 +171,7 @@ Sheet {
         color: Theme.text
     }
     RowLayout {
-        visible: sheet.state === RecoveryJob.Done && sheet.job && sheet.job.notePath !== ""
+        visible: sheet.state === RecoveryJob.Done && !!sheet.job && sheet.job.notePath !== ""
         width: parent.width
         spacing: 10
         Sym {
@@ -227,7 +227,7 @@ Sheet {
             text: "Recover"
             minWidth: 96
             highlighted: true
-            enabled: sheet.job && !sheet.job.checking && sheet.job.problem === ""
+            enabled: !!sheet.job && !sheet.job.checking && sheet.job.problem === ""
             onClicked: sheet.job.start()
         }
         VButton {

@@ -20,7 +20,7 @@ Item {
     property var recoveryJob: null
     property bool confirmingLeave: false
 
-    readonly property bool scanning: session && session.state === RecoverySession.Scanning
+    readonly property bool scanning: !!session && session.state === RecoverySession.Scanning
     readonly property int fileCount: session ? session.fileCount : 0
     readonly property string subtitle: session ? ScreenTexts.subtitle(session.state, fileCount) : ""
 
@@ -151,7 +151,7 @@ Item {
                 anchors.fill: parent
                 session: screen.session
                 tileSize: screen.tileSize
-                visible: screen.session && screen.session.visibleCount > 0
+                visible: !!screen.session && screen.session.visibleCount > 0
                 onPreview: index => screen.preview(index)
                 onContextMenu: file => {
                     contextMenu.file = file
@@ -196,7 +196,7 @@ Item {
         id: leaveDialog
         objectName: "leaveDialog"
         heading: ScreenTexts.leaveTitle(screen.scanning, screen.session ? screen.session.title : "")
-        message: ScreenTexts.leaveMessage(screen.session && screen.session.recoveredCount > 0)
+        message: ScreenTexts.leaveMessage(!!screen.session && screen.session.recoveredCount > 0)
         acceptText: ScreenTexts.leaveButton(screen.scanning)
         cancelText: "Cancel"
         onAccepted: screen.leave()

@@ -1,20 +1,22 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
+import QtQuick.Templates as T
 
 // A modal sheet centred in the window over a dimmed screen.
 Popup {
     id: sheet
     default property alias content: column.data
-    property alias spacing: column.spacing
+    property alias gap: column.spacing
     modal: true
     dim: true
     closePolicy: Popup.CloseOnEscape
-    anchors.centerIn: Overlay.overlay
+    anchors.centerIn: T.Overlay.overlay
     width: Theme.sheetWidth
     padding: Theme.sheetPadding
     font: Theme.body
 
-    Overlay.modal: Rectangle { color: Theme.dim }
+    T.Overlay.modal: Rectangle { color: Theme.dim }
     background: Rectangle {
         radius: Theme.sheetRadius
         color: Theme.view

@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
@@ -38,7 +39,7 @@ Rectangle {
                     elide: Text.ElideRight
                 }
                 Label {
-                    visible: sidebar.session && !sidebar.session.isDevice
+                    visible: !!sidebar.session && !sidebar.session.isDevice
                     text: "Disk image"
                     font: Theme.detail
                     color: Theme.secondary
@@ -68,7 +69,7 @@ Rectangle {
             delegate: ItemDelegate {
                 id: filter
                 required property var modelData
-                readonly property bool current: sidebar.session
+                readonly property bool current: !!sidebar.session
                                                 && sidebar.session.category === modelData.category
                 width: filters.width - 16
                 x: 8

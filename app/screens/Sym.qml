@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.impl
 
 // A theme icon at a fixed size; symbolic icons take `color`, full-colour ones keep theirs.

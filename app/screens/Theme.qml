@@ -1,5 +1,6 @@
 pragma Singleton
 import QtQuick
+import Vellary
 
 // Palette, type and spacing of every screen, in one place.
 QtObject {

@@ -1,4 +1,5 @@
 import QtQuick
+import Vellary
 import QtQuick.Controls.Basic
 
 // One found file in the grid: its thumbnail or type icon, name, quality badge and check.

@@ -43,7 +43,7 @@ Menu {
                 text: modelData.text
                 checkable: true
                 ActionGroup.group: sorts
-                checked: menu.session && menu.session.sort === modelData.value
+                checked: !!menu.session && menu.session.sort === modelData.value
                 onTriggered: menu.session.sort = modelData.value
             }
         }
