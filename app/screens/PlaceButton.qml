@@ -24,6 +24,7 @@ ItemDelegate {
     contentItem: RowLayout {
         spacing: 14
         Rectangle {
+            Layout.preferredWidth: 40
             implicitWidth: 40
             implicitHeight: 40
             radius: 20

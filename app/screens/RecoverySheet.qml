@@ -79,6 +79,8 @@ Sheet {
             checked: sheet.job ? sheet.job.keepFolders : true
             onToggled: sheet.job.keepFolders = checked
             indicator: Rectangle {
+                x: keep.leftPadding
+                y: keep.topPadding + (keep.availableHeight - height) / 2
                 implicitWidth: 44
                 implicitHeight: 24
                 radius: 12

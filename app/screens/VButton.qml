@@ -46,9 +46,6 @@ Button {
                 text: control.text
                 font: control.font
                 color: control.textColor
-                elide: Text.ElideRight
-                Layout.maximumWidth: control.width - control.leftPadding - control.rightPadding
-                                     - (control.iconName !== "" ? 24 : 0)
             }
         }
     }
