@@ -1,3 +1,4 @@
+#include "app/model/ImagingJob.hpp"
 #include "app/model/RecoverySession.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
@@ -266,6 +267,29 @@ private slots:
         QTRY_VERIFY(screen.shows("Choose Another Disk"));
         QVERIFY(screen.shows("The list of found files will be cleared, and nothing has been "
                              "recovered yet. You can scan again later."));
+        QVERIFY(screen.click("Cancel"));
+        QTRY_VERIFY(!screen.shows("Choose Another Disk"));
+
+        // One file recovered for real; closing the sheet marks it.
+        qputenv("RECOVER_DEFAULT_DESTINATION", QByteArray::fromStdString((dir / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("Your file is back"), 60000);
+        for (const char* text :
+             {"Saved in", "Show in Folder", "Did Vellary help?", "Leave a Tip", "Tell a Friend"})
+            QVERIFY2(screen.shows(text), text);
+        QVERIFY(!screen.shows("Some files couldn't be fully read. “About these files.txt” in the "
+                              "folder lists them."));
+        screen.snapshot("done");
+        QVERIFY(screen.click("Done"));
+        QTRY_COMPARE(session.recoveredCount(), 1);
+        QCOMPARE(session.selectionCount(), 0);
+        QTRY_VERIFY(screen.shows("Recovered"));
+        QVERIFY(screen.click("All Disks"));
+        QTRY_VERIFY(screen.shows("The list of found files will be cleared. Files you've recovered "
+                                 "stay where you saved them."));
         QCOMPARE(left.size(), 0);
         QVERIFY(screen.click("Choose Another Disk"));
         QCOMPARE(left.size(), 1);
@@ -316,6 +340,65 @@ private slots:
         QVERIFY(screen.shows("Notes"));
         QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
         screen.snapshot("session-notes");
+    }
+
+    void helpSheetsReadAsWritten() {
+        Harness guide("GuideSheet { Component.onCompleted: open() }");
+        QVERIFY(guide.window());
+        QTRY_VERIFY(guide.shows("Deleted from this computer?"));
+        for (const char* text :
+             {"Trash", "Files stay there until it's emptied.", "Photo apps › Trash",
+              "iCloud Drive › Recently Deleted", "Kept for 30 days on iCloud.com.", "Backups",
+              "If you back up, older versions are there.", "The app you made it in",
+              "Dropbox, Google Drive, OneDrive",
+              "Their websites keep deleted files for at least 30 days.", "Done"})
+            QVERIFY2(guide.shows(text), text);
+        guide.snapshot("guide");
+        QVERIFY(guide.click("Done"));
+        QTRY_VERIFY(!guide.shows("Deleted from this computer?"));
+
+        Harness privacy("PrivacySheet { Component.onCompleted: open() }");
+        QTRY_VERIFY(privacy.shows("Let Vellary read the disk"));
+        for (const char* text : {"Come back here and click the disk again.", "Not Now", "Open Help",
+                                 "If Vellary runs as a Flatpak or Snap, allow it to see drives."})
+            QVERIFY2(privacy.shows(text), text);
+        privacy.snapshot("privacy");
+    }
+
+    // A copy held half-way, then finished with unreadable parts.
+    void diskCopySheetFollowsTheJob() {
+        Gate half, finish;
+        ImagingJob::Platform platform;
+        platform.copy = [&](const BlockReader&, const fs::path&, const auto& progress,
+                            const auto&) {
+            progress(DiskImager::Progress{500'000'000, 2'000'000'000, 4096});
+            half.open();
+            finish.wait();
+            return DiskImager::Progress{2'000'000'000, 2'000'000'000, 8192};
+        };
+        ImagingJob job(card(), "/media/backup/Canon card 2026-12-07.img", platform);
+        Harness sheet("property alias job: copy.job\nDiskCopySheet { id: copy; "
+                      "Component.onCompleted: open() }");
+        QVERIFY(sheet.window());
+        sheet.window()->setProperty("job", QVariant::fromValue<QObject*>(&job));
+        job.start(std::make_shared<DataBlockReader>(Bytes{}), false);
+        half.wait();
+        QTRY_VERIFY(sheet.shows("500.0 MB of 2.00 GB"));
+        QVERIFY(sheet.shows("Copying “Canon card”"));
+        QVERIFY(sheet.shows("4 KB couldn't be read so far. The disk may be failing; the copy "
+                            "carries on around those parts."));
+        QVERIFY(sheet.shows("Stop"));
+        sheet.snapshot("copy");
+        finish.open();
+        QTRY_VERIFY(sheet.shows("Copy saved"));
+        QVERIFY(sheet.shows("“Canon card 2026-12-07.img” holds everything that was on the disk. "
+                            "You can unplug the disk now."));
+        QVERIFY(sheet.shows("8 KB couldn't be read and were filled with blanks. Files in those "
+                            "spots may be damaged."));
+        QSignalSpy finished(sheet.find("diskCopySheet"), SIGNAL(finish(bool)));
+        QVERIFY(sheet.click("Scan the Copy"));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), true);
     }
 
     void emptyResultsExplainThemselves() {
