@@ -41,6 +41,17 @@ int countNamed(QQuickItem* root, const QString& name) {
     return n;
 }
 
+// Saves the window as name.png when VELLARY_SCREENSHOTS names a folder.
+void save(QQuickWindow* window, const QString& name) {
+    const auto folder = qEnvironmentVariable("VELLARY_SCREENSHOTS");
+    QTest::qWait(50);
+    const auto image = window->grabWindow();
+    QVERIFY(!image.isNull());
+    if (folder.isEmpty()) return;
+    QDir().mkpath(folder);
+    QVERIFY(image.save(folder + "/" + name + ".png"));
+}
+
 // Holds one screen in an offscreen window.
 class Harness {
 public:
@@ -71,16 +82,7 @@ public:
         QTest::mouseClick(window_.get(), Qt::LeftButton, {}, centre.toPoint());
         return true;
     }
-    // Saves the window as name.png when VELLARY_SCREENSHOTS names a folder.
-    void snapshot(const QString& name) const {
-        const auto folder = qEnvironmentVariable("VELLARY_SCREENSHOTS");
-        QTest::qWait(50);
-        const auto image = window_->grabWindow();
-        QVERIFY(!image.isNull());
-        if (folder.isEmpty()) return;
-        QDir().mkpath(folder);
-        QVERIFY(image.save(folder + "/" + name + ".png"));
-    }
+    void snapshot(const QString& name) const { save(window_.get(), name); }
 
 private:
     QQmlEngine engine_;
@@ -119,10 +121,69 @@ const char* kHome = R"(
         function open(id) { opened = id }
     })";
 
+// The application model as the window sees it, with calls recorded.
+class StandInApp : public QObject {
+    Q_OBJECT
+#define FIELD(type, name)                                                                          \
+    Q_PROPERTY(type name MEMBER name NOTIFY changed)                                               \
+public:                                                                                            \
+    type name{};
+    FIELD(QVariantList, devices)
+    FIELD(bool, loadedDevices)
+    FIELD(QObject*, session)
+    FIELD(QString, opening)
+    FIELD(QString, alertId)
+    FIELD(QString, alertTitle)
+    FIELD(QString, alertMessage)
+    FIELD(QObject*, imaging)
+    FIELD(bool, showMacGuide)
+    FIELD(bool, showPrivacyHelp)
+    FIELD(QString, subtitle)
+    FIELD(QString, siteUrl)
+    FIELD(QString, helpUrl)
+    FIELD(QString, tipUrl)
+    FIELD(QString, updatesUrl)
+    FIELD(QString, feedbackUrl)
+    FIELD(QString, version)
+    FIELD(QString, aboutText)
+#undef FIELD
+    QStringList calls;
+    Q_INVOKABLE void open(const QString& id) {
+        calls << "open " + id;
+    }
+    Q_INVOKABLE void openImage(const QString& url) {
+        calls << "openImage " + url;
+    }
+    Q_INVOKABLE void closeSession() {
+        calls << "closeSession";
+    }
+    Q_INVOKABLE void dismissAlert() {
+        calls << "dismissAlert";
+    }
+    Q_INVOKABLE void finishImaging(bool scan) {
+        calls << QString("finishImaging %1").arg(scan);
+    }
+    Q_INVOKABLE void openPrivacySettings() {
+        calls << "openPrivacySettings";
+    }
+    Q_INVOKABLE QString copyPanelTitle(const QString&) {
+        return "Save a Copy";
+    }
+    Q_INVOKABLE QString copySuggestedName(const QString&) {
+        return "copy.img";
+    }
+    Q_INVOKABLE void saveCopy(const QString& id, const QString&) {
+        calls << "saveCopy " + id;
+    }
+signals:
+    void changed();
+};
+
 } // namespace
 
 class ScreensQtTest : public QObject {
     Q_OBJECT
+    StandInApp* app_ = nullptr;
 
 private slots:
     void initTestCase() {
@@ -130,6 +191,10 @@ private slots:
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
         QIcon::setThemeSearchPaths({"/usr/share/icons"});
         QIcon::setThemeName("Adwaita");
+        // Before the first engine: the module is closed to new types once loaded.
+        app_ = new StandInApp;
+        app_->setParent(this);
+        qmlRegisterSingletonInstance("Vellary", 1, 0, "AppModel", app_);
     }
 
     void homeShowsDisksAndTheirStates() {
@@ -340,6 +405,61 @@ private slots:
         QVERIFY(screen.shows("Notes"));
         QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
         screen.snapshot("session-notes");
+    }
+
+    // The whole window over a stand-in model: the root follows the session, the sheets and
+    // the alert follow the model's flags.
+    void windowFollowsTheModel() {
+        auto& app = *app_;
+        QQmlEngine engine;
+        engine.addImportPath("qrc:/");
+        QQmlComponent component(&engine, QUrl("qrc:/Vellary/screens/Main.qml"));
+        std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow*>(component.create()));
+        QVERIFY2(window, qPrintable(component.errorString()));
+        const auto shows = [&](const QString& text) {
+            return !withText(window->contentItem(), text).isEmpty();
+        };
+        QCOMPARE(window->title(), QString("Vellary"));
+        QCOMPARE(window->size(), QSize(1120, 760));
+        QCOMPARE(window->minimumSize(), QSize(860, 600));
+        QVERIFY(shows("Where were the files?"));
+        save(window.get(), "window");
+
+        app.showMacGuide = true;
+        emit app.changed();
+        QTRY_VERIFY(shows("Deleted from this computer?"));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "Done")[0], "clicked");
+        QTRY_COMPARE(app.showMacGuide, false);
+
+        app.alertTitle = "Couldn't read “Canon card”";
+        app.alertMessage = "The disk is in use. Quit any app that's showing files from it, then "
+                           "try again.";
+        app.alertId = "1";
+        emit app.changed();
+        QTRY_VERIFY(shows(app.alertTitle));
+        QVERIFY(shows(app.alertMessage));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "OK")[0], "clicked");
+        QTRY_COMPARE(app.calls, QStringList{"dismissAlert"});
+
+        auto session = idleSession(card());
+        session->merge({found("a", "a.jpg")});
+        session->onFinished(ScanResult{}, std::nullopt, false);
+        app.session = session.get();
+        app.subtitle = "1 file found";
+        emit app.changed();
+        QCOMPARE(window->title(), QString("Vellary — 1 file found"));
+        QTRY_VERIFY(shows("Vellary — 1 file found"));
+        QVERIFY(!shows("Where were the files?"));
+        QVERIFY(shows("Recover 1 File…"));
+        auto* back = withText(window->contentItem(), "All Disks")[0];
+        QMetaObject::invokeMethod(back, "clicked");
+        QTRY_VERIFY(shows("Choose Another Disk"));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "Choose Another Disk")[0],
+                                  "clicked");
+        QTRY_COMPARE(app.calls.last(), QString("closeSession"));
+        app.session = nullptr;
+        emit app.changed();
+        QTRY_VERIFY(shows("Where were the files?"));
     }
 
     void helpSheetsReadAsWritten() {
