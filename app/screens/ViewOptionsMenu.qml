@@ -32,20 +32,26 @@ Menu {
     Menu {
         title: "Sort By"
         ActionGroup { id: sorts }
-        Repeater {
-            model: [
-                { text: "Date", value: RecoverySession.Date },
-                { text: "Name", value: RecoverySession.Name },
-                { text: "Size", value: RecoverySession.Size }
-            ]
-            MenuItem {
-                required property var modelData
-                text: modelData.text
-                checkable: true
-                ActionGroup.group: sorts
-                checked: !!menu.session && menu.session.sort === modelData.value
-                onTriggered: menu.session.sort = modelData.value
-            }
+        MenuItem {
+            text: "Date"
+            checkable: true
+            ActionGroup.group: sorts
+            checked: !!menu.session && menu.session.sort === RecoverySession.Date
+            onTriggered: menu.session.sort = RecoverySession.Date
+        }
+        MenuItem {
+            text: "Name"
+            checkable: true
+            ActionGroup.group: sorts
+            checked: !!menu.session && menu.session.sort === RecoverySession.Name
+            onTriggered: menu.session.sort = RecoverySession.Name
+        }
+        MenuItem {
+            text: "Size"
+            checkable: true
+            ActionGroup.group: sorts
+            checked: !!menu.session && menu.session.sort === RecoverySession.Size
+            onTriggered: menu.session.sort = RecoverySession.Size
         }
     }
     MenuItem {

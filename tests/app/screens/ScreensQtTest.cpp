@@ -389,6 +389,7 @@ private slots:
         QVERIFY(screen.shows("About 1 minute left"));
         QTRY_COMPARE(countNamed(screen.root(), "tile"), 2);
         QCOMPARE(countNamed(screen.root(), "sectionTitle"), 2);
+        screen.snapshot("session-scanning");
 
         // The confirmation names the disk while the scan runs.
         QVERIFY(screen.click("All Disks"));
@@ -405,6 +406,32 @@ private slots:
         QVERIFY(screen.shows("Notes"));
         QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
         screen.snapshot("session-notes");
+
+        // View options reach the session.
+        QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
+        QTRY_VERIFY(screen.shows("Hide Damaged Files"));
+        QVERIFY(screen.shows("Thumbnail size"));
+        QVERIFY(screen.click("Hide Damaged Files"));
+        QCOMPARE(session->hideDamaged(), true);
+        QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
+        QTRY_VERIFY(screen.shows("Sort By"));
+        QVERIFY(screen.click("Sort By"));
+        QTRY_VERIFY(screen.shows("Name"));
+        QVERIFY(screen.click("Name"));
+        QCOMPARE(session->sort(), RecoverySession::Sort::Name);
+        // One block, so no day headers.
+        QTRY_COMPARE(countNamed(screen.root(), "sectionTitle"), 0);
+
+        // The context menu recovers the file under the pointer.
+        auto* tile = named(screen.root(), "tile");
+        QVERIFY(tile);
+        const auto name = tile->property("file").toMap()["name"].toString();
+        QTest::mouseClick(screen.window(), Qt::RightButton, {},
+                          tile->mapToScene(QPointF(20, 20)).toPoint());
+        QTRY_VERIFY(screen.shows("Recover This File…"));
+        QVERIFY(screen.shows("Quick Look") && screen.shows("Select"));
+        QVERIFY(screen.click("Recover This File…"));
+        QTRY_VERIFY(screen.shows("Recover “" + name + "”"));
     }
 
     // The whole window over a stand-in model: the root follows the session, the sheets and
