@@ -22,18 +22,25 @@ Rectangle {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 8
-            RowLayout {
+            Item {
                 Layout.fillWidth: true
+                implicitHeight: headline.implicitHeight
                 Label {
+                    id: headline
                     objectName: "statusHeadline"
-                    Layout.fillWidth: true
+                    anchors.left: parent.left
+                    anchors.right: timeLeft.left
+                    anchors.rightMargin: 12
                     text: status.session ? ScreenTexts.statusHeadline(status.phase, status.session.fraction) : ""
                     font: Theme.buttonFont
                     color: Theme.text
                     elide: Text.ElideRight
                 }
                 Label {
+                    id: timeLeft
                     objectName: "timeLeft"
+                    anchors.right: parent.right
+                    anchors.baseline: headline.baseline
                     text: status.session ? ScreenTexts.timeLeft(status.session.secondsRemaining) : ""
                     font: Theme.detail
                     color: Theme.secondary
