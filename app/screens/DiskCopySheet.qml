@@ -34,20 +34,10 @@ Sheet {
         font: Theme.body
         color: Theme.secondary
     }
-    ProgressBar {
-        id: progress
+    Progress {
         visible: sheet.state === ImagingJob.Running
         width: parent.width
         value: sheet.job ? sheet.job.fraction : 0
-        background: Rectangle { implicitHeight: 6; radius: 3; color: Theme.divider }
-        contentItem: Item {
-            Rectangle {
-                width: progress.visualPosition * parent.width
-                height: parent.height
-                radius: 3
-                color: Theme.accent
-            }
-        }
     }
     RowLayout {
         visible: sheet.state === ImagingJob.Running
@@ -67,19 +57,9 @@ Sheet {
     }
 
     // Done.
-    Rectangle {
+    SuccessMark {
         visible: sheet.state === ImagingJob.Done
         anchors.horizontalCenter: parent.horizontalCenter
-        width: 56
-        height: 56
-        radius: 28
-        color: Theme.successFill
-        Sym {
-            anchors.centerIn: parent
-            size: 32
-            name: "emblem-ok-symbolic"
-            color: Theme.successText
-        }
     }
     Label {
         visible: sheet.state === ImagingJob.Done

@@ -46,30 +46,10 @@ Rectangle {
                     color: Theme.secondary
                 }
             }
-            ProgressBar {
-                id: bar
+            Progress {
                 Layout.fillWidth: true
-                implicitHeight: 6
-                from: 0
-                to: 1
                 indeterminate: !status.session || status.session.fraction === undefined
                 value: indeterminate ? 0 : status.session.fraction
-                background: Rectangle { radius: 3; color: Theme.divider }
-                contentItem: Item {
-                    Rectangle {
-                        width: bar.indeterminate ? parent.width * 0.25 : bar.visualPosition * parent.width
-                        height: parent.height
-                        radius: 3
-                        color: Theme.accent
-                        XAnimator on x {
-                            running: bar.indeterminate && bar.visible
-                            from: 0
-                            to: bar.width * 0.75
-                            duration: 1200
-                            loops: Animation.Infinite
-                        }
-                    }
-                }
             }
             Label {
                 objectName: "statusDetail"
