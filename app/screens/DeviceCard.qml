@@ -75,6 +75,7 @@ Control {
         }
         VButton {
             id: more
+            objectName: "moreOptions"
             flat: true
             iconName: "view-more-symbolic"
             implicitWidth: 34

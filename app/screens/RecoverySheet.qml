@@ -19,6 +19,21 @@ Sheet {
     readonly property int count: job ? job.fileCount : 0
     readonly property string oneName: job ? ScreenTexts.firstFileName(job) : ""
 
+    // Done: the outcome first.
+    SuccessMark {
+        visible: sheet.state === RecoveryJob.Done
+        anchors.horizontalCenter: parent.horizontalCenter
+    }
+    Label {
+        objectName: "doneHeadline"
+        visible: sheet.state === RecoveryJob.Done
+        width: parent.width
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.WordWrap
+        text: sheet.job ? ScreenTexts.doneHeadline(sheet.count, sheet.job.savedCount) : ""
+        font: Theme.sheetTitle
+        color: Theme.text
+    }
     // Ready.
     Label {
         visible: sheet.state === RecoveryJob.Ready
@@ -138,20 +153,7 @@ Sheet {
     }
 
     // Done.
-    SuccessMark {
-        visible: sheet.state === RecoveryJob.Done
-        anchors.horizontalCenter: parent.horizontalCenter
-    }
-    Label {
-        objectName: "doneHeadline"
-        visible: sheet.state === RecoveryJob.Done
-        width: parent.width
-        horizontalAlignment: Text.AlignHCenter
-        wrapMode: Text.WordWrap
-        text: sheet.job ? ScreenTexts.doneHeadline(sheet.count, sheet.job.savedCount) : ""
-        font: Theme.sheetTitle
-        color: Theme.text
-    }
+
     RowLayout {
         visible: sheet.state === RecoveryJob.Done && !!sheet.job && sheet.job.notePath !== ""
         width: parent.width

@@ -191,10 +191,11 @@ private slots:
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
         QIcon::setThemeSearchPaths({"/usr/share/icons"});
         QIcon::setThemeName("Adwaita");
-        // Before the first engine: the module is closed to new types once loaded.
+        // Before the first engine: the module is closed to new types once loaded. A newer minor
+        // version, so that it wins over the real model where one is built in.
         app_ = new StandInApp;
         app_->setParent(this);
-        qmlRegisterSingletonInstance("Vellary", 1, 0, "AppModel", app_);
+        qmlRegisterSingletonInstance("Vellary", 1, 1, "AppModel", app_);
     }
 
     void homeShowsDisksAndTheirStates() {
@@ -246,6 +247,17 @@ private slots:
         QCOMPARE(scans.size(), 2);
         QMetaObject::invokeMethod(scans.last(), "clicked");
         QCOMPARE(app->property("opened").toString(), QString("sdc"));
+
+        // More options: scan, or save a copy of this disk.
+        QSignalSpy copies(home.find("home"), SIGNAL(saveCopy(QString)));
+        auto* more = named(home.root(), "moreOptions");
+        QVERIFY(more);
+        QMetaObject::invokeMethod(more, "clicked");
+        QTRY_VERIFY(home.shows("Save a Copy of This Disk…"));
+        QVERIFY(home.shows("Scan for Deleted Files"));
+        QVERIFY(home.click("Save a Copy of This Disk…"));
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies[0][0].toString(), QString("sdb"));
 
         // While one card opens, it waits and the other is disabled.
         app->setProperty("opening", "sdb");
@@ -300,12 +312,19 @@ private slots:
         QVERIFY(screen.shows("Clear Selection"));
         screen.snapshot("session-selected");
 
-        // Space previews the file last clicked.
+        // Space previews the file last clicked; the arrows walk the visible files.
         QTest::keyClick(screen.window(), Qt::Key_Space);
         QTRY_VERIFY(screen.shows("Done"));
         QVERIFY(screen.shows("Deselect"));
         QVERIFY(screen.shows(QString::fromStdString(session.visibleFile(0).name)));
         screen.snapshot("preview");
+        QVERIFY(!named(screen.root(), "previousButton")->isEnabled());
+        QMetaObject::invokeMethod(named(screen.root(), "nextButton"), "clicked");
+        QTRY_VERIFY(screen.shows(QString::fromStdString(session.visibleFile(1).name)));
+        QVERIFY(screen.shows("Select"));
+        QTest::keyClick(screen.window(), Qt::Key_Left);
+        QTRY_VERIFY(screen.shows(QString::fromStdString(session.visibleFile(0).name)));
+        QVERIFY(screen.shows("Deselect"));
         QVERIFY(screen.click("Done"));
         QTRY_VERIFY(!screen.shows("Done"));
 
