@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -241,10 +242,17 @@ void ScreenTexts::selectSection(RecoverySession* session, int first, bool select
     if (!found) return;
     const auto begin = found->begin;
     const auto end = found->end;
-    for (auto i = begin; i < end; ++i) {
-        const auto& id = session->visibleFile(i).id;
-        if (session->isSelected(id) != select) session->toggle(QString::fromStdString(id));
+    {
+        // One notice for the whole section rather than one per file: a day can hold thousands.
+        const QSignalBlocker quietSession(session);
+        const QSignalBlocker quietGrid(session->grid());
+        for (auto i = begin; i < end; ++i) {
+            const auto& id = session->visibleFile(i).id;
+            if (session->isSelected(id) != select) session->toggle(QString::fromStdString(id));
+        }
     }
+    emit session->selectionChanged();
+    session->grid()->marksChanged();
 }
 
 QString ScreenTexts::sourceIcon(RecoverySession* session) const {

@@ -164,8 +164,12 @@ private slots:
         QCOMPARE(texts.section(&session, 0)["count"].toInt(), 2);
         session.toggle("a");
         QCOMPARE(texts.section(&session, 0)["allSelected"].toBool(), false);
+        QSignalSpy changed(&session, &RecoverySession::selectionChanged);
+        QSignalSpy redrawn(session.grid(), &FileGridModel::dataChanged);
         texts.selectSection(&session, 0, true);
         QCOMPARE(session.selectionCount(), 2);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(redrawn.size(), 1);
         QCOMPARE(texts.section(&session, 0)["allSelected"].toBool(), true);
         QCOMPARE(texts.section(&session, 2)["allSelected"].toBool(), false);
         texts.selectSection(&session, 2, true);
