@@ -1,0 +1,610 @@
+#include "app/model/ImagingJob.hpp"
+#include "app/model/RecoverySession.hpp"
+#include "core/io/DataBlockReader.hpp"
+#include "core/io/FileBlockReader.hpp"
+#include "tests/app/model/ModelSupport.hpp"
+#include "tests/support/DeletedFilesCard.hpp"
+
+#include <QDir>
+#include <QIcon>
+#include <QLocale>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+
+namespace {
+
+// Every visible item under root whose text is exactly text.
+QList<QQuickItem*> withText(QQuickItem* root, const QString& text) {
+    QList<QQuickItem*> found;
+    if (!root) return found;
+    if (root->isVisible() && root->property("text").toString() == text) found << root;
+    for (auto* child : root->childItems())
+        found << withText(child, text);
+    return found;
+}
+
+QQuickItem* named(QQuickItem* root, const QString& name) {
+    if (!root) return nullptr;
+    if (root->objectName() == name) return root;
+    for (auto* child : root->childItems())
+        if (auto* item = named(child, name)) return item;
+    return nullptr;
+}
+
+int countNamed(QQuickItem* root, const QString& name) {
+    if (!root || !root->isVisible()) return 0;
+    int n = root->objectName() == name ? 1 : 0;
+    for (auto* child : root->childItems())
+        n += countNamed(child, name);
+    return n;
+}
+
+// Saves the window as name.png when VELLARY_SCREENSHOTS names a folder.
+void save(QQuickWindow* window, const QString& name) {
+    const auto folder = qEnvironmentVariable("VELLARY_SCREENSHOTS");
+    QTest::qWait(50);
+    const auto image = window->grabWindow();
+    QVERIFY(!image.isNull());
+    if (folder.isEmpty()) return;
+    QDir().mkpath(folder);
+    QVERIFY(image.save(folder + "/" + name + ".png"));
+}
+
+// Holds one screen in an offscreen window.
+class Harness {
+public:
+    explicit Harness(const QString& body) {
+        engine_.addImportPath("qrc:/");
+        QQmlComponent component(&engine_);
+        component.setData(("import QtQuick\nimport Vellary\nWindow { width: 1120; height: 760; "
+                           "visible: true\n" +
+                           body + "\n}")
+                              .toUtf8(),
+                          QUrl("qrc:/harness.qml"));
+        window_.reset(qobject_cast<QQuickWindow*>(component.create()));
+        if (!window_) qWarning() << component.errors();
+    }
+    QQuickWindow* window() const { return window_.get(); }
+    QQuickItem* root() const { return window_->contentItem(); }
+    QObject* find(const QString& name) const { return window_->findChild<QObject*>(name); }
+    bool shows(const QString& text) const { return !withText(root(), text).isEmpty(); }
+    QQuickItem* item(const QString& text) const {
+        const auto items = withText(root(), text);
+        return items.isEmpty() ? nullptr : items.first();
+    }
+    // Clicks the middle of the visible item that shows text.
+    bool click(const QString& text) const {
+        auto* target = item(text);
+        if (!target) return false;
+        const auto centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window_.get(), Qt::LeftButton, {}, centre.toPoint());
+        return true;
+    }
+    void snapshot(const QString& name) const { save(window_.get(), name); }
+
+private:
+    QQmlEngine engine_;
+    std::unique_ptr<QQuickWindow> window_;
+};
+
+std::unique_ptr<RecoverySession> idleSession(std::optional<Device> device = std::nullopt) {
+    RecoverySession::Engine engine;
+    engine.mount = [](const Device&) {};
+    engine.forget = [](const Device&) {};
+    return std::make_unique<RecoverySession>(RecoverySession::Source{device, "Trip photos.img"},
+                                             std::make_shared<DataBlockReader>(Bytes{}), false,
+                                             engine);
+}
+
+Device card() {
+    Device device;
+    device.id = "sdb";
+    device.name = "Canon card";
+    device.kind = Device::Kind::memoryCard;
+    device.size = 31'900'000'000;
+    return device;
+}
+
+const char* kHome = R"(
+    property alias app: stand
+    HomeScreen { objectName: "home"; anchors.fill: parent; app: stand }
+    QtObject {
+        id: stand
+        objectName: "app"
+        property var devices: []
+        property bool loadedDevices: false
+        property string opening: ""
+        property bool showMacGuide: false
+        property string opened: ""
+        function open(id) { opened = id }
+    })";
+
+// The application model as the window sees it, with calls recorded.
+class StandInApp : public QObject {
+    Q_OBJECT
+#define FIELD(type, name)                                                                          \
+    Q_PROPERTY(type name MEMBER name NOTIFY changed)                                               \
+public:                                                                                            \
+    type name{};
+    FIELD(QVariantList, devices)
+    FIELD(bool, loadedDevices)
+    FIELD(QObject*, session)
+    FIELD(QString, opening)
+    FIELD(QString, alertId)
+    FIELD(QString, alertTitle)
+    FIELD(QString, alertMessage)
+    FIELD(QObject*, imaging)
+    FIELD(bool, showMacGuide)
+    FIELD(bool, showPrivacyHelp)
+    FIELD(QString, subtitle)
+    FIELD(QString, siteUrl)
+    FIELD(QString, helpUrl)
+    FIELD(QString, tipUrl)
+    FIELD(QString, updatesUrl)
+    FIELD(QString, feedbackUrl)
+    FIELD(QString, version)
+    FIELD(QString, aboutText)
+#undef FIELD
+    QStringList calls;
+    Q_INVOKABLE void open(const QString& id) {
+        calls << "open " + id;
+    }
+    Q_INVOKABLE void openImage(const QString& url) {
+        calls << "openImage " + url;
+    }
+    Q_INVOKABLE void closeSession() {
+        calls << "closeSession";
+    }
+    Q_INVOKABLE void dismissAlert() {
+        calls << "dismissAlert";
+    }
+    Q_INVOKABLE void finishImaging(bool scan) {
+        calls << QString("finishImaging %1").arg(scan);
+    }
+    Q_INVOKABLE void openPrivacySettings() {
+        calls << "openPrivacySettings";
+    }
+    Q_INVOKABLE QString copyPanelTitle(const QString&) {
+        return "Save a Copy";
+    }
+    Q_INVOKABLE QString copySuggestedName(const QString&) {
+        return "copy.img";
+    }
+    Q_INVOKABLE void saveCopy(const QString& id, const QString&) {
+        calls << "saveCopy " + id;
+    }
+signals:
+    void changed();
+};
+
+} // namespace
+
+class ScreensQtTest : public QObject {
+    Q_OBJECT
+    StandInApp* app_ = nullptr;
+
+private slots:
+    void initTestCase() {
+        QLocale::setDefault(QLocale::c());
+        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+        QIcon::setThemeSearchPaths({"/usr/share/icons"});
+        QIcon::setThemeName("Adwaita");
+        // Before the first engine: the module is closed to new types once loaded. A newer minor
+        // version, so that it wins over the real model where one is built in.
+        app_ = new StandInApp;
+        app_->setParent(this);
+        qmlRegisterSingletonInstance("Vellary", 1, 1, "AppModel", app_);
+    }
+
+    void homeShowsDisksAndTheirStates() {
+        Harness home(kHome);
+        QVERIFY(home.window());
+        auto* app = home.find("app");
+        QVERIFY(home.shows("Where were the files?"));
+        QVERIFY(home.shows("Choose the memory card or drive they were deleted from. Vellary only "
+                           "reads it — nothing on it is changed."));
+        for (const char* text :
+             {"Read-only", "Nothing leaves your computer", "Free, with no limits",
+              "Something else?", "Deleted from this computer", "Where to look instead",
+              "Open a disk image", ".dmg, .img, .iso or .dd"})
+            QVERIFY2(home.shows(text), text);
+
+        // No list yet, then an empty one.
+        QVERIFY(home.shows("Looking for disks…"));
+        QVERIFY(!home.shows("Insert a memory card or plug in a drive"));
+        app->setProperty("loadedDevices", true);
+        QVERIFY(home.shows("Insert a memory card or plug in a drive"));
+        QVERIFY(home.shows("It appears here by itself. Use a card reader rather than connecting "
+                           "the camera with a cable."));
+        home.snapshot("home-empty");
+
+        const QVariantList devices{QVariantMap{{"id", "sdb"},
+                                               {"name", "Canon card"},
+                                               {"kind", "memoryCard"},
+                                               {"sizeText", "31.9 GB · FAT32"},
+                                               {"cameraName", "Canon EOS R6"}},
+                                   QVariantMap{{"id", "sdc"},
+                                               {"name", "SanDisk Ultra"},
+                                               {"kind", "usbDrive"},
+                                               {"sizeText", "64 GB · exFAT"},
+                                               {"cameraName", ""}}};
+        app->setProperty("devices", devices);
+        QVERIFY(!home.shows("Insert a memory card or plug in a drive"));
+        QVERIFY(home.shows("Canon card") && home.shows("SanDisk Ultra"));
+        QCOMPARE(withText(home.root(), "Camera card").size(), 1);
+        QCOMPARE(countNamed(home.root(), "deviceCard"), 2);
+        home.snapshot("home");
+
+        QVERIFY(home.click("Deleted from this computer"));
+        QCOMPARE(app->property("showMacGuide").toBool(), true);
+
+        // The second card's Scan reaches the model with its id.
+        QList<QQuickItem*> scans;
+        for (auto* item : withText(home.root(), "Scan"))
+            if (item->inherits("QQuickAbstractButton")) scans << item;
+        QCOMPARE(scans.size(), 2);
+        QMetaObject::invokeMethod(scans.last(), "clicked");
+        QCOMPARE(app->property("opened").toString(), QString("sdc"));
+
+        // More options: scan, or save a copy of this disk.
+        QSignalSpy copies(home.find("home"), SIGNAL(saveCopy(QString)));
+        auto* more = named(home.root(), "moreOptions");
+        QVERIFY(more);
+        QMetaObject::invokeMethod(more, "clicked");
+        QTRY_VERIFY(home.shows("Save a Copy of This Disk…"));
+        QVERIFY(home.shows("Scan for Deleted Files"));
+        QVERIFY(home.click("Save a Copy of This Disk…"));
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies[0][0].toString(), QString("sdb"));
+
+        // While one card opens, it waits and the other is disabled.
+        app->setProperty("opening", "sdb");
+        QVERIFY(home.shows("Waiting for permission…"));
+        QVERIFY(!home.shows("31.9 GB · FAT32"));
+        auto cards = QList<QQuickItem*>();
+        for (auto* name : {"Canon card", "SanDisk Ultra"}) {
+            auto* item = home.item(name);
+            while (item && item->objectName() != "deviceCard")
+                item = item->parentItem();
+            QVERIFY(item);
+            cards << item;
+        }
+        QVERIFY(cards[0]->isEnabled());
+        QVERIFY(!cards[1]->isEnabled());
+        QVERIFY(!named(home.root(), "imageButton")->isEnabled());
+        home.snapshot("home-opening");
+    }
+
+    // A real scan of a generated card, shown as a user would see it.
+    void sessionShowsARealScan() {
+        TempDir dir;
+        const auto built = DeletedFilesCard::build(dir.path());
+        if (!built) QSKIP("mkfs.fat, mtools or ImageMagick missing");
+        RecoverySession session({card(), built->image},
+                                std::make_shared<FileBlockReader>(built->image), false);
+        Harness screen(R"(property alias session: view.session
+                          SessionScreen { id: view; objectName: "screen"; anchors.fill: parent })");
+        QVERIFY(screen.window());
+        screen.window()->setProperty("session", QVariant::fromValue<QObject*>(&session));
+        session.start();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), RecoverySession::State::Finished, 120000);
+        const int count = session.fileCount();
+        QVERIFY(count > 1);
+        QVERIFY(screen.shows(QString("Vellary — %1 files found").arg(count)));
+        QVERIFY(screen.shows("Canon card"));
+        QVERIFY(screen.shows("Everything"));
+        QVERIFY(!screen.shows("Searching every part of the disk · 0%"));
+        QVERIFY(screen.shows(QString("Recover All %1 Files…").arg(count)));
+        QVERIFY(screen.shows("Click files to choose some, or recover everything showing."));
+        QTRY_VERIFY(countNamed(screen.root(), "tile") > 0);
+        screen.snapshot("session");
+
+        // One click selects one file.
+        auto* tile = named(screen.root(), "tile");
+        const auto centre = tile->mapToScene(QPointF(tile->width() / 2, 40)).toPoint();
+        QTest::mouseClick(screen.window(), Qt::LeftButton, {}, centre);
+        QCOMPARE(session.selectionCount(), 1);
+        QVERIFY(screen.shows("Recover 1 File…"));
+        QVERIFY(screen.shows("1 selected"));
+        QVERIFY(screen.shows("Double-click a file or press Space to preview it."));
+        QVERIFY(screen.shows("Clear Selection"));
+        screen.snapshot("session-selected");
+
+        // Space previews the file last clicked; the arrows walk the visible files.
+        QTest::keyClick(screen.window(), Qt::Key_Space);
+        QTRY_VERIFY(screen.shows("Done"));
+        QVERIFY(screen.shows("Deselect"));
+        QVERIFY(screen.shows(QString::fromStdString(session.visibleFile(0).name)));
+        screen.snapshot("preview");
+        QVERIFY(!named(screen.root(), "previousButton")->isEnabled());
+        QMetaObject::invokeMethod(named(screen.root(), "nextButton"), "clicked");
+        QTRY_VERIFY(screen.shows(QString::fromStdString(session.visibleFile(1).name)));
+        QVERIFY(screen.shows("Select"));
+        QTest::keyClick(screen.window(), Qt::Key_Left);
+        QTRY_VERIFY(screen.shows(QString::fromStdString(session.visibleFile(0).name)));
+        QVERIFY(screen.shows("Deselect"));
+        QVERIFY(screen.click("Done"));
+        QTRY_VERIFY(!screen.shows("Done"));
+
+        // The recover bar's button opens the sheet for the selection.
+        QVERIFY(screen.click("Recover 1 File…"));
+        const auto name = QString::fromStdString(session.selectedFiles()[0].name);
+        QTRY_VERIFY(screen.shows("Recover “" + name + "”"));
+        QVERIFY(screen.shows("Keep the folders the files were in"));
+        QVERIFY(screen.shows(name +
+                             " will be copied to this computer. The disk itself isn't changed."));
+        screen.snapshot("recover");
+        QVERIFY(screen.click("Cancel"));
+        QTRY_VERIFY(!screen.shows("Keep the folders the files were in"));
+
+        // A category without files hides everything.
+        session.setCategoryValue("archive");
+        QVERIFY(screen.shows("Nothing matches"));
+        QVERIFY(screen.shows("Try another category or clear the search."));
+        session.setCategoryValue("");
+
+        // Leaving asks first, since files were found.
+        QSignalSpy left(named(screen.root(), "screen"), SIGNAL(leave()));
+        QVERIFY(screen.click("All Disks"));
+        QTRY_VERIFY(screen.shows("Choose Another Disk"));
+        QVERIFY(screen.shows("The list of found files will be cleared, and nothing has been "
+                             "recovered yet. You can scan again later."));
+        QVERIFY(screen.click("Cancel"));
+        QTRY_VERIFY(!screen.shows("Choose Another Disk"));
+
+        // One file recovered for real; closing the sheet marks it.
+        qputenv("RECOVER_DEFAULT_DESTINATION", QByteArray::fromStdString((dir / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("Your file is back"), 60000);
+        for (const char* text :
+             {"Saved in", "Show in Folder", "Did Vellary help?", "Leave a Tip", "Tell a Friend"})
+            QVERIFY2(screen.shows(text), text);
+        QVERIFY(!screen.shows("Some files couldn't be fully read. “About these files.txt” in the "
+                              "folder lists them."));
+        screen.snapshot("done");
+        QVERIFY(screen.click("Done"));
+        QTRY_COMPARE(session.recoveredCount(), 1);
+        QCOMPARE(session.selectionCount(), 0);
+        QTRY_VERIFY(screen.shows("Recovered"));
+        QVERIFY(screen.click("All Disks"));
+        QTRY_VERIFY(screen.shows("The list of found files will be cleared. Files you've recovered "
+                                 "stay where you saved them."));
+        QCOMPARE(left.size(), 0);
+        QVERIFY(screen.click("Choose Another Disk"));
+        QCOMPARE(left.size(), 1);
+        session.close(RecoverySession::Remount::Forget);
+    }
+
+    void scanningShowsProgressAndNotes() {
+        auto session = idleSession(card());
+        Harness screen(R"(property alias session: view.session
+                          SessionScreen { id: view; anchors.fill: parent })");
+        QVERIFY(screen.window());
+        screen.window()->setProperty("session", QVariant::fromValue<QObject*>(session.get()));
+        QVERIFY(screen.shows("Vellary — Scanning…"));
+        QVERIFY(screen.shows("Reading the file list…"));
+        QVERIFY(screen.shows("Deleted files that still have their names show up first."));
+        QVERIFY(screen.shows("Looking for deleted files…"));
+        QVERIFY(screen.shows("They'll appear here as soon as they're found."));
+        QVERIFY(screen.shows("Stop"));
+
+        session->setClock([] { return localTime(2026, 12, 7, 14, 0); });
+        session->onProgress({ScanProgress::Phase::contents, 13'400'000'000, 31'900'000'000, 2});
+        session->setClock([] { return localTime(2026, 12, 7, 14, 1); });
+        session->onProgress({ScanProgress::Phase::contents, 13'400'000'000, 31'900'000'000, 2});
+        session->merge(
+            {found("a", "IMG_5014.JPG", localTime(2026, 12, 7, 9, 0)),
+             found("b", "MVI_5012.MP4", localTime(2026, 12, 5, 9, 0), FileCategory::video)});
+        session->rebuild();
+        QVERIFY(screen.shows("Vellary — Scanning… 2 found"));
+        QVERIFY(screen.shows("Searching every part of the disk · 42%"));
+        QVERIFY(screen.shows("13.40 GB of 31.90 GB checked. You can recover files while this "
+                             "runs, or stop at any time."));
+        QVERIFY(screen.shows("About 1 minute left"));
+        QTRY_COMPARE(countNamed(screen.root(), "tile"), 2);
+        QCOMPARE(countNamed(screen.root(), "sectionTitle"), 2);
+        screen.snapshot("session-scanning");
+
+        // The confirmation names the disk while the scan runs.
+        QVERIFY(screen.click("All Disks"));
+        QTRY_VERIFY(screen.shows("Stop scanning “Canon card”?"));
+        QVERIFY(screen.shows("Stop and Choose Another Disk"));
+        QVERIFY(screen.click("Cancel"));
+
+        ScanResult result;
+        result.warnings = {"Part of the file list couldn't be read, so the deep scan will look "
+                           "for those files instead."};
+        session->onFinished(result, std::nullopt, false);
+        QVERIFY(screen.shows("Vellary — 2 files found"));
+        QVERIFY(!screen.shows("Stop"));
+        QVERIFY(screen.shows("Notes"));
+        QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
+        screen.snapshot("session-notes");
+
+        // View options reach the session.
+        QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
+        QTRY_VERIFY(screen.shows("Hide Damaged Files"));
+        QVERIFY(screen.shows("Thumbnail size"));
+        QVERIFY(screen.click("Hide Damaged Files"));
+        QCOMPARE(session->hideDamaged(), true);
+        QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
+        QTRY_VERIFY(screen.shows("Sort By"));
+        QVERIFY(screen.click("Sort By"));
+        QTRY_VERIFY(screen.shows("Name"));
+        QVERIFY(screen.click("Name"));
+        QCOMPARE(session->sort(), RecoverySession::Sort::Name);
+        // One block, so no day headers.
+        QTRY_COMPARE(countNamed(screen.root(), "sectionTitle"), 0);
+
+        // The context menu recovers the file under the pointer.
+        auto* tile = named(screen.root(), "tile");
+        QVERIFY(tile);
+        const auto name = tile->property("file").toMap()["name"].toString();
+        QTest::mouseClick(screen.window(), Qt::RightButton, {},
+                          tile->mapToScene(QPointF(20, 20)).toPoint());
+        QTRY_VERIFY(screen.shows("Recover This File…"));
+        QVERIFY(screen.shows("Quick Look") && screen.shows("Select"));
+        QVERIFY(screen.click("Recover This File…"));
+        QTRY_VERIFY(screen.shows("Recover “" + name + "”"));
+    }
+
+    // The whole window over a stand-in model: the root follows the session, the sheets and
+    // the alert follow the model's flags.
+    void windowFollowsTheModel() {
+        auto& app = *app_;
+        QQmlEngine engine;
+        engine.addImportPath("qrc:/");
+        QQmlComponent component(&engine, QUrl("qrc:/Vellary/screens/Main.qml"));
+        std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow*>(component.create()));
+        QVERIFY2(window, qPrintable(component.errorString()));
+        const auto shows = [&](const QString& text) {
+            return !withText(window->contentItem(), text).isEmpty();
+        };
+        QCOMPARE(window->title(), QString("Vellary"));
+        QCOMPARE(window->size(), QSize(1120, 760));
+        QCOMPARE(window->minimumSize(), QSize(860, 600));
+        QVERIFY(shows("Where were the files?"));
+        save(window.get(), "window");
+
+        app.showMacGuide = true;
+        emit app.changed();
+        QTRY_VERIFY(shows("Deleted from this computer?"));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "Done")[0], "clicked");
+        QTRY_COMPARE(app.showMacGuide, false);
+
+        app.alertTitle = "Couldn't read “Canon card”";
+        app.alertMessage = "The disk is in use. Quit any app that's showing files from it, then "
+                           "try again.";
+        app.alertId = "1";
+        emit app.changed();
+        QTRY_VERIFY(shows(app.alertTitle));
+        QVERIFY(shows(app.alertMessage));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "OK")[0], "clicked");
+        QTRY_COMPARE(app.calls, QStringList{"dismissAlert"});
+
+        auto session = idleSession(card());
+        session->merge({found("a", "a.jpg")});
+        session->onFinished(ScanResult{}, std::nullopt, false);
+        app.session = session.get();
+        app.subtitle = "1 file found";
+        emit app.changed();
+        QCOMPARE(window->title(), QString("Vellary — 1 file found"));
+        QTRY_VERIFY(shows("Vellary — 1 file found"));
+        QVERIFY(!shows("Where were the files?"));
+        QVERIFY(shows("Recover 1 File…"));
+        auto* back = withText(window->contentItem(), "All Disks")[0];
+        QMetaObject::invokeMethod(back, "clicked");
+        QTRY_VERIFY(shows("Choose Another Disk"));
+        QMetaObject::invokeMethod(withText(window->contentItem(), "Choose Another Disk")[0],
+                                  "clicked");
+        QTRY_COMPARE(app.calls.last(), QString("closeSession"));
+        app.session = nullptr;
+        emit app.changed();
+        QTRY_VERIFY(shows("Where were the files?"));
+    }
+
+    void helpSheetsReadAsWritten() {
+        Harness guide("GuideSheet { Component.onCompleted: open() }");
+        QVERIFY(guide.window());
+        QTRY_VERIFY(guide.shows("Deleted from this computer?"));
+        for (const char* text :
+             {"Trash", "Files stay there until it's emptied.", "Photo apps › Trash",
+              "iCloud Drive › Recently Deleted", "Kept for 30 days on iCloud.com.", "Backups",
+              "If you back up, older versions are there.", "The app you made it in",
+              "Dropbox, Google Drive, OneDrive",
+              "Their websites keep deleted files for at least 30 days.", "Done"})
+            QVERIFY2(guide.shows(text), text);
+        guide.snapshot("guide");
+        QVERIFY(guide.click("Done"));
+        QTRY_VERIFY(!guide.shows("Deleted from this computer?"));
+
+        Harness privacy("PrivacySheet { Component.onCompleted: open() }");
+        QTRY_VERIFY(privacy.shows("Let Vellary read the disk"));
+        for (const char* text : {"Come back here and click the disk again.", "Not Now", "Open Help",
+                                 "If Vellary runs as a Flatpak or Snap, allow it to see drives."})
+            QVERIFY2(privacy.shows(text), text);
+        privacy.snapshot("privacy");
+    }
+
+    // A copy held half-way, then finished with unreadable parts.
+    void diskCopySheetFollowsTheJob() {
+        Gate half, finish;
+        ImagingJob::Platform platform;
+        platform.copy = [&](const BlockReader&, const fs::path&, const auto& progress,
+                            const auto&) {
+            progress(DiskImager::Progress{500'000'000, 2'000'000'000, 4096});
+            half.open();
+            finish.wait();
+            return DiskImager::Progress{2'000'000'000, 2'000'000'000, 8192};
+        };
+        ImagingJob job(card(), "/media/backup/Canon card 2026-12-07.img", platform);
+        Harness sheet("property alias job: copy.job\nDiskCopySheet { id: copy; "
+                      "Component.onCompleted: open() }");
+        QVERIFY(sheet.window());
+        sheet.window()->setProperty("job", QVariant::fromValue<QObject*>(&job));
+        job.start(std::make_shared<DataBlockReader>(Bytes{}), false);
+        half.wait();
+        QTRY_VERIFY(sheet.shows("500.0 MB of 2.00 GB"));
+        QVERIFY(sheet.shows("Copying “Canon card”"));
+        QVERIFY(sheet.shows("4 KB couldn't be read so far. The disk may be failing; the copy "
+                            "carries on around those parts."));
+        QVERIFY(sheet.shows("Stop"));
+        sheet.snapshot("copy");
+        finish.open();
+        QTRY_VERIFY(sheet.shows("Copy saved"));
+        QVERIFY(sheet.shows("“Canon card 2026-12-07.img” holds everything that was on the disk. "
+                            "You can unplug the disk now."));
+        QVERIFY(sheet.shows("8 KB couldn't be read and were filled with blanks. Files in those "
+                            "spots may be damaged."));
+        QSignalSpy finished(sheet.find("diskCopySheet"), SIGNAL(finish(bool)));
+        QVERIFY(sheet.click("Scan the Copy"));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), true);
+    }
+
+    void emptyResultsExplainThemselves() {
+        const struct {
+            std::optional<std::string> error;
+            bool cancelled;
+            Files files;
+            const char* title;
+            const char* detail;
+        } rows[] = {
+            {std::nullopt,
+             false,
+             {},
+             "No deleted files were found",
+             "Fast SSDs erase deleted data automatically, so they rarely have anything left."},
+            {"The disk was disconnected.",
+             false,
+             {},
+             "The scan couldn't finish",
+             "The disk was disconnected."},
+            {std::nullopt, false, {found("a", "a.jpg")}, "Vellary — 1 file found", nullptr},
+            {std::nullopt, true, {found("a", "a.jpg")}, "Vellary — Stopped · 1 found", nullptr},
+        };
+        for (const auto& row : rows) {
+            auto session = idleSession();
+            Harness screen(R"(property alias session: view.session
+                              SessionScreen { id: view; anchors.fill: parent })");
+            QVERIFY(screen.window());
+            screen.window()->setProperty("session", QVariant::fromValue<QObject*>(session.get()));
+            session->merge(row.files);
+            std::optional<ScanResult> result;
+            if (!row.error && !row.cancelled) result = ScanResult{};
+            session->onFinished(result, row.error, row.cancelled);
+            QVERIFY2(screen.shows(row.title), row.title);
+            if (row.detail) QVERIFY2(screen.shows(row.detail), row.detail);
+            QVERIFY(screen.shows("Disk image"));
+            QCOMPARE(screen.shows("Looking for deleted files…"), false);
+        }
+    }
+};
+
+QTEST_MAIN(ScreensQtTest)
+#include "ScreensQtTest.moc"
