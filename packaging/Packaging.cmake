@@ -26,6 +26,7 @@ set(CPACK_PACKAGE_HOMEPAGE_URL https://vellary.app)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Shared libraries come from dpkg-shlibdeps; these are loaded at run time or run as programs.
