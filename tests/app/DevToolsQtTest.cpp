@@ -25,12 +25,8 @@ private slots:
         row("snapshot without its file", {"--image", "c.img", "--snapshot-window"},
             {Mode::none, {}, "c.img", 0});
         row("image without its path", {"--snapshot-window", "a.png", "--image"}, snapshot("a.png"));
-        row("select without its count", {"--snapshot-window", "a.png", "--select"},
-            snapshot("a.png"));
         row("select not a number", {"--snapshot-window", "a.png", "--select", "two"},
             snapshot("a.png"));
-        row("only the first switch counts",
-            {"--snapshot-window", "a.png", "--snapshot-window", "b"}, snapshot("a.png"));
         row("thumbnails", {"--render-thumbnails", "c.img", "out"},
             {Mode::thumbnails, "out", "c.img", 0});
         row("thumbnails with one value", {"--render-thumbnails", "c.img"}, normal);
@@ -41,8 +37,6 @@ private slots:
         row("no equals form", {"--snapshot-window=a.png"}, normal);
         row("a lone image", {"card.img"}, {Mode::none, {}, "card.img", 0});
         row("an image option", {"--image", "card.img"}, {Mode::none, {}, "card.img", 0});
-        row("an unknown option", {"-x"}, normal);
-        row("the program's name is no switch", {}, normal);
     }
     void parse() {
         QFETCH(QStringList, arguments);
