@@ -4,6 +4,8 @@ include(GNUInstallDirs)
 set(VELLARY_APP_ID app.vellary.Vellary)
 set(VELLARY_PACKAGING ${CMAKE_CURRENT_LIST_DIR})
 
+# Debian programs carry no run path; Qt's project setup would give the app one.
+set_target_properties(vellary PROPERTIES INSTALL_RPATH "")
 install(TARGETS vellary vellary-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${VELLARY_PACKAGING}/${VELLARY_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
