@@ -1,10 +1,14 @@
 #pragma once
 
+#include "core/io/BlockReader.hpp"
 #include "core/records/RecoverableFile.hpp"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -46,6 +50,18 @@ public:
     // Both need a QGuiApplication.
     static int snapshotWindow(const QString& output, const QString& image, qint64 select);
     static int renderThumbnails(const QString& image, const QString& folder);
+
+    // A found file's picture, or nothing; called from several threads at once.
+    using Picture = std::function<std::optional<QImage>(const RecoverableFile&)>;
+    struct Thumbnails {
+        // The pictures of the files on one source.
+        std::function<Picture(std::shared_ptr<BlockReader>)> pictures;
+        // One line of output; lines of concurrent files come in any order.
+        std::function<void(const QString&)> print;
+        int concurrent = 3;
+    };
+    static int renderThumbnails(const QString& image, const QString& folder,
+                                const Thumbnails& thumbnails);
 
     // Icons and look that do not depend on the desktop the tool runs on.
     static void useFixedLook();

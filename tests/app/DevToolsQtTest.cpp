@@ -1,5 +1,58 @@
 #include "app/DevTools.hpp"
 #include "tests/app/model/ModelSupport.hpp"
+#include "tests/support/FatImage.hpp"
+#include "tests/support/SmallTmpfs.hpp"
+
+#include <QRandomGenerator>
+#include <mutex>
+
+namespace {
+
+// A thumbnail run whose pictures are plain images of photos, of the size given.
+struct Run {
+    QStringList lines;
+    std::mutex mutex;
+    int status = -1;
+
+    Run(const fs::path& image, const fs::path& folder, int side = 40) {
+        DevTools::Thumbnails thumbnails;
+        thumbnails.pictures = [side](auto) {
+            return [side](const RecoverableFile& file) -> std::optional<QImage> {
+                if (file.category != FileCategory::photo) return std::nullopt;
+                QImage picture(side, side * 3 / 4, QImage::Format_RGB32);
+                // Noise, so that the PNG is as large as the picture.
+                for (int y = 0; y < picture.height(); ++y)
+                    for (int x = 0; x < picture.width(); ++x)
+                        picture.setPixel(x, y, QRandomGenerator::global()->generate());
+                return picture;
+            };
+        };
+        thumbnails.print = [this](const QString& line) {
+            const std::lock_guard lock(mutex);
+            lines.append(line);
+        };
+        status = DevTools::renderThumbnails(QString::fromStdString(image.string()),
+                                            QString::fromStdString(folder.string()), thumbnails);
+        lines.sort();
+    }
+};
+
+// A card with two deleted photos of the same name in different folders, and a deleted note.
+fs::path sameNamesCard(const fs::path& dir) {
+    FatImage card(dir / "card.img", 16 << 20, 16, 4);
+    for (const char* folder : {"/A", "/B"}) {
+        card.makeDirectory(folder);
+        makeJpeg(dir / "photo.jpg", 64, 48, folder[1]);
+        card.copyIn(dir / "photo.jpg", std::string(folder) + "/PHOTO.JPG");
+    }
+    writeFile(dir / "notes.txt", "a note");
+    card.copyIn(dir / "notes.txt", "/NOTES.TXT");
+    for (const char* path : {"/A/PHOTO.JPG", "/B/PHOTO.JPG", "/NOTES.TXT"})
+        card.remove(path);
+    return card.path();
+}
+
+} // namespace
 
 using Mode = DevTools::Request::Mode;
 Q_DECLARE_METATYPE(DevTools::Request)
@@ -82,6 +135,48 @@ private slots:
         // A count of 3 with two photos showing selects both.
         QCOMPARE(DevTools::photosToSelect({visible[0], visible[1], visible[3]}, 3),
                  QStringList({"a", "b"}));
+    }
+
+    void thumbnailsOfNothing() {
+        TempDir dir;
+        writeFile(dir / "blank.img", std::string(1 << 20, 0));
+        const Run run(dir / "blank.img", dir / "a" / "b");
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.lines.isEmpty());
+        QVERIFY(fs::is_directory(dir / "a" / "b"));
+        // Neither a source that cannot be read nor a folder that cannot be made is a crash.
+        const Run missing(dir / "gone.img", dir / "c");
+        QCOMPARE(missing.status, 1);
+        QVERIFY(missing.lines.value(0).startsWith("error: "));
+        const Run blocked(dir / "blank.img", dir / "blank.img" / "c");
+        QCOMPARE(blocked.status, 1);
+        QVERIFY(blocked.lines.value(0).startsWith("error: "));
+    }
+
+    void thumbnailsOfSameNames() {
+        if (!FatImage::toolsAvailable()) QSKIP("mkfs.fat and mtools are needed");
+        TempDir dir;
+        const Run run(sameNamesCard(dir.path()), dir / "out");
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines,
+                 QStringList({"no picture _OTES.TXT (other)", "thumbnail  _HOTO.JPG  40x30",
+                              "thumbnail  _HOTO.JPG  40x30"}));
+        // Both kept: the second under a numbered name.
+        const auto base = (dir / "out" / "_HOTO.JPG").string();
+        QVERIFY(fs::exists(base + ".png"));
+        QVERIFY(fs::exists(base + " 2.png"));
+    }
+
+    void thumbnailsOnAFullDisk() {
+        SmallTmpfs full(64 * 1024);
+        if (!full.mounted()) QSKIP("mounting a small tmpfs needs root");
+        TempDir dir;
+        const Run run(sameNamesCard(dir.path()), full.path() / "out", 400);
+        QCOMPARE(run.status, 1);
+        QVERIFY(run.lines.filter("error: ").size() >= 1);
+        // Each line stands for a file that is there; nothing half-written is left.
+        const auto written = run.lines.filter("thumbnail  ").size();
+        QCOMPARE(std::distance(fs::directory_iterator(full.path() / "out"), {}), written);
     }
 };
 
