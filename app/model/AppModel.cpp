@@ -3,6 +3,7 @@
 #include "app/access/DiskAccess.hpp"
 #include "app/access/MountKeeper.hpp"
 #include "app/model/MainThread.hpp"
+#include "app/model/RecoveryJob.hpp"
 #include "app/model/RemountQueue.hpp"
 #include "core/devices/DeviceCatalog.hpp"
 #include "core/records/ByteText.hpp"
@@ -15,8 +16,8 @@
 #include <QQmlEngine>
 #include <QTimer>
 #include <QUuid>
+#include <algorithm>
 #include <cmath>
-#include <set>
 #include <utility>
 
 #ifndef VELLARY_VERSION
@@ -49,7 +50,7 @@ QString plural(qint64 count, const char* one, const char* many) {
                                        QString::fromUtf8(count == 1 ? one : many));
 }
 
-bool running(const QObject* job) {
+bool isRunning(const QObject* job) {
     if (const auto* copy = qobject_cast<const ImagingJob*>(job))
         return copy->state() == ImagingJob::State::Running;
     if (const auto* recovery = qobject_cast<const RecoveryJob*>(job))
@@ -82,7 +83,6 @@ AppModel::Platform AppModel::Platform::system() {
     platform.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     platform.session = RecoverySession::Engine::system();
     platform.copy = DiskCopy::Platform::system();
-    platform.checks = RecoveryJob::Checks::system();
     return platform;
 }
 
@@ -282,7 +282,7 @@ void AppModel::finishImaging(bool scan) {
     emit imagingChanged();
     const bool done = job->state() == ImagingJob::State::Done;
     const QString image = QString::fromStdString(job->destination().string());
-    if (running(job)) {
+    if (isRunning(job)) {
         // Closed while copying: stop it, and let it go once it has cleaned up.
         job->stop();
         connect(job, &ImagingJob::stateChanged, job, &QObject::deleteLater);
@@ -340,59 +340,32 @@ void AppModel::eject(const QString& deviceId) {
     });
 }
 
-RecoveryJob* AppModel::recoveryJob(const QStringList& ids) {
-    if (!session_) return nullptr;
-    std::vector<RecoverableFile> files;
-    if (!ids.isEmpty()) {
-        std::set<std::string> wanted;
-        for (const auto& id : ids)
-            wanted.insert(id.toStdString());
-        for (const auto& file : session_->files())
-            if (wanted.count(file.id)) files.push_back(file);
-    } else {
-        files =
-            session_->selectionCount() > 0 ? session_->selectedFiles() : session_->visibleFiles();
-    }
-    if (files.empty()) return nullptr;
-    auto* job = new RecoveryJob(*session_, std::move(files), platform_.checks, this);
-    jobs_.append(job);
-    return job;
-}
-
-void AppModel::closeRecovery(RecoveryJob* job, bool ejectDisk) {
-    if (!job || job->parent() != this) return;
-    if (running(job)) {
-        job->stop();
-        connect(job, &RecoveryJob::stateChanged, job, &QObject::deleteLater);
-    } else {
-        job->deleteLater();
-    }
-    if (!session_) return;
-    if (job->state() == RecoveryJob::State::Done && job->savedCount() > 0)
-        session_->markRecovered(job->savedIDs());
-    if (ejectDisk && session_->source().device)
-        eject(QString::fromStdString(session_->source().device->id));
-}
-
 void AppModel::prepareToQuit() {
-    for (const auto& job : std::as_const(jobs_)) {
+    // Everything that runs: copies, and the recoveries the session's sheets made.
+    QList<QPointer<QObject>> running;
+    for (const auto& job : std::as_const(jobs_))
+        running.append(job.data());
+    running.append(imaging_);
+    if (session_)
+        for (auto* job : session_->findChildren<RecoveryJob*>())
+            running.append(job);
+    for (const auto& job : std::as_const(running)) {
         if (auto* recovery = qobject_cast<RecoveryJob*>(job.data())) recovery->stop();
         if (auto* copy = qobject_cast<ImagingJob*>(job.data())) copy->stop();
     }
-    if (imaging_) imaging_->stop();
-    if (session_) {
-        session_->close(RecoverySession::Remount::Now);
-        disconnect(session_, nullptr, this, nullptr);
-        delete std::exchange(session_, nullptr);
+    // The session's volumes come back at once; it goes once its recoveries have ended.
+    std::unique_ptr<RecoverySession> session(std::exchange(session_, nullptr));
+    if (session) {
+        session->close(RecoverySession::Remount::Now);
+        disconnect(session.get(), nullptr, this, nullptr);
         emit sessionChanged();
+        emit subtitleChanged();
     }
     // The jobs end on their workers and report on this thread.
     const QDeadlineTimer deadline(kQuitWaitMs);
-    const auto anyRunning = [this] {
-        if (imaging_ && running(imaging_)) return true;
-        for (const auto& job : std::as_const(jobs_))
-            if (job && running(job)) return true;
-        return false;
+    const auto anyRunning = [&running] {
+        return std::any_of(running.cbegin(), running.cend(),
+                           [](const QPointer<QObject>& job) { return job && isRunning(job); });
     };
     while (anyRunning() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

@@ -3,7 +3,6 @@
 #include "app/access/DeviceMonitor.hpp"
 #include "app/model/DiskCopy.hpp"
 #include "app/model/ImagingJob.hpp"
-#include "app/model/RecoveryJob.hpp"
 #include "app/model/RecoverySession.hpp"
 #include "core/devices/Device.hpp"
 #include "core/io/BlockReader.hpp"
@@ -70,7 +69,6 @@ public:
         std::function<void(const QUrl&)> openUrl;
         RecoverySession::Engine session;
         DiskCopy::Platform copy;
-        RecoveryJob::Checks checks;
         DeviceMonitor::Options monitor;
         static Platform system();
     };
@@ -104,18 +102,13 @@ public:
     Q_INVOKABLE void dismissAlert();
     Q_INVOKABLE void openPrivacySettings();
     Q_INVOKABLE void openLink(const QString& url);
-    // A recovery of the given files of the open session; with none, of the selection, or of
-    // everything showing when nothing is selected. Null without a session or files.
-    Q_INVOKABLE vellary::RecoveryJob* recoveryJob(const QStringList& ids = {});
-    // The recovery sheet closed: saved files count as recovered, and the disk is ejected when
-    // asked. A job still running is stopped and goes once it has ended.
-    Q_INVOKABLE void closeRecovery(vellary::RecoveryJob* job, bool ejectDisk = false);
     Q_INVOKABLE QString formatSize(qulonglong bytes) const;
     Q_INVOKABLE QString timeLeftText(const QVariant& seconds) const;
     static QString durationText(double seconds);
 
-    // Stops every scan and job, mounts what was unmounted for the open session at once, and
-    // waits for the jobs to end (a copy removes its partial file and remounts its disk).
+    // Stops the scan, the copies and the session's recoveries, mounts what was unmounted for
+    // the session at once, and waits for the jobs to end (a copy removes its partial file and
+    // remounts its disk; a recovery finishes the file it is writing).
     void prepareToQuit();
 
     QVariantList devicesValue() const;
@@ -177,8 +170,8 @@ private:
     bool showPrivacyHelp_ = false;
     DiskCopy* copy_ = nullptr;
     DeviceMonitor* monitor_ = nullptr;
-    // Jobs that may still be running: a copy dropped from the sheet, recoveries.
-    QList<QPointer<QObject>> jobs_;
+    // Copies dropped from their sheet while still running.
+    QList<QPointer<ImagingJob>> jobs_;
 };
 
 } // namespace vellary
