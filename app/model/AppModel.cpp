@@ -300,14 +300,19 @@ void AppModel::setImaging(ImagingJob* job) {
     emit imagingChanged();
 }
 
-void AppModel::closeSession() {
-    if (!session_) return;
+RecoverySession* AppModel::takeSession(RecoverySession::Remount remount) {
     RecoverySession* session = std::exchange(session_, nullptr);
-    session->close(RecoverySession::Remount::Background);
+    if (!session) return nullptr;
+    session->close(remount);
     disconnect(session, nullptr, this, nullptr);
     emit sessionChanged();
     emit subtitleChanged();
-    session->deleteLater();
+    return session;
+}
+
+void AppModel::closeSession() {
+    if (!session_) return;
+    takeSession(RecoverySession::Remount::Background)->deleteLater();
     QTimer::singleShot(kRefreshAfterCloseMs, this, &AppModel::refresh);
 }
 
@@ -315,15 +320,11 @@ void AppModel::eject(const QString& deviceId) {
     const auto found = device(deviceId);
     if (!found) return;
     if (session_) {
-        RecoverySession* session = std::exchange(session_, nullptr);
-        const auto& source = session->source().device;
+        const auto& source = session_->source().device;
         // The ejected disk's volumes stay down; any other disk's go back up.
-        session->close(source && source->id == found->id ? RecoverySession::Remount::Forget
-                                                         : RecoverySession::Remount::Background);
-        disconnect(session, nullptr, this, nullptr);
-        emit sessionChanged();
-        emit subtitleChanged();
-        session->deleteLater();
+        takeSession(source && source->id == found->id ? RecoverySession::Remount::Forget
+                                                      : RecoverySession::Remount::Background)
+            ->deleteLater();
     }
     const QPointer<AppModel> weak(this);
     workers().start([weak, device = *found, p = platform_] {
@@ -354,13 +355,7 @@ void AppModel::prepareToQuit() {
         if (auto* copy = qobject_cast<ImagingJob*>(job.data())) copy->stop();
     }
     // The session's volumes come back at once; it goes once its recoveries have ended.
-    std::unique_ptr<RecoverySession> session(std::exchange(session_, nullptr));
-    if (session) {
-        session->close(RecoverySession::Remount::Now);
-        disconnect(session.get(), nullptr, this, nullptr);
-        emit sessionChanged();
-        emit subtitleChanged();
-    }
+    const std::unique_ptr<RecoverySession> session(takeSession(RecoverySession::Remount::Now));
     // The jobs end on their workers and report on this thread.
     const QDeadlineTimer deadline(kQuitWaitMs);
     const auto anyRunning = [&running] {

@@ -150,6 +150,8 @@ private:
     void listed(std::vector<Device> devices);
     void opened(const Device& device, std::shared_ptr<BlockReader> reader, bool unmounted);
     void publish(RecoverySession* session);
+    // Closes the open session as remount says and takes it off the screen; null when none.
+    RecoverySession* takeSession(RecoverySession::Remount remount);
     void setOpening(const QString& id);
     void setAlert(const QString& title, const QString& message);
     void setImaging(ImagingJob* job);
