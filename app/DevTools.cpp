@@ -10,7 +10,6 @@
 #include "core/restore/UniqueFd.hpp"
 
 #include <QBuffer>
-#include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
@@ -144,7 +143,6 @@ void DevTools::useFixedLook() {
     // The offscreen platform searches only the resources for icons.
     QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
     QIcon::setThemeName(QStringLiteral("Adwaita"));
-    QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
 }
 
 std::optional<int> DevTools::runIfRequested(int& argc, char** argv) {
@@ -155,7 +153,6 @@ std::optional<int> DevTools::runIfRequested(int& argc, char** argv) {
     if (request.mode == Request::Mode::none) return std::nullopt;
     // Drawn the same on every machine, with or without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_QUICK_CONTROLS_STYLE", "Fusion");
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Vellary"));
     QGuiApplication::setOrganizationName(QStringLiteral("Vellary"));

@@ -63,7 +63,7 @@ public:
     static int renderThumbnails(const QString& image, const QString& folder,
                                 const Thumbnails& thumbnails);
 
-    // Icons and look that do not depend on the desktop the tool runs on.
+    // Icons that do not depend on the desktop the tool runs on (the screens fix style and fonts).
     static void useFixedLook();
 };
 

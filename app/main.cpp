@@ -2,6 +2,7 @@
 #include "app/model/AppModel.hpp"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
@@ -26,6 +27,9 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setApplicationVersion(QStringLiteral(VELLARY_VERSION));
     // Ties the window to the installed .desktop file (name and icon in the task bar).
     QGuiApplication::setDesktopFileName(QStringLiteral("app.vellary.Vellary"));
+
+    // The screens' symbolic icons, where the desktop's own theme lacks one.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     vellary::AppModel model;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &model,

@@ -37,6 +37,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, \
 qml6-module-qtquick-window, qml6-module-qtquick-templates, qml6-module-qtquick-dialogs, \
 qml6-module-qt-labs-folderlistmodel, qml6-module-qtqml-workerscript, qml6-module-qtmultimedia, \
-qt6-image-formats-plugins, qt6-qpa-plugins, adwaita-icon-theme, util-linux, udisks2")
+qt6-image-formats-plugins, qt6-qpa-plugins, libqt6svg6, adwaita-icon-theme, fonts-cantarell, \
+util-linux, udisks2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, policykit-1")
 include(CPack)
