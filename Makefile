@@ -17,11 +17,17 @@ build: setup
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Builds a small disk image with deleted photos and scans it.
+# Builds a small disk image with deleted photos and opens it in the app (or, without a display,
+# scans it with the command-line tool).
 demo: build
 	@rm -f $(BUILD)/demo.img
 	@$(BUILD)/cli/vellary-cli demo-image $(BUILD)/demo.img
-	@$(BUILD)/cli/vellary-cli scan $(BUILD)/demo.img
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		$(BUILD)/app/vellary $(BUILD)/demo.img; \
+	else \
+		echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): scanning with vellary-cli instead."; \
+		$(BUILD)/cli/vellary-cli scan $(BUILD)/demo.img; \
+	fi
 
 # Every test, then again under AddressSanitizer and UBSan, then each fuzz target briefly.
 test: format-check build
