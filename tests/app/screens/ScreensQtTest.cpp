@@ -383,7 +383,7 @@ private slots:
     void scanningShowsProgressAndNotes() {
         auto session = idleSession(card());
         Harness screen(R"(property alias session: view.session
-                          SessionScreen { id: view; anchors.fill: parent })");
+                          SessionScreen { id: view; objectName: "screen"; anchors.fill: parent })");
         QVERIFY(screen.window());
         screen.window()->setProperty("session", QVariant::fromValue<QObject*>(session.get()));
         QVERIFY(screen.shows("Vellary — Scanning…"));
@@ -425,6 +425,23 @@ private slots:
         QVERIFY(screen.shows("Notes"));
         QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
         screen.snapshot("session-notes");
+
+        // Columns follow the thumbnail size: the grid is 880 - 2 × 18 wide.
+        auto* view = named(screen.root(), "screen");
+        QCOMPARE(session->grid()->columns(), 6);
+        for (const auto& [size, columns] : {std::pair{220, 3}, {96, 7}, {120, 6}}) {
+            view->setProperty("tileSize", size);
+            QCOMPARE(session->grid()->columns(), columns);
+        }
+
+        // Typing in the search field filters at once.
+        auto* search = named(screen.root(), "searchField");
+        search->forceActiveFocus();
+        for (const char key : {'m', 'v', 'i'})
+            QTest::keyClick(screen.window(), key);
+        QCOMPARE(session->search(), QString("mvi"));
+        QTRY_COMPARE(countNamed(screen.root(), "tile"), 1);
+        session->setSearch("");
 
         // View options reach the session.
         QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
