@@ -159,6 +159,8 @@ public:                                                                         
     }
     Q_INVOKABLE void dismissAlert() {
         calls << "dismissAlert";
+        alertId.clear();
+        emit changed();
     }
     Q_INVOKABLE void finishImaging(bool scan) {
         calls << QString("finishImaging %1").arg(scan);
@@ -487,6 +489,13 @@ private slots:
         QCOMPARE(window->minimumSize(), QSize(860, 600));
         QVERIFY(shows("Where were the files?"));
         save(window.get(), "window");
+        QMetaObject::invokeMethod(window->findChild<QObject*>("windowMenu"), "clicked");
+        QTRY_VERIFY(shows("Open Disk Image…"));
+        for (const char* text : {"Vellary Help", "Check for Updates…", "Leave a Tip…",
+                                 "Send Feedback…", "About Vellary"})
+            QVERIFY2(shows(text), text);
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!shows("Open Disk Image…"));
 
         app.showMacGuide = true;
         emit app.changed();
@@ -503,6 +512,7 @@ private slots:
         QVERIFY(shows(app.alertMessage));
         QMetaObject::invokeMethod(withText(window->contentItem(), "OK")[0], "clicked");
         QTRY_COMPARE(app.calls, QStringList{"dismissAlert"});
+        QTRY_VERIFY(!shows(app.alertTitle));
 
         auto session = idleSession(card());
         session->merge({found("a", "a.jpg")});
@@ -514,6 +524,7 @@ private slots:
         QTRY_VERIFY(shows("Vellary — 1 file found"));
         QVERIFY(!shows("Where were the files?"));
         QVERIFY(shows("Recover 1 File…"));
+        save(window.get(), "window-session");
         auto* back = withText(window->contentItem(), "All Disks")[0];
         QMetaObject::invokeMethod(back, "clicked");
         QTRY_VERIFY(shows("Choose Another Disk"));
