@@ -2,6 +2,7 @@
 #include "app/model/RecoverySession.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
+#include "core/records/RecoverError.hpp"
 #include "tests/app/model/ModelSupport.hpp"
 #include "tests/support/DeletedFilesCard.hpp"
 
@@ -593,6 +594,22 @@ private slots:
         QVERIFY(sheet.click("Scan the Copy"));
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished[0][0].toBool(), true);
+
+        // A copy that fails says so and offers only Close.
+        platform.copy = [](const BlockReader&, const fs::path&, const auto&,
+                           const auto&) -> DiskImager::Progress {
+            throw RecoverError::message("The disk stopped answering.");
+        };
+        ImagingJob failing(card(), "/media/backup/x.img", platform);
+        sheet.window()->setProperty("job", QVariant::fromValue<QObject*>(&failing));
+        QMetaObject::invokeMethod(sheet.find("diskCopySheet"), "open");
+        failing.start(std::make_shared<DataBlockReader>(Bytes{}), false);
+        QTRY_VERIFY(sheet.shows("The copy didn't finish"));
+        QVERIFY(sheet.shows("The disk stopped answering."));
+        QVERIFY(!sheet.shows("Scan the Copy") && !sheet.shows("Show in Folder"));
+        QVERIFY(sheet.click("Close"));
+        QCOMPARE(finished.size(), 2);
+        QCOMPARE(finished[1][0].toBool(), false);
     }
 
     void emptyResultsExplainThemselves() {
