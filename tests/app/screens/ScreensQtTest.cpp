@@ -374,6 +374,47 @@ private slots:
         QTRY_COMPARE(session.recoveredCount(), 1);
         QCOMPARE(session.selectionCount(), 0);
         QTRY_VERIFY(screen.shows("Recovered"));
+
+        // A file that could not be written is not "back": something stands where its folder
+        // would go.
+        std::size_t inFolder = 0;
+        while (session.visibleFile(inFolder).folder().empty() ||
+               session.isRecovered(session.visibleFile(inFolder).id))
+            ++inFolder;
+        const auto& blocked = session.visibleFile(inFolder);
+        session.toggle(QString::fromStdString(blocked.id));
+        qputenv("RECOVER_DEFAULT_DESTINATION", QByteArray::fromStdString((dir / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        auto* job = screen.find("recoverySheet")->property("job").value<QObject*>();
+        const fs::path destination = job->property("destination").toString().toStdString();
+        fs::create_directories(destination);
+        writeFile(destination / blocked.folder().substr(0, blocked.folder().find('/')), "x");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("0 of 1 files recovered"), 60000);
+        QVERIFY(!screen.shows("Your file is back"));
+        QVERIFY(screen.shows("Some files couldn't be fully read. “About these files.txt” in the "
+                             "folder lists them."));
+        screen.snapshot("done-failed");
+        QVERIFY(screen.click("Done"));
+        QTRY_VERIFY(!screen.shows("0 of 1 files recovered"));
+        QCOMPARE(session.recoveredCount(), 1);
+
+        // A folder that cannot be made ends the recovery.
+        writeFile(dir / "blocked", "a file where a folder should be");
+        qputenv("RECOVER_DEFAULT_DESTINATION",
+                QByteArray::fromStdString((dir / "blocked" / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("Recovery didn't finish"), 60000);
+        QVERIFY(screen.shows("Show Folder"));
+        QVERIFY(screen.click("Close"));
+        QTRY_VERIFY(!screen.shows("Recovery didn't finish"));
+        QCOMPARE(session.recoveredCount(), 1);
+        session.selectNone();
         QVERIFY(screen.click("All Disks"));
         QTRY_VERIFY(screen.shows("The list of found files will be cleared. Files you've recovered "
                                  "stay where you saved them."));
