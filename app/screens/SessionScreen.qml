@@ -24,6 +24,9 @@ Item {
     readonly property int fileCount: session ? session.fileCount : 0
     readonly property string subtitle: session ? ScreenTexts.subtitle(session.state, fileCount) : ""
 
+    // Space previews from the start, before any tile was clicked.
+    Component.onCompleted: grid.forceActiveFocus()
+
     function goBack() {
         if (scanning || fileCount > 0) leaveDialog.open()
         else leave()
