@@ -18,7 +18,6 @@ Item {
 
     property real tileSize: Theme.tileDefault
     property var recoveryJob: null
-    property bool confirmingLeave: false
 
     readonly property bool scanning: !!session && session.state === RecoverySession.Scanning
     readonly property int fileCount: session ? session.fileCount : 0
