@@ -183,6 +183,10 @@ QString ScreenTexts::parentFolder(const QString& path) const {
     return QFileInfo(path).path();
 }
 
+QString ScreenTexts::homeFolder() const {
+    return QDir::homePath();
+}
+
 QUrl ScreenTexts::fileUrl(const QString& path) const {
     return QUrl::fromLocalFile(path);
 }

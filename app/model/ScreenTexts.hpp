@@ -50,6 +50,7 @@ public:
     Q_INVOKABLE QString copySaved(const QString& imagePath) const;
     Q_INVOKABLE QString fileName(const QString& path) const;
     Q_INVOKABLE QString parentFolder(const QString& path) const;
+    Q_INVOKABLE QString homeFolder() const;
     Q_INVOKABLE QUrl fileUrl(const QString& path) const;
     // A chooser's file URL as a plain path.
     Q_INVOKABLE QString localPath(const QUrl& url) const;

@@ -33,7 +33,10 @@ ListView {
     onColumnsChanged: if (session) session.grid.columns = columns
     onSessionChanged: if (session) session.grid.columns = columns
 
-    Keys.onSpacePressed: if (current >= 0) preview(current)
+    Keys.onSpacePressed: {
+        if (session && session.visibleCount > 0)
+            preview(Math.min(Math.max(current, 0), session.visibleCount - 1))
+    }
 
     delegate: Item {
         id: row

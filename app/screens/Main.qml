@@ -31,8 +31,9 @@ ApplicationWindow {
         onSaveCopy: deviceId => {
             copyDialog.deviceId = deviceId
             copyDialog.title = AppModel.copyPanelTitle(deviceId)
-            copyDialog.selectedFile = copyDialog.currentFolder + "/"
-                                      + AppModel.copySuggestedName(deviceId)
+            copyDialog.currentFolder = ScreenTexts.fileUrl(ScreenTexts.homeFolder())
+            copyDialog.selectedFile = ScreenTexts.fileUrl(ScreenTexts.homeFolder() + "/"
+                                                          + AppModel.copySuggestedName(deviceId))
             copyDialog.open()
         }
     }
@@ -79,7 +80,7 @@ ApplicationWindow {
         id: windowMenu
         width: 240
         MenuItem {
-            text: "Open Disk Image…  (Ctrl+O)"
+            text: "Open Disk Image…"
             enabled: !window.inSession && AppModel.opening === ""
             onTriggered: window.chooseImage()
         }

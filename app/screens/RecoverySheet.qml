@@ -22,6 +22,7 @@ Sheet {
     // Done: the outcome first.
     SuccessMark {
         visible: sheet.state === RecoveryJob.Done
+        partial: !!sheet.job && sheet.job.savedCount < sheet.count
         anchors.horizontalCenter: parent.horizontalCenter
     }
     Label {

@@ -18,11 +18,13 @@ Item {
 
     property real tileSize: Theme.tileDefault
     property var recoveryJob: null
-    property bool confirmingLeave: false
 
     readonly property bool scanning: !!session && session.state === RecoverySession.Scanning
     readonly property int fileCount: session ? session.fileCount : 0
     readonly property string subtitle: session ? ScreenTexts.subtitle(session.state, fileCount) : ""
+
+    // Space previews from the start, before any tile was clicked.
+    Component.onCompleted: grid.forceActiveFocus()
 
     function goBack() {
         if (scanning || fileCount > 0) leaveDialog.open()

@@ -43,9 +43,20 @@ Item {
             sourceSize: Qt.size(tile.thumb * 2, tile.thumb * 2)
             source: "image://thumb/" + tile.file.id
         }
+        // No picture: the kind's icon from the thumbnail provider, else the category's.
+        Image {
+            id: kindIcon
+            anchors.centerIn: parent
+            width: Math.min(64, tile.thumb - 24)
+            height: width
+            visible: status === Image.Ready
+            asynchronous: true
+            sourceSize: Qt.size(64, 64)
+            source: picture.status === Image.Error ? "image://thumb/icon/" + tile.file.id : ""
+        }
         Sym {
             anchors.centerIn: parent
-            visible: picture.status !== Image.Ready
+            visible: picture.status !== Image.Ready && kindIcon.status !== Image.Ready
             size: Math.min(64, tile.thumb - 24)
             name: Theme.categoryIcon(tile.file.category)
         }

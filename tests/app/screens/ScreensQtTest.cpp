@@ -2,6 +2,7 @@
 #include "app/model/RecoverySession.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
+#include "core/records/RecoverError.hpp"
 #include "tests/app/model/ModelSupport.hpp"
 #include "tests/support/DeletedFilesCard.hpp"
 
@@ -159,6 +160,8 @@ public:                                                                         
     }
     Q_INVOKABLE void dismissAlert() {
         calls << "dismissAlert";
+        alertId.clear();
+        emit changed();
     }
     Q_INVOKABLE void finishImaging(bool scan) {
         calls << QString("finishImaging %1").arg(scan);
@@ -371,6 +374,47 @@ private slots:
         QTRY_COMPARE(session.recoveredCount(), 1);
         QCOMPARE(session.selectionCount(), 0);
         QTRY_VERIFY(screen.shows("Recovered"));
+
+        // A file that could not be written is not "back": something stands where its folder
+        // would go.
+        std::size_t inFolder = 0;
+        while (session.visibleFile(inFolder).folder().empty() ||
+               session.isRecovered(session.visibleFile(inFolder).id))
+            ++inFolder;
+        const auto& blocked = session.visibleFile(inFolder);
+        session.toggle(QString::fromStdString(blocked.id));
+        qputenv("RECOVER_DEFAULT_DESTINATION", QByteArray::fromStdString((dir / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        auto* job = screen.find("recoverySheet")->property("job").value<QObject*>();
+        const fs::path destination = job->property("destination").toString().toStdString();
+        fs::create_directories(destination);
+        writeFile(destination / blocked.folder().substr(0, blocked.folder().find('/')), "x");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("0 of 1 files recovered"), 60000);
+        QVERIFY(!screen.shows("Your file is back"));
+        QVERIFY(screen.shows("Some files couldn't be fully read. “About these files.txt” in the "
+                             "folder lists them."));
+        screen.snapshot("done-failed");
+        QVERIFY(screen.click("Done"));
+        QTRY_VERIFY(!screen.shows("0 of 1 files recovered"));
+        QCOMPARE(session.recoveredCount(), 1);
+
+        // A folder that cannot be made ends the recovery.
+        writeFile(dir / "blocked", "a file where a folder should be");
+        qputenv("RECOVER_DEFAULT_DESTINATION",
+                QByteArray::fromStdString((dir / "blocked" / "out").string()));
+        QVERIFY(screen.click("Recover 1 File…"));
+        qunsetenv("RECOVER_DEFAULT_DESTINATION");
+        QTRY_VERIFY(screen.item("Recover") && screen.item("Recover")->isEnabled());
+        QVERIFY(screen.click("Recover"));
+        QTRY_VERIFY_WITH_TIMEOUT(screen.shows("Recovery didn't finish"), 60000);
+        QVERIFY(screen.shows("Show Folder"));
+        QVERIFY(screen.click("Close"));
+        QTRY_VERIFY(!screen.shows("Recovery didn't finish"));
+        QCOMPARE(session.recoveredCount(), 1);
+        session.selectNone();
         QVERIFY(screen.click("All Disks"));
         QTRY_VERIFY(screen.shows("The list of found files will be cleared. Files you've recovered "
                                  "stay where you saved them."));
@@ -383,7 +427,7 @@ private slots:
     void scanningShowsProgressAndNotes() {
         auto session = idleSession(card());
         Harness screen(R"(property alias session: view.session
-                          SessionScreen { id: view; anchors.fill: parent })");
+                          SessionScreen { id: view; objectName: "screen"; anchors.fill: parent })");
         QVERIFY(screen.window());
         screen.window()->setProperty("session", QVariant::fromValue<QObject*>(session.get()));
         QVERIFY(screen.shows("Vellary — Scanning…"));
@@ -425,6 +469,23 @@ private slots:
         QVERIFY(screen.shows("Notes"));
         QVERIFY(screen.shows(QString::fromStdString(result.warnings[0])));
         screen.snapshot("session-notes");
+
+        // Columns follow the thumbnail size: the grid is 880 - 2 × 18 wide.
+        auto* view = named(screen.root(), "screen");
+        QCOMPARE(session->grid()->columns(), 6);
+        for (const auto& [size, columns] : {std::pair{220, 3}, {96, 7}, {120, 6}}) {
+            view->setProperty("tileSize", size);
+            QCOMPARE(session->grid()->columns(), columns);
+        }
+
+        // Typing in the search field filters at once.
+        auto* search = named(screen.root(), "searchField");
+        search->forceActiveFocus();
+        for (const char key : {'m', 'v', 'i'})
+            QTest::keyClick(screen.window(), key);
+        QCOMPARE(session->search(), QString("mvi"));
+        QTRY_COMPARE(countNamed(screen.root(), "tile"), 1);
+        session->setSearch("");
 
         // View options reach the session.
         QMetaObject::invokeMethod(screen.find("viewOptions"), "clicked");
@@ -470,6 +531,13 @@ private slots:
         QCOMPARE(window->minimumSize(), QSize(860, 600));
         QVERIFY(shows("Where were the files?"));
         save(window.get(), "window");
+        QMetaObject::invokeMethod(window->findChild<QObject*>("windowMenu"), "clicked");
+        QTRY_VERIFY(shows("Open Disk Image…"));
+        for (const char* text : {"Vellary Help", "Check for Updates…", "Leave a Tip…",
+                                 "Send Feedback…", "About Vellary"})
+            QVERIFY2(shows(text), text);
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!shows("Open Disk Image…"));
 
         app.showMacGuide = true;
         emit app.changed();
@@ -486,6 +554,7 @@ private slots:
         QVERIFY(shows(app.alertMessage));
         QMetaObject::invokeMethod(withText(window->contentItem(), "OK")[0], "clicked");
         QTRY_COMPARE(app.calls, QStringList{"dismissAlert"});
+        QTRY_VERIFY(!shows(app.alertTitle));
 
         auto session = idleSession(card());
         session->merge({found("a", "a.jpg")});
@@ -497,6 +566,7 @@ private slots:
         QTRY_VERIFY(shows("Vellary — 1 file found"));
         QVERIFY(!shows("Where were the files?"));
         QVERIFY(shows("Recover 1 File…"));
+        save(window.get(), "window-session");
         auto* back = withText(window->contentItem(), "All Disks")[0];
         QMetaObject::invokeMethod(back, "clicked");
         QTRY_VERIFY(shows("Choose Another Disk"));
@@ -565,6 +635,22 @@ private slots:
         QVERIFY(sheet.click("Scan the Copy"));
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished[0][0].toBool(), true);
+
+        // A copy that fails says so and offers only Close.
+        platform.copy = [](const BlockReader&, const fs::path&, const auto&,
+                           const auto&) -> DiskImager::Progress {
+            throw RecoverError::message("The disk stopped answering.");
+        };
+        ImagingJob failing(card(), "/media/backup/x.img", platform);
+        sheet.window()->setProperty("job", QVariant::fromValue<QObject*>(&failing));
+        QMetaObject::invokeMethod(sheet.find("diskCopySheet"), "open");
+        failing.start(std::make_shared<DataBlockReader>(Bytes{}), false);
+        QTRY_VERIFY(sheet.shows("The copy didn't finish"));
+        QVERIFY(sheet.shows("The disk stopped answering."));
+        QVERIFY(!sheet.shows("Scan the Copy") && !sheet.shows("Show in Folder"));
+        QVERIFY(sheet.click("Close"));
+        QCOMPARE(finished.size(), 2);
+        QCOMPARE(finished[1][0].toBool(), false);
     }
 
     void emptyResultsExplainThemselves() {
