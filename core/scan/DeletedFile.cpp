@@ -59,6 +59,13 @@ std::optional<RecoverableFile> DeletedFile::finish(const BlockReader& reader,
     file.confidence = draft.confidence;
     file.headerLooksValid = headerLooksValid;
     file.complete = draft.complete;
+    if (draft.overwritten) {
+        file.headerLooksValid = false;
+        file.complete = false;
+    } else if (draft.wholeOnlyWithHeader && headerLooksValid != true) {
+        file.complete = false;
+    }
+    file.nameInferred = draft.nameInferred;
     file.ranges = std::move(draft.ranges);
     return file;
 }

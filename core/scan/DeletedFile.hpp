@@ -22,6 +22,11 @@ struct DeletedFile {
         std::optional<Date> modified;
         RecoveryConfidence confidence = RecoveryConfidence::estimated;
         bool complete = false;
+        // An assumed extent is only trusted whole when the header it starts with checks out.
+        bool wholeOnlyWithHeader = false;
+        // The first cluster holds a live file now: listed, but damaged.
+        bool overwritten = false;
+        bool nameInferred = false;
     };
 
     static constexpr std::int64_t kHeaderBytes = 32;

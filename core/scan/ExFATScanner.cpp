@@ -41,6 +41,7 @@ constexpr std::size_t kValidLength = 8;   // u64
 constexpr std::size_t kFirstCluster = 20; // u32
 constexpr std::size_t kDataLength = 24;   // u64
 constexpr std::size_t kEntry = 32;
+constexpr std::uint8_t kBitmapType = 0x81;
 constexpr std::size_t kEndRun = 256;
 
 struct EntrySet {
@@ -77,6 +78,8 @@ std::optional<RecoverableFile> record(ByteSpan set, const EntrySet& entry,
     draft.modified = modified;
     draft.confidence = allocation->confidence;
     draft.complete = allocation->complete;
+    draft.wholeOnlyWithHeader = allocation->confidence == RecoveryConfidence::estimated;
+    draft.overwritten = allocation->overwritten;
     return DeletedFile::finish(reader, options, std::move(draft));
 }
 
@@ -144,15 +147,51 @@ ExFATGeometry ExFATScanner::load(const BlockReader& reader, const FoundVolume& v
     // Sized by what the table can hold, never by a count that a damaged boot sector may inflate.
     g.fat = ClusterMap::loadTable(reader, g.partitionOffset + fatOffset * bps, fatBytes, 4,
                                   std::min(g.clusterLimit(), fatBytes / 4));
+    g.bitmap = loadBitmap(reader, g);
     return g;
+}
+
+ClusterBits ExFATScanner::loadBitmap(const BlockReader& reader, const ExFATGeometry& g) {
+    const std::uint64_t cs = g.clusterSize();
+    const auto root = g.directoryClusters(g.rootCluster, std::nullopt, false, 1);
+    if (g.rootCluster < 2 || g.rootCluster >= g.clusterLimit() || root.empty()) return {};
+    try {
+        DirectoryStream stream(reader, DirectoryStream::extents(root, cs, g.heapStart()));
+        for (std::uint64_t p = 0;; p += kEntry) {
+            const ByteSpan entry = stream.view(p, kEntry);
+            if (entry.size() < kEntry || entry[0] == 0x00) return {};
+            if (entry[0] != kBitmapType) continue;
+            const std::uint32_t first = Binary::rawU32le(entry.data() + kFirstCluster);
+            const std::uint64_t want = (static_cast<std::uint64_t>(g.clusterCount) + 7) / 8;
+            const std::uint64_t length = Binary::rawU64le(entry.data() + kDataLength);
+            const auto at = ClusterMap::offsetOf(first, cs, g.heapStart());
+            if (first >= g.clusterLimit() || !at || length < want || want > kMaxTableBytes)
+                return {};
+            const Bytes bits = reader.read(*at, static_cast<std::int64_t>(want));
+            if (bits.size() < want) return {};
+            ClusterBits out(g.clusterLimit());
+            for (std::uint64_t i = 0; i < g.clusterCount; ++i)
+                if ((bits[i / 8] >> (i % 8)) & 1) out.set(i + 2);
+            return out;
+        }
+    } catch (const RecoverError& error) {
+        if (error.kind() == RecoverError::Case::deviceGone) throw;
+    }
+    // Without the bitmap nothing is known to be in use, as before it was read.
+    return {};
 }
 
 void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCount,
                         bool noFatChain, const ExFATGeometry& g, const BlockReader& reader,
                         const std::string& folder, int depth, const ScanOptions& options,
                         std::unordered_set<std::uint32_t>& visited,
-                        std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used) {
-    if (depth > kMaxDepth || sink.size() >= kMaxFiles) return;
+                        std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used,
+                        VolumeNotes* notes, std::size_t volumeStart) {
+    if (depth > kMaxDepth) return;
+    if (sink.size() - volumeStart >= kMaxFiles) {
+        if (notes) notes->fileLimit = true;
+        return;
+    }
     if (options.cancelled()) throw RecoverError::cancelled();
     if (start < 2 || start >= g.clusterLimit() || !visited.insert(start).second) return;
     const std::uint64_t cs = g.clusterSize();
@@ -162,61 +201,68 @@ void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCo
     DirectoryStream stream(reader, DirectoryStream::extents(clusters, cs, g.heapStart()),
                            byteCount.value_or(UINT64_MAX));
 
-    for (std::uint64_t p = 0;; p += kEntry) {
-        const ByteSpan head = stream.view(p, kEntry);
-        if (head.size() < kEntry) return;
-        if (head[0] == 0x00) {
-            const ByteSpan run = stream.view(p, kEndRun);
-            if (std::all_of(run.begin(), run.end(), [](std::uint8_t b) { return b == 0; })) return;
-            continue;
-        }
-        if ((head[0] & 0x7F) != kFileType) continue;
-        const int secondary = head[kSecondaryCount];
-        if (secondary < 2 || secondary > 18) continue;
-        const std::size_t setBytes = kEntry * static_cast<std::size_t>(secondary + 1);
-        const ByteSpan set = stream.view(p, setBytes);
-        if (set.size() < setBytes) continue;
-        const ByteSpan streamEntry = set.subspan(kEntry, kEntry);
-        if ((streamEntry[0] & 0x7F) != kStreamType) continue;
-
-        EntrySet entry;
-        entry.inUse = (set[0] & kInUse) != 0;
-        entry.directory = (Binary::rawU16le(set.data() + kAttributes) & kDirectory) != 0;
-        entry.name = fileName(set, secondary);
-        entry.firstCluster = Binary::rawU32le(streamEntry.data() + kFirstCluster);
-        const std::uint64_t valid = Binary::rawU64le(streamEntry.data() + kValidLength);
-        entry.size = valid != 0 ? valid : Binary::rawU64le(streamEntry.data() + kDataLength);
-        entry.noFatChain = (streamEntry[kStreamFlags] & 0x02) != 0;
-        const std::uint64_t entryOffset = stream.sourceOffset(p);
-
-        if (entry.directory) {
-            if (entry.firstCluster >= 2 && !FileTyping::skipDirectory(entry.name))
-                walk(entry.firstCluster,
-                     entry.size == 0 ? std::nullopt : std::optional<std::uint64_t>(entry.size),
-                     entry.noFatChain, g, reader, DeletedFile::join(folder, entry.name), depth + 1,
-                     options, visited, sink, used);
-        } else if (entry.inUse) {
-            if (const auto allocation =
-                    g.allocate(entry.firstCluster, entry.size, entry.noFatChain)) {
-                const auto ranges = ClusterMap::ranges(
-                    allocation->clusters, std::min(allocation->clusters.count * cs, entry.size), cs,
-                    g.heapStart());
-                used.insert(used.end(), ranges.begin(), ranges.end());
+    try {
+        for (std::uint64_t p = 0;; p += kEntry) {
+            const ByteSpan head = stream.view(p, kEntry);
+            if (head.size() < kEntry) return;
+            if (head[0] == 0x00) {
+                const ByteSpan run = stream.view(p, kEndRun);
+                if (std::all_of(run.begin(), run.end(), [](std::uint8_t b) { return b == 0; }))
+                    return;
+                continue;
             }
-        } else if (auto file = record(set, entry, entryOffset, g, reader, folder, options)) {
-            sink.push_back(std::move(*file));
+            if ((head[0] & 0x7F) != kFileType) continue;
+            const int secondary = head[kSecondaryCount];
+            if (secondary < 2 || secondary > 18) continue;
+            const std::size_t setBytes = kEntry * static_cast<std::size_t>(secondary + 1);
+            const ByteSpan set = stream.view(p, setBytes);
+            if (set.size() < setBytes) continue;
+            const ByteSpan streamEntry = set.subspan(kEntry, kEntry);
+            if ((streamEntry[0] & 0x7F) != kStreamType) continue;
+
+            EntrySet entry;
+            entry.inUse = (set[0] & kInUse) != 0;
+            entry.directory = (Binary::rawU16le(set.data() + kAttributes) & kDirectory) != 0;
+            entry.name = fileName(set, secondary);
+            entry.firstCluster = Binary::rawU32le(streamEntry.data() + kFirstCluster);
+            const std::uint64_t valid = Binary::rawU64le(streamEntry.data() + kValidLength);
+            entry.size = valid != 0 ? valid : Binary::rawU64le(streamEntry.data() + kDataLength);
+            entry.noFatChain = (streamEntry[kStreamFlags] & 0x02) != 0;
+            const std::uint64_t entryOffset = stream.sourceOffset(p);
+
+            if (entry.directory) {
+                if (entry.firstCluster >= 2 && !FileTyping::skipDirectory(entry.name))
+                    walk(entry.firstCluster,
+                         entry.size == 0 ? std::nullopt : std::optional<std::uint64_t>(entry.size),
+                         entry.noFatChain, g, reader, DeletedFile::join(folder, entry.name),
+                         depth + 1, options, visited, sink, used, notes, volumeStart);
+            } else if (entry.inUse) {
+                const auto owned = g.liveClusters(entry.firstCluster, entry.size, entry.noFatChain);
+                const auto ranges = ClusterMap::ranges(
+                    owned, std::min(owned.count * cs, entry.size), cs, g.heapStart());
+                used.insert(used.end(), ranges.begin(), ranges.end());
+            } else if (auto file = record(set, entry, entryOffset, g, reader, folder, options)) {
+                sink.push_back(std::move(*file));
+            }
         }
+    } catch (const RecoverError& error) {
+        // The rest of this folder is lost; the folders around it are not.
+        if (error.kind() == RecoverError::Case::deviceGone ||
+            error.kind() == RecoverError::Case::cancelled)
+            throw;
+        if (notes) notes->unreadable = true;
     }
 }
 
 void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volume,
                               const ScanOptions& options, std::vector<RecoverableFile>& sink,
-                              std::vector<ByteRange>& used) {
+                              std::vector<ByteRange>& used, VolumeNotes* notes) {
     const ExFATGeometry g = load(reader, volume);
     std::unordered_set<std::uint32_t> visited;
     const std::size_t foundBefore = sink.size();
     const std::size_t usedBefore = used.size();
-    walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used);
+    walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used, notes,
+         foundBefore);
     DeletedFile::distrustOverlaps(
         std::span(sink).subspan(foundBefore),
         std::vector<ByteRange>(used.begin() + static_cast<std::ptrdiff_t>(usedBefore), used.end()));

@@ -2,6 +2,10 @@
 
 #include "core/records/TextDecode.hpp"
 
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
 namespace vellary {
 namespace {
 
@@ -20,7 +24,71 @@ std::uint8_t checksum(ByteSpan shortEntry, std::uint8_t first) {
     return s;
 }
 
+// The first byte of the short name made from a long name starting with unit: upper-cased, "_" for
+// characters a short name may not hold; nothing for characters outside ASCII (a code page decides).
+std::optional<std::uint8_t> shortInitial(std::uint16_t unit) {
+    if (unit >= 0x80) return std::nullopt;
+    if (unit >= 'a' && unit <= 'z') return static_cast<std::uint8_t>(unit - 'a' + 'A');
+    if (unit < 0x20 ||
+        std::string_view("+,;=[]").find(static_cast<char>(unit)) != std::string_view::npos)
+        return '_';
+    return static_cast<std::uint8_t>(unit);
+}
+
+// Camera file-name prefixes as a deletion leaves them (first letter gone), with the letter.
+struct Prefix {
+    const char* rest;
+    char letter;
+};
+constexpr std::array<Prefix, 9> kCameraPrefixes = {{{"MG_", 'I'},
+                                                    {"VI_", 'M'},
+                                                    {"SC_", 'D'},
+                                                    {"SC0", 'D'},
+                                                    {"OPR", 'G'},
+                                                    {"H0", 'G'},
+                                                    {"X0", 'G'},
+                                                    {"JI_", 'D'},
+                                                    {"XL_", 'P'}}};
+
+bool isDigit(std::uint8_t b) {
+    return b >= '0' && b <= '9';
+}
+
+// Same extension and length, same characters after the first but where both are digits.
+bool sameShape(ByteSpan a, ByteSpan b) {
+    for (std::size_t i = 1; i < 11; ++i)
+        if (a[i] != b[i] && !(i < 8 && isDigit(a[i]) && isDigit(b[i]))) return false;
+    return true;
+}
+
 } // namespace
+
+std::optional<char> FATNames::lostLetter(ByteSpan deleted, std::span<const ByteSpan> siblings) {
+    if (deleted.size() < 11 || deleted[0] != 0xE5) return std::nullopt;
+    std::optional<std::uint8_t> vote;
+    for (const auto& other : siblings) {
+        if (other.size() < 11 || other[0] == 0xE5 || other[0] == 0x05 || other[0] == 0x00 ||
+            !sameShape(deleted, other))
+            continue;
+        if (vote && *vote != other[0]) return std::nullopt;
+        vote = other[0];
+    }
+    if (vote) {
+        if (*vote < 0x21 || *vote >= 0x80) return std::nullopt;
+        return static_cast<char>(*vote);
+    }
+    // A camera name: the prefix, then digits to the end of the 8-character base.
+    for (const auto& prefix : kCameraPrefixes) {
+        const std::string_view rest(prefix.rest);
+        if (std::memcmp(deleted.data() + 1, rest.data(), rest.size()) != 0) continue;
+        if (deleted[8] == ' ' ||
+            !std::all_of(deleted.begin() + 1 + static_cast<std::ptrdiff_t>(rest.size()),
+                         deleted.begin() + 8, isDigit))
+            continue;
+        return prefix.letter;
+    }
+    return std::nullopt;
+}
 
 std::array<std::uint16_t, 13> FATNames::lfnUnits(const Entry& entry) {
     std::array<std::uint16_t, 13> units{};
@@ -36,11 +104,6 @@ std::optional<std::string> FATNames::longName(std::span<const Entry> entries, By
     for (const auto& e : entries)
         if (e[kAttributesOffset] != kLongNameAttributes || e[kChecksumOffset] != stored)
             return std::nullopt;
-    bool matches = false;
-    for (int b = 0; b < 256 && !matches; ++b)
-        matches = checksum(shortEntry, static_cast<std::uint8_t>(b)) == stored;
-    if (!matches) return std::nullopt;
-
     std::vector<std::uint16_t> units;
     bool ended = false;
     for (auto it = entries.rbegin(); it != entries.rend() && !ended; ++it)
@@ -52,6 +115,18 @@ std::optional<std::string> FATNames::longName(std::span<const Entry> entries, By
             if (u != 0xFFFF) units.push_back(u);
         }
     if (units.empty()) return std::nullopt;
+    // Every checksum is reached by exactly one first byte, so the byte must also be the one the
+    // name's own first character gives; otherwise these entries belong to another short name.
+    const auto initial = std::find_if(units.begin(), units.end(),
+                                      [](std::uint16_t u) { return u != '.' && u != ' '; });
+    const std::uint8_t first = shortEntry[0];
+    const bool deleted = first == 0xE5;
+    const auto expected = initial == units.end() ? std::nullopt : shortInitial(*initial);
+    if (deleted && expected) {
+        if (checksum(shortEntry, *expected) != stored) return std::nullopt;
+    } else if (!deleted && checksum(shortEntry, first == 0x05 ? 0xE5 : first) != stored) {
+        return std::nullopt;
+    }
     return TextDecode::utf16(units);
 }
 

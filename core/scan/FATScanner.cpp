@@ -34,26 +34,50 @@ bool startsWithDotEntry(ByteSpan first) {
     return (first[kAttributes] & kDirectory) != 0;
 }
 
+bool endsScan(const RecoverError& error) {
+    return error.kind() == RecoverError::Case::deviceGone ||
+           error.kind() == RecoverError::Case::cancelled;
+}
+
+// A deleted entry seen by the walk, placed on the volume once every live file is known.
+struct DeletedEntry {
+    FATNames::Entry entry{};
+    std::string name;
+    bool nameInferred = false;
+    std::uint64_t entryOffset = 0;
+    std::string directory;
+};
+
 class Walker {
 public:
-    Walker(const FATGeometry& geometry, const BlockReader& reader, const ScanOptions& options)
-        : g_(geometry), reader_(reader), options_(options) {}
+    Walker(FATGeometry& geometry, const BlockReader& reader, const ScanOptions& options)
+        : g_(geometry), reader_(reader), options_(options) {
+        g_.live = ClusterBits(g_.clusterLimit());
+    }
 
     void walkRoot() {
         if (g_.kind == FATGeometry::Kind::fat16) {
             DirectoryStream stream(reader_, {{g_.rootDirectoryOffset(), g_.rootDirectoryBytes()}});
             walkStream(stream, "", 0, false);
         } else {
-            walkChain(g_.directoryChain(g_.rootCluster), "", 0);
+            walkChain(g_.directoryChain(g_.rootCluster), "", 0, true);
         }
+    }
+
+    // Places every deleted file found by the walk.
+    void placeDeleted() {
+        for (auto& d : deleted_)
+            if (auto file = record(d)) found.push_back(std::move(*file));
+        deleted_.clear();
     }
 
     std::unordered_set<std::uint32_t> visited;
     std::vector<RecoverableFile> found;
     std::vector<ByteRange> used;
+    VolumeNotes notes;
 
 private:
-    void walkChain(ClusterChain chain, const std::string& directory, int depth) {
+    void walkChain(ClusterChain chain, const std::string& directory, int depth, bool live) {
         if (depth > FATScanner::kMaxDepth || chain.empty()) return;
         if (!visited.insert(chain.runs.front().first).second) return;
         // Only clusters inside the volume, and no more than 32 MiB of directory data.
@@ -63,6 +87,7 @@ private:
             if (c < 2 || c >= g_.clusterLimit() || kept.count >= maxClusters) break;
             kept.append(c);
         }
+        if (live) g_.live.setChain(kept);
         DirectoryStream stream(
             reader_, DirectoryStream::extents(kept, g_.clusterSize(), g_.dataByteOffset()));
         walkStream(stream, directory, depth, depth > 0);
@@ -71,13 +96,35 @@ private:
     void walkStream(DirectoryStream& stream, const std::string& directory, int depth,
                     bool needsDot) {
         if (options_.cancelled()) throw RecoverError::cancelled();
-        if (needsDot && !startsWithDotEntry(stream.view(0, 32))) return;
+        Folder folder;
+        try {
+            if (needsDot && !startsWithDotEntry(stream.view(0, 32))) return;
+            walkEntries(stream, directory, depth, folder);
+        } catch (const RecoverError& error) {
+            // The rest of this folder is lost; the folders around it are not.
+            if (endsScan(error)) throw;
+            notes.unreadable = true;
+        }
+        inferLetters(folder);
+    }
+
+    // What one folder's walk gathers for naming its deleted files.
+    struct Folder {
+        std::vector<std::array<std::uint8_t, 11>> shortNames;
+        std::vector<std::size_t> deleted; // indices into deleted_
+    };
+
+    void walkEntries(DirectoryStream& stream, const std::string& directory, int depth,
+                     Folder& folder) {
         std::array<FATNames::Entry, FATNames::kMaxLongEntries> pending{};
         std::size_t pendingCount = 0;
         for (std::uint64_t pos = 0;; pos += 32) {
             const ByteSpan entry = stream.view(pos, 32);
-            if (entry.size() < 32 || found.size() >= FATScanner::kMaxFiles || entry[0] == 0x00)
+            if (entry.size() < 32 || entry[0] == 0x00) return;
+            if (deleted_.size() + found.size() >= FATScanner::kMaxFiles) {
+                notes.fileLimit = true;
                 return;
+            }
             const std::uint8_t attributes = entry[kAttributes];
             if (attributes == kLongName) {
                 if (pendingCount == pending.size()) {
@@ -90,6 +137,9 @@ private:
             const std::span<const FATNames::Entry> longNames(pending.data(), pendingCount);
             pendingCount = 0;
             if ((attributes & kVolumeLabel) != 0 || entry[0] == kDot) continue;
+            std::array<std::uint8_t, 11> shortName{};
+            std::copy(entry.begin(), entry.begin() + 11, shortName.begin());
+            folder.shortNames.push_back(shortName);
             const std::uint64_t entryOffset = stream.sourceOffset(pos);
             if ((attributes & kDirectory) != 0) {
                 const std::uint32_t cluster = g_.clusterNumber(entry);
@@ -98,12 +148,44 @@ private:
                 if (cluster < 2 || name.empty() || name == "." || name == ".." ||
                     FileTyping::skipDirectory(name))
                     continue;
-                walkChain(g_.directoryChain(cluster), FATNames::join(directory, name), depth + 1);
+                walkChain(g_.directoryChain(cluster), FATNames::join(directory, name), depth + 1,
+                          entry[0] != kDeleted);
             } else if (entry[0] == kDeleted) {
-                if (auto file = record(entry, longNames, entryOffset, directory))
-                    found.push_back(std::move(*file));
+                DeletedEntry d;
+                std::copy(entry.begin(), entry.end(), d.entry.begin());
+                d.entryOffset = entryOffset;
+                d.directory = directory;
+                if (auto name = FATNames::bestLongName(longNames, entry)) {
+                    d.name = std::move(*name);
+                } else {
+                    d.name = FATNames::shortName(entry);
+                    const auto repaired = FileTyping::repairFujifilmShortName(d.name);
+                    d.nameInferred = repaired != d.name;
+                    d.name = repaired;
+                }
+                folder.deleted.push_back(deleted_.size());
+                deleted_.push_back(std::move(d));
             } else {
                 claimLiveFile(entry);
+            }
+        }
+    }
+
+    // Deleted short names of this folder get back the first letter their siblings show.
+    void inferLetters(const Folder& folder) {
+        std::vector<ByteSpan> siblings;
+        siblings.reserve(folder.shortNames.size());
+        for (const auto& n : folder.shortNames)
+            siblings.emplace_back(n.data(), n.size());
+        for (const std::size_t i : folder.deleted) {
+            auto& d = deleted_[i];
+            if (d.nameInferred || d.name != FATNames::shortName(ByteSpan(d.entry)))
+                continue; // a long name, or already mended
+            if (const auto letter = FATNames::lostLetter(ByteSpan(d.entry), siblings)) {
+                auto raw = d.entry;
+                raw[0] = static_cast<std::uint8_t>(*letter);
+                d.name = FATNames::shortName(ByteSpan(raw));
+                d.nameInferred = true;
             }
         }
     }
@@ -115,13 +197,13 @@ private:
         const std::uint64_t cs = g_.clusterSize();
         const auto chain =
             g_.follow(cluster, std::min((size + cs - 1) / cs, FATScanner::kMaxLiveChain));
+        g_.live.setChain(chain);
         const auto ranges = ClusterMap::ranges(chain, size, cs, g_.dataByteOffset());
         used.insert(used.end(), ranges.begin(), ranges.end());
     }
 
-    std::optional<RecoverableFile> record(ByteSpan entry,
-                                          std::span<const FATNames::Entry> longNames,
-                                          std::uint64_t entryOffset, const std::string& directory) {
+    std::optional<RecoverableFile> record(DeletedEntry& d) {
+        const ByteSpan entry(d.entry);
         const std::uint32_t cluster = g_.clusterNumber(entry);
         const std::uint32_t size = Binary::rawU32le(entry.data() + kFileSize);
         if (size == 0 || cluster < 2) return std::nullopt;
@@ -131,26 +213,29 @@ private:
         const std::uint64_t stored = std::min<std::uint64_t>(allocation->clusters.count * cs, size);
         auto ranges = ClusterMap::ranges(allocation->clusters, stored, cs, g_.dataByteOffset());
         if (ranges.empty()) return std::nullopt;
-        auto name = FATNames::bestLongName(longNames, entry);
-        if (!name) name = FileTyping::repairFujifilmShortName(FATNames::shortName(entry));
-        std::string trimmed = TextDecode::trimmed(*name);
+        std::string trimmed = TextDecode::trimmed(d.name);
         if (FileTyping::skipFile(trimmed)) return std::nullopt;
 
         DeletedFile::Draft draft;
-        draft.id = "fat-" + std::to_string(g_.partitionOffset) + "-" + std::to_string(entryOffset);
+        draft.id =
+            "fat-" + std::to_string(g_.partitionOffset) + "-" + std::to_string(d.entryOffset);
         draft.name = std::move(trimmed);
-        draft.folder = directory;
+        draft.folder = std::move(d.directory);
         draft.ranges = std::move(ranges);
         draft.modified = Binary::fatDate(Binary::rawU16le(entry.data() + kTime),
                                          Binary::rawU16le(entry.data() + kDate));
         draft.confidence = allocation->confidence;
         draft.complete = stored >= size && allocation->complete;
+        draft.wholeOnlyWithHeader = allocation->confidence == RecoveryConfidence::estimated;
+        draft.overwritten = allocation->overwritten;
+        draft.nameInferred = d.nameInferred;
         return DeletedFile::finish(reader_, options_, std::move(draft));
     }
 
-    const FATGeometry& g_;
+    FATGeometry& g_;
     const BlockReader& reader_;
     const ScanOptions& options_;
+    std::vector<DeletedEntry> deleted_;
 };
 
 } // namespace
@@ -187,8 +272,10 @@ FATGeometry FATScanner::load(const BlockReader& reader, const FoundVolume& volum
 
     // Sized by what the table can hold, never by a count that a damaged boot sector may inflate.
     const std::uint64_t entries = std::min(g.clusterLimit(), fatBytes / width);
+    std::optional<std::uint64_t> mirror;
+    if (g.fatCount > 1) mirror = g.fatByteOffset() + fatBytes;
     g.fat = ClusterMap::loadTable(reader, g.fatByteOffset(), fatBytes, static_cast<unsigned>(width),
-                                  entries);
+                                  entries, mirror, &g.tableLost);
     if (g.kind == FATGeometry::Kind::fat32)
         for (auto& e : g.fat)
             e &= 0x0FFFFFFFu;
@@ -197,10 +284,15 @@ FATGeometry FATScanner::load(const BlockReader& reader, const FoundVolume& volum
 
 void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
                       const ScanOptions& options, std::vector<RecoverableFile>& sink,
-                      std::vector<ByteRange>& used) {
-    const FATGeometry geometry = load(reader, volume);
+                      std::vector<ByteRange>& used, VolumeNotes* notes) {
+    FATGeometry geometry = load(reader, volume);
     Walker walker(geometry, reader, options);
     walker.walkRoot();
+    walker.placeDeleted();
+    if (notes) {
+        notes->unreadable |= walker.notes.unreadable || geometry.tableLost;
+        notes->fileLimit |= walker.notes.fileLimit;
+    }
     DeletedFile::distrustOverlaps(walker.found, walker.used);
     sink.insert(sink.end(), std::make_move_iterator(walker.found.begin()),
                 std::make_move_iterator(walker.found.end()));

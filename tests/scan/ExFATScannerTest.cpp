@@ -190,7 +190,7 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
     const auto* b = testing::findByPath(scan.files, "ZEROED.JPG");
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->confidence, RecoveryConfidence::estimated);
-    EXPECT_TRUE(b->complete);
+    EXPECT_FALSE(b->complete); // zeros, not a JPEG: nothing vouches for the assumed run
     EXPECT_EQ(b->ranges.size(), 1u);
     const auto* c = testing::findByPath(scan.files, "CHAINED.JPG");
     ASSERT_NE(c, nullptr);
@@ -275,12 +275,12 @@ TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
              cut = layout_.clusterOffset(image_->spareCluster(4));
          },
          {"Twenty characters!.j"}},
-        {[&] { // the scan fails at BAD but keeps BEFORE
+        {[&] { // the unreadable folder is passed over; the walk goes on after it
              add(root, file(u"BEFORE.TXT", 0, 10));
              bad = layout_.clusterOffset(folder(root, image_->spareCluster(50))) / 512;
              add(root, file(u"AFTER.TXT", 1, 10));
          },
-         {"BEFORE.TXT"}},
+         {"BEFORE.TXT", "AFTER.TXT"}},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SetUp();
@@ -291,10 +291,9 @@ TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
         testing::FaultyBlockReader reader(all);
         reader.failSector(bad);
         Scan scan;
-        try {
-            ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used);
-        } catch (const RecoverError&) {
-        }
+        VolumeNotes notes;
+        ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used, &notes);
+        EXPECT_EQ(notes.unreadable, bad != UINT64_MAX) << "row " << i;
         std::vector<std::string> names;
         for (const auto& f : scan.files)
             names.push_back(f.name);
