@@ -38,8 +38,10 @@ struct DeletedFile {
                                                  const ScanOptions& options, Draft draft);
     // Found files whose bytes the volume shows to be someone else's are not complete: any that
     // cross a live file's clusters, and any assumed run that reaches over another found file's
-    // first byte (that file's entry says its data starts there).
-    static void distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live);
+    // first byte (that file's entry says its data starts there), unless that file's own header is
+    // gone from there.
+    static void distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live,
+                                 const std::vector<bool>& overwritten = {});
     // folder + "/" + name, or name alone at the root.
     static std::string join(const std::string& folder, const std::string& name);
 };

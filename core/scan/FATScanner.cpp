@@ -66,14 +66,20 @@ public:
 
     // Places every deleted file found by the walk.
     void placeDeleted() {
-        for (auto& d : deleted_)
-            if (auto file = record(d)) found.push_back(std::move(*file));
+        for (auto& d : deleted_) {
+            bool lost = false;
+            if (auto file = record(d, lost)) {
+                found.push_back(std::move(*file));
+                overwritten.push_back(lost);
+            }
+        }
         deleted_.clear();
     }
 
     std::unordered_set<std::uint32_t> visited;
     std::vector<RecoverableFile> found;
     std::vector<ByteRange> used;
+    std::vector<bool> overwritten; // by found file
     VolumeNotes notes;
 
 private:
@@ -202,13 +208,14 @@ private:
         used.insert(used.end(), ranges.begin(), ranges.end());
     }
 
-    std::optional<RecoverableFile> record(DeletedEntry& d) {
+    std::optional<RecoverableFile> record(DeletedEntry& d, bool& lost) {
         const ByteSpan entry(d.entry);
         const std::uint32_t cluster = g_.clusterNumber(entry);
         const std::uint32_t size = Binary::rawU32le(entry.data() + kFileSize);
         if (size == 0 || cluster < 2) return std::nullopt;
         auto allocation = g_.allocate(cluster, size);
         if (!allocation) return std::nullopt;
+        lost = allocation->overwritten;
         const std::uint64_t cs = g_.clusterSize();
         const std::uint64_t stored = std::min<std::uint64_t>(allocation->clusters.count * cs, size);
         auto ranges = ClusterMap::ranges(allocation->clusters, stored, cs, g_.dataByteOffset());
@@ -293,7 +300,7 @@ void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
         notes->unreadable |= walker.notes.unreadable || geometry.tableLost;
         notes->fileLimit |= walker.notes.fileLimit;
     }
-    DeletedFile::distrustOverlaps(walker.found, walker.used);
+    DeletedFile::distrustOverlaps(walker.found, walker.used, walker.overwritten);
     sink.insert(sink.end(), std::make_move_iterator(walker.found.begin()),
                 std::make_move_iterator(walker.found.end()));
     used.insert(used.end(), walker.used.begin(), walker.used.end());
