@@ -208,6 +208,54 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
         EXPECT_EQ(a->headerLooksValid, std::optional<bool>(false));
 }
 
+// The allocation bitmap says which clusters are in use again: a run that starts in one is
+// damaged, one that crosses one is incomplete, and a chain survives only while all of it is free.
+TEST_F(ExFATBuiltTest, AllocationBitmapJudgesDeletedExtents) {
+    const Bytes all = image_->bytes();
+    std::uint64_t bitmapAt = 0;
+    for (std::uint64_t p = layout_.clusterOffset(layout_.rootCluster); all[p] != 0; p += 32)
+        if (all[p] == 0x81) bitmapAt = layout_.clusterOffset(*Binary::u32le(all, p + 20));
+    ASSERT_NE(bitmapAt, 0u);
+    const auto markUsed = [&](std::uint32_t c) {
+        const std::uint64_t byte = bitmapAt + (c - 2) / 8;
+        image_->writeBytes(byte,
+                           {static_cast<std::uint8_t>(image_->bytes()[byte] | 1 << (c - 2) % 8)});
+    };
+    const std::uint32_t root = layout_.rootCluster;
+    add(root, file(u"TAKEN.JPG", 0, 3 * 4096));
+    markUsed(image_->spareCluster(0));
+    add(root, file(u"CROSSED.JPG", 10, 3 * 4096));
+    markUsed(image_->spareCluster(11));
+    auto kept = file(u"KEPT.JPG", 20, 2 * 4096);
+    auto handed = file(u"HANDED.JPG", 30, 2 * 4096);
+    for (auto* set : {&kept, &handed}) {
+        set->noFatChain = false;
+        image_->setFat(set->firstCluster, set->firstCluster + 5);
+        image_->setFat(set->firstCluster + 5, 0xFFFFFFFF);
+        add(root, *set);
+    }
+    markUsed(handed.firstCluster + 5);
+
+    const Scan scan = scanImage(image_->path());
+    const auto* taken = testing::findByPath(scan.files, "TAKEN.JPG");
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(taken->quality(), RecoverableFile::Quality::damaged);
+    const auto* crossed = testing::findByPath(scan.files, "CROSSED.JPG");
+    ASSERT_NE(crossed, nullptr);
+    EXPECT_EQ(crossed->confidence, RecoveryConfidence::named);
+    EXPECT_FALSE(crossed->complete);
+    const auto* a = testing::findByPath(scan.files, "KEPT.JPG");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->confidence, RecoveryConfidence::named);
+    ASSERT_EQ(a->ranges.size(), 2u);
+    EXPECT_EQ(a->ranges[1].offset, layout_.clusterOffset(kept.firstCluster + 5));
+    const auto* b = testing::findByPath(scan.files, "HANDED.JPG");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->confidence, RecoveryConfidence::estimated);
+    EXPECT_EQ(b->ranges,
+              (std::vector<ByteRange>{{layout_.clusterOffset(handed.firstCluster), 2 * 4096}}));
+}
+
 // Boot sectors of a real formatted image with one field broken.
 TEST_F(ExFATBuiltTest, BootSectorChecks) {
     const std::string table = "The ExFAT allocation table is an unexpected size.";

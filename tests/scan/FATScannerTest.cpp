@@ -4,6 +4,7 @@
 #include "core/formats/Signatures.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "tests/support/FatImage.hpp"
+#include "tests/support/FaultyBlockReader.hpp"
 #include "tests/support/ScanChecks.hpp"
 #include "tests/support/Tools.hpp"
 
@@ -251,6 +252,43 @@ TEST_F(FATDamageTest, DamagedCardsEndAndInventNoNames) {
             names.insert(f.name);
         EXPECT_EQ(names, rows[i].second) << "row " << i;
     }
+}
+
+// A folder whose cluster cannot be read is passed over with a note; the folders after it and the
+// files of the others are still listed. A first FAT that cannot be read is read from the second.
+TEST_F(FATDamageTest, UnreadableFoldersAndTableSectorsArePassedOver) {
+    FatImage image(dir_ / "bad.img", 40ull << 20, 32, 1);
+    for (const char* folder : {"ALPHA", "BRAVO", "CHARLIE"}) {
+        image.makeDirectory(folder);
+        image.copyIn(local("f", std::string(1000, 'x'), "2023-01-01 10:00:00"),
+                     folder + std::string("/GONE.TXT"));
+        image.remove(folder + std::string("/GONE.TXT"));
+    }
+    const Bytes all = image.bytes();
+    const auto layout = image.layout();
+    const auto folderSector = [&](const char* name11) {
+        const auto at = *image.findEntry(name11);
+        const std::uint32_t c = all[at + 26] | all[at + 27] << 8 | all[at + 20] << 16;
+        return layout.clusterOffset(c) / 512;
+    };
+    const auto scan = [&](std::uint64_t badSector, std::uint64_t count) {
+        testing::FaultyBlockReader reader(all);
+        reader.failSectors(badSector, count);
+        Scan out;
+        VolumeNotes notes;
+        FATScanner::scan(reader, {0, VolumeKind::fat32}, {}, out.files, out.used, &notes);
+        std::multiset<std::string> paths;
+        for (const auto& f : out.files)
+            paths.insert(f.originalPath);
+        return std::pair(paths, notes.unreadable);
+    };
+    const std::multiset<std::string> every = {"ALPHA/_ONE.TXT", "BRAVO/_ONE.TXT",
+                                              "CHARLIE/_ONE.TXT"};
+    EXPECT_EQ(scan(UINT64_MAX, 0), std::pair(every, false));
+    EXPECT_EQ(scan(folderSector("BRAVO      "), 1),
+              std::pair(std::multiset<std::string>{"ALPHA/_ONE.TXT", "CHARLIE/_ONE.TXT"}, true));
+    const std::uint64_t fatSectors = *Binary::u32le(all, 36);
+    EXPECT_EQ(scan(layout.fatOffset / 512, fatSectors), std::pair(every, false));
 }
 
 } // namespace
