@@ -64,6 +64,59 @@ public:
         }
     }
 
+    // Folders the tree no longer reaches (a quick format rewrites the root and the tables but not
+    // the folders in the data area): one sequential read of the free clusters finds those that
+    // start with their own "." entry. Each is walked like a deleted folder, under the name its
+    // parent orphan gives it, else "Recovered folder N".
+    void findOrphans() {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> orphans; // cluster, parent
+        const std::uint64_t cs = g_.clusterSize();
+        const std::uint64_t perRead = std::max<std::uint64_t>(1, kOrphanReadBytes / cs);
+        const auto candidate = [&](std::uint64_t c) {
+            return c < g_.fat.size() && g_.fat[c] == 0 && !g_.live.test(c) &&
+                   !visited.contains(static_cast<std::uint32_t>(c));
+        };
+        for (std::uint64_t c = 2; c < g_.clusterLimit() && orphans.size() < kMaxOrphans;) {
+            if (!candidate(c)) {
+                ++c;
+                continue;
+            }
+            std::uint64_t n = 1;
+            while (n < perRead && c + n < g_.clusterLimit() && candidate(c + n))
+                ++n;
+            const auto at =
+                ClusterMap::offsetOf(static_cast<std::uint32_t>(c), cs, g_.dataByteOffset());
+            Bytes data;
+            try {
+                if (at) data = reader_.read(*at, static_cast<std::int64_t>(n * cs));
+            } catch (const RecoverError& error) {
+                if (endsScan(error)) throw;
+            }
+            for (std::uint64_t i = 0; (i + 1) * cs <= data.size(); ++i) {
+                const ByteSpan head = ByteSpan(data).subspan(i * cs, 64);
+                const auto self = static_cast<std::uint32_t>(c + i);
+                if (startsWithDotEntry(head) && head[0] == kDot && g_.clusterNumber(head) == self &&
+                    head[32] == kDot && head[33] == kDot && (head[32 + kAttributes] & kDirectory))
+                    orphans.emplace_back(self, g_.clusterNumber(head.subspan(32)));
+            }
+            c += n;
+        }
+        if (options_.cancelled()) throw RecoverError::cancelled();
+        std::unordered_set<std::uint32_t> found;
+        for (const auto& o : orphans)
+            found.insert(o.first);
+        orphan_ = true;
+        int number = 0;
+        // Folders whose parent is not an orphan first, so that the others get their names.
+        for (const bool roots : {true, false})
+            for (const auto& [cluster, parent] : orphans) {
+                if (visited.contains(cluster) || (roots && found.contains(parent))) continue;
+                walkChain(orphanChain(cluster), "Recovered folder " + std::to_string(++number), 1,
+                          false);
+            }
+        orphan_ = false;
+    }
+
     // Places every deleted file found by the walk.
     void placeDeleted() {
         for (auto& d : deleted_) {
@@ -154,9 +207,10 @@ private:
                 if (cluster < 2 || name.empty() || name == "." || name == ".." ||
                     FileTyping::skipDirectory(name))
                     continue;
-                walkChain(g_.directoryChain(cluster), FATNames::join(directory, name), depth + 1,
-                          entry[0] != kDeleted);
-            } else if (entry[0] == kDeleted) {
+                walkChain(orphan_ ? orphanChain(cluster) : g_.directoryChain(cluster),
+                          FATNames::join(directory, name), depth + 1,
+                          !orphan_ && entry[0] != kDeleted);
+            } else if (entry[0] == kDeleted || orphan_) {
                 DeletedEntry d;
                 std::copy(entry.begin(), entry.end(), d.entry.begin());
                 d.entryOffset = entryOffset;
@@ -194,6 +248,34 @@ private:
                 d.nameInferred = true;
             }
         }
+    }
+
+    // An orphaned folder's clusters: its first, then the free clusters after it while the folder
+    // has not ended and they read as more entries, not as another folder's start.
+    ClusterChain orphanChain(std::uint32_t start) {
+        ClusterChain chain = ClusterChain::run(start, 1);
+        const std::uint64_t cs = g_.clusterSize();
+        for (std::uint64_t c = start; chain.count < FATGeometry::kDirectoryClusters; ++c) {
+            const auto at =
+                ClusterMap::offsetOf(static_cast<std::uint32_t>(c), cs, g_.dataByteOffset());
+            const std::uint64_t next = c + 1;
+            if (!at || next >= g_.clusterLimit() || next >= g_.fat.size() || g_.fat[next] != 0 ||
+                g_.live.test(next))
+                break;
+            Bytes tail, head;
+            try {
+                tail = reader_.read(*at + cs - 32, 32);
+                head = reader_.read(*at + cs, 32);
+            } catch (const RecoverError& error) {
+                if (endsScan(error)) throw;
+                break;
+            }
+            if (tail.size() < 32 || head.size() < 32 || tail[0] == 0x00 || head[0] == 0x00 ||
+                head[0] == kDot || (head[kAttributes] & 0xC0) != 0 || head[0] < 0x20)
+                break;
+            chain.append(static_cast<std::uint32_t>(next));
+        }
+        return chain;
     }
 
     void claimLiveFile(ByteSpan entry) {
@@ -243,6 +325,11 @@ private:
     const BlockReader& reader_;
     const ScanOptions& options_;
     std::vector<DeletedEntry> deleted_;
+    // Walking folders found by findOrphans: every entry is a deleted one.
+    bool orphan_ = false;
+
+    static constexpr std::uint64_t kOrphanReadBytes = 4 << 20;
+    static constexpr std::size_t kMaxOrphans = 65536;
 };
 
 } // namespace
@@ -295,6 +382,7 @@ void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
     FATGeometry geometry = load(reader, volume);
     Walker walker(geometry, reader, options);
     walker.walkRoot();
+    walker.findOrphans();
     walker.placeDeleted();
     if (notes) {
         notes->unreadable |= walker.notes.unreadable || geometry.tableLost;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <set>
 
 namespace vellary {
@@ -289,6 +290,39 @@ TEST_F(FATDamageTest, UnreadableFoldersAndTableSectorsArePassedOver) {
               std::pair(std::multiset<std::string>{"ALPHA/_ONE.TXT", "CHARLIE/_ONE.TXT"}, true));
     const std::uint64_t fatSectors = *Binary::u32le(all, 36);
     EXPECT_EQ(scan(layout.fatOffset / 512, fatSectors), std::pair(every, false));
+}
+
+// A quick format rewrites the tables and the root but leaves the folders in the data area: their
+// files come back with their names, under the folder names that survive.
+TEST_P(FATCardTest, QuickFormattedCardKeepsItsFolderNames) {
+    const Card card = GetParam();
+    FatImage image(dir_ / "card.img", card.size, card.fatBits, card.sectorsPerCluster);
+    std::map<std::string, std::string> written; // path after the format -> SHA-256
+    const auto put = [&](const std::string& path, const std::string& found, int seed) {
+        const auto from =
+            local("f" + std::to_string(seed) + ".jpg", {}, "2023-07-14 10:22:34", seed);
+        image.copyIn(from, path);
+        written[found] = testing::sha256Of(from);
+    };
+    image.makeDirectory("DCIM");
+    image.makeDirectory("DCIM/100CANON");
+    image.makeDirectory("Trip");
+    image.makeDirectory("Trip/Day one");
+    for (int i = 1; i <= 3; ++i)
+        put("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG",
+            "Recovered folder 1/100CANON/IMG_000" + std::to_string(i) + ".JPG", i);
+    put("Trip/Day one/Beach at noon.jpg", "Recovered folder 2/Day one/Beach at noon.jpg", 4);
+    ASSERT_EQ(testing::run("mkfs.fat -F " + std::to_string(card.fatBits) + " -s " +
+                           std::to_string(card.sectorsPerCluster) + " -n CARD '" +
+                           image.path().string() + "' >/dev/null"),
+              0);
+
+    const Scan scan = scanImage(image, card.fatBits);
+    FileBlockReader reader(image.path());
+    std::map<std::string, std::string> listed;
+    for (const auto& f : scan.files)
+        listed[f.originalPath] = testing::sha256Of(testing::contentsOf(reader, f));
+    EXPECT_EQ(listed, written);
 }
 
 } // namespace
