@@ -99,11 +99,11 @@ void DeletedFile::distrustOverlaps(std::span<RecoverableFile> found, std::vector
             found[i].headerLooksValid != false)
             starts.push_back(found[i].ranges.front().offset);
     std::sort(starts.begin(), starts.end());
+    // Many entries may share one start (copies of an entry); those are stepped over at once.
     const auto holdsAStart = [&](const ByteRange& range, std::uint64_t own) {
-        for (auto it = std::lower_bound(starts.begin(), starts.end(), range.offset);
-             it != starts.end() && *it < range.end(); ++it)
-            if (*it != own) return true;
-        return false;
+        auto it = std::lower_bound(starts.begin(), starts.end(), range.offset);
+        if (it != starts.end() && *it == own) it = std::upper_bound(it, starts.end(), own);
+        return it != starts.end() && *it < range.end();
     };
 
     for (auto& file : found) {

@@ -54,28 +54,28 @@ bool isDigit(std::uint8_t b) {
     return b >= '0' && b <= '9';
 }
 
-// Same extension and length, same characters after the first but where both are digits.
-bool sameShape(ByteSpan a, ByteSpan b) {
-    for (std::size_t i = 1; i < 11; ++i)
-        if (a[i] != b[i] && !(i < 8 && isDigit(a[i]) && isDigit(b[i]))) return false;
-    return true;
+// A short name after its first byte, with the base's digits made alike: names of one camera
+// series share it.
+std::string shape(ByteSpan name11) {
+    std::string key(name11.begin() + 1, name11.begin() + 11);
+    for (std::size_t i = 0; i < 7; ++i)
+        if (isDigit(static_cast<std::uint8_t>(key[i]))) key[i] = '#';
+    return key;
 }
 
 } // namespace
 
-std::optional<char> FATNames::lostLetter(ByteSpan deleted, std::span<const ByteSpan> siblings) {
+void FATNames::LetterVotes::add(ByteSpan name) {
+    if (name.size() < 11 || name[0] == 0xE5 || name[0] == 0x05 || name[0] == 0x00) return;
+    const auto [it, fresh] = votes_.emplace(shape(name), name[0]);
+    if (!fresh && it->second != name[0]) it->second = kSplit;
+}
+
+std::optional<char> FATNames::LetterVotes::letterFor(ByteSpan deleted) const {
     if (deleted.size() < 11 || deleted[0] != 0xE5) return std::nullopt;
-    std::optional<std::uint8_t> vote;
-    for (const auto& other : siblings) {
-        if (other.size() < 11 || other[0] == 0xE5 || other[0] == 0x05 || other[0] == 0x00 ||
-            !sameShape(deleted, other))
-            continue;
-        if (vote && *vote != other[0]) return std::nullopt;
-        vote = other[0];
-    }
-    if (vote) {
-        if (*vote < 0x21 || *vote >= 0x80) return std::nullopt;
-        return static_cast<char>(*vote);
+    if (const auto it = votes_.find(shape(deleted)); it != votes_.end()) {
+        if (it->second < 0x21 || it->second >= 0x80) return std::nullopt; // split, or not a letter
+        return static_cast<char>(it->second);
     }
     // A camera name: the prefix, then digits to the end of the 8-character base.
     for (const auto& prefix : kCameraPrefixes) {
@@ -88,6 +88,13 @@ std::optional<char> FATNames::lostLetter(ByteSpan deleted, std::span<const ByteS
         return prefix.letter;
     }
     return std::nullopt;
+}
+
+std::optional<char> FATNames::lostLetter(ByteSpan deleted, std::span<const ByteSpan> siblings) {
+    LetterVotes votes;
+    for (const auto& name : siblings)
+        votes.add(name);
+    return votes.letterFor(deleted);
 }
 
 std::array<std::uint16_t, 13> FATNames::lfnUnits(const Entry& entry) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vellary {
@@ -31,6 +32,19 @@ struct FATNames {
     // prefix gives. Nothing when they disagree or say nothing. Each span holds an entry's first
     // 11 bytes; the deleted one starts with the deletion mark.
     static std::optional<char> lostLetter(ByteSpan deleted, std::span<const ByteSpan> siblings);
+
+    // The first letters a folder's names show, by shape, so that each deleted name is judged
+    // in constant time however large the folder.
+    class LetterVotes {
+    public:
+        void add(ByteSpan name11);
+        std::optional<char> letterFor(ByteSpan deleted) const;
+
+    private:
+        // Per shape: the one first byte seen, or kSplit when they differ.
+        static constexpr int kSplit = -1;
+        std::unordered_map<std::string, int> votes_;
+    };
     // Bytes without NULs and spaces as ASCII, or "FILE" when any is not ASCII.
     static std::string ascii(ByteSpan bytes);
     static std::string join(const std::string& directory, const std::string& name);

@@ -233,15 +233,14 @@ private:
 
     // Deleted short names of this folder get back the first letter their siblings show.
     void inferLetters(const Folder& folder) {
-        std::vector<ByteSpan> siblings;
-        siblings.reserve(folder.shortNames.size());
+        FATNames::LetterVotes votes;
         for (const auto& n : folder.shortNames)
-            siblings.emplace_back(n.data(), n.size());
+            votes.add(ByteSpan(n.data(), n.size()));
         for (const std::size_t i : folder.deleted) {
             auto& d = deleted_[i];
             if (d.nameInferred || d.name != FATNames::shortName(ByteSpan(d.entry)))
                 continue; // a long name, or already mended
-            if (const auto letter = FATNames::lostLetter(ByteSpan(d.entry), siblings)) {
+            if (const auto letter = votes.letterFor(ByteSpan(d.entry))) {
                 auto raw = d.entry;
                 raw[0] = static_cast<std::uint8_t>(*letter);
                 d.name = FATNames::shortName(ByteSpan(raw));

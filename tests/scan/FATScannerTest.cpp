@@ -1,7 +1,9 @@
 // Deleted files on FAT16 and FAT32 cards written by mkfs.fat and mtools, and the same cards
 // damaged on purpose.
 #include "core/scan/FATScanner.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/formats/Signatures.hpp"
+#include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "tests/support/FatImage.hpp"
 #include "tests/support/FaultyBlockReader.hpp"
@@ -323,6 +325,63 @@ TEST_P(FATCardTest, QuickFormattedCardKeepsItsFolderNames) {
     for (const auto& f : scan.files)
         listed[f.originalPath] = testing::sha256Of(testing::contentsOf(reader, f));
     EXPECT_EQ(listed, written);
+}
+
+// The file limit of one volume: a root of exactly 100,000 deleted entries is listed whole and
+// silently; one more entry stops the list at 100,000 and the user is told.
+TEST_F(FATDamageTest, FileLimitIsReachedAndSaid) {
+    FatImage image(dir_ / "many.img", 72ull << 20, 32, 2);
+    image.copyIn(local("f", std::string(100, 'x'), "2023-01-01 10:00:00"), "DATA.TXT");
+    const auto layout = image.layout();
+    const Bytes clean = image.bytes();
+    const auto data = *image.findEntry("DATA    TXT");
+    const std::uint32_t dataCluster = clean[data + 26] | clean[data + 27] << 8;
+    const std::uint64_t entries = FATScanner::kMaxFiles + 1;
+    const std::uint64_t clusters = (entries + 1) * 32 / layout.clusterSize + 1;
+    const auto scanWith = [&](std::uint64_t count) {
+        Bytes all = clean;
+        // The root moves to a chain of clusters from 1000 on, filled with deleted entries.
+        const std::uint32_t first = 1000;
+        const auto link = [&](std::uint32_t c, std::uint32_t next) {
+            for (int b = 0; b < 4; ++b)
+                all[layout.fatOffset + 4 * c + b] = static_cast<std::uint8_t>(next >> (8 * b));
+        };
+        for (int b = 0; b < 4; ++b)
+            all[44 + b] = static_cast<std::uint8_t>(first >> (8 * b));
+        for (std::uint32_t c = first; c < first + clusters; ++c)
+            link(c, c + 1 < first + clusters ? c + 1 : 0x0FFFFFFF);
+        const std::uint64_t at = layout.clusterOffset(first);
+        std::fill(all.begin() + static_cast<std::ptrdiff_t>(at),
+                  all.begin() + static_cast<std::ptrdiff_t>(at + clusters * layout.clusterSize), 0);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::string name = "\xE5"
+                               "F" +
+                               std::to_string(1000000 + i).substr(1) + "TXT";
+            std::copy(name.begin(), name.end(),
+                      all.begin() + static_cast<std::ptrdiff_t>(at + 32 * i));
+            all[at + 32 * i + 26] = dataCluster & 0xFF;
+            all[at + 32 * i + 27] = dataCluster >> 8;
+            all[at + 32 * i + 28] = 100;
+        }
+        return all;
+    };
+    for (const std::uint64_t count : {entries - 1, entries}) {
+        const Bytes all = scanWith(count);
+        Scan out;
+        VolumeNotes notes;
+        FATScanner::scan(DataBlockReader(all), {0, VolumeKind::fat32}, {}, out.files, out.used,
+                         &notes);
+        EXPECT_EQ(out.files.size(), FATScanner::kMaxFiles) << count;
+        EXPECT_EQ(notes.fileLimit, count == entries) << count;
+        if (count == entries) {
+            const auto result = RecoveryEngine::scan(DataBlockReader(all), {});
+            EXPECT_EQ(std::ranges::count_if(result.warnings,
+                                            [](const std::string& w) {
+                                                return w.find("100,000") != std::string::npos;
+                                            }),
+                      1);
+        }
+    }
 }
 
 } // namespace
