@@ -56,6 +56,7 @@ public:
         return c < count_ && ((words_[c / 64] >> (c % 64)) & 1) != 0;
     }
     void setChain(const ClusterChain& chain);
+    bool known() const { return count_ > 0; }
 
 private:
     std::vector<std::uint64_t> words_;

@@ -186,7 +186,7 @@ void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCo
                         const std::string& folder, int depth, const ScanOptions& options,
                         std::unordered_set<std::uint32_t>& visited,
                         std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used,
-                        VolumeNotes* notes, std::size_t volumeStart) {
+                        VolumeNotes* notes, std::size_t volumeStart, bool orphan) {
     if (depth > kMaxDepth) return;
     if (sink.size() - volumeStart >= kMaxFiles) {
         if (notes) notes->fileLimit = true;
@@ -235,8 +235,8 @@ void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCo
                     walk(entry.firstCluster,
                          entry.size == 0 ? std::nullopt : std::optional<std::uint64_t>(entry.size),
                          entry.noFatChain, g, reader, DeletedFile::join(folder, entry.name),
-                         depth + 1, options, visited, sink, used, notes, volumeStart);
-            } else if (entry.inUse) {
+                         depth + 1, options, visited, sink, used, notes, volumeStart, orphan);
+            } else if (entry.inUse && !orphan) {
                 const auto owned = g.liveClusters(entry.firstCluster, entry.size, entry.noFatChain);
                 const auto ranges = ClusterMap::ranges(
                     owned, std::min(owned.count * cs, entry.size), cs, g.heapStart());
@@ -254,6 +254,114 @@ void ExFATScanner::walk(std::uint32_t start, std::optional<std::uint64_t> byteCo
     }
 }
 
+std::uint16_t ExFATScanner::setChecksum(ByteSpan set) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+        if (i == 2 || i == 3) continue;
+        const std::uint8_t b = i % kEntry == 0 ? (set[i] | kInUse) : set[i];
+        sum = static_cast<std::uint16_t>(((sum & 1) != 0 ? 0x8000 : 0) + (sum >> 1) + b);
+    }
+    return sum;
+}
+
+namespace {
+
+// What one free cluster tells of the folders: whether it starts with a whole entry set whose
+// checksum holds, whether it ends its folder, and which folders its sets name.
+struct ClusterLook {
+    bool startsSet = false;
+    bool ended = false;
+    std::vector<std::uint32_t> folders;
+};
+
+ClusterLook look(ByteSpan cluster) {
+    ClusterLook out;
+    for (std::size_t p = 0; p + kEntry <= cluster.size(); p += kEntry) {
+        if (cluster[p] == 0x00) {
+            out.ended = true;
+            break;
+        }
+        if ((cluster[p] & 0x7F) != kFileType) continue;
+        const int secondary = cluster[p + kSecondaryCount];
+        const std::size_t bytes = kEntry * static_cast<std::size_t>(secondary + 1);
+        if (secondary < 2 || secondary > 18 || p + bytes > cluster.size() ||
+            (cluster[p + kEntry] & 0x7F) != kStreamType)
+            continue;
+        const ByteSpan set = cluster.subspan(p, bytes);
+        if (ExFATScanner::setChecksum(set) != Binary::rawU16le(set.data() + 2)) continue;
+        if (p == 0) out.startsSet = true;
+        if (Binary::rawU16le(set.data() + kAttributes) & kDirectory)
+            out.folders.push_back(Binary::rawU32le(set.data() + kEntry + kFirstCluster));
+    }
+    return out;
+}
+
+} // namespace
+
+void ExFATScanner::walkOrphans(const ExFATGeometry& g, const BlockReader& reader,
+                               const ScanOptions& options,
+                               std::unordered_set<std::uint32_t>& visited,
+                               std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used,
+                               VolumeNotes* notes, std::size_t volumeStart) {
+    constexpr std::uint64_t kReadBytes = 4 << 20;
+    constexpr std::size_t kMaxOrphans = 65536;
+    const std::uint64_t cs = g.clusterSize();
+    if (!g.bitmap.known() || cs == 0) return;
+    struct Orphan {
+        std::uint32_t first;
+        std::uint64_t clusters;
+    };
+    std::vector<Orphan> orphans;
+    std::unordered_set<std::uint32_t> named;
+    bool open = false; // the cluster before this one continues a folder
+    const auto free = [&](std::uint64_t c) { return !g.bitmap.test(c); };
+    for (std::uint64_t c = 2; c < g.clusterLimit() && orphans.size() < kMaxOrphans;) {
+        if (!free(c)) {
+            ++c, open = false;
+            continue;
+        }
+        std::uint64_t n = 1;
+        while (n < std::max<std::uint64_t>(1, kReadBytes / cs) && c + n < g.clusterLimit() &&
+               free(c + n))
+            ++n;
+        Bytes data;
+        if (const auto at = ClusterMap::offsetOf(static_cast<std::uint32_t>(c), cs, g.heapStart()))
+            try {
+                data = reader.read(*at, static_cast<std::int64_t>(n * cs));
+            } catch (const RecoverError& error) {
+                if (error.kind() == RecoverError::Case::deviceGone) throw;
+            }
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const auto cluster = static_cast<std::uint32_t>(c + i);
+            if ((i + 1) * cs > data.size()) {
+                open = false;
+                continue;
+            }
+            const ClusterLook seen = look(ByteSpan(data).subspan(i * cs, cs));
+            named.insert(seen.folders.begin(), seen.folders.end());
+            if (open && seen.startsSet) {
+                // The folder before goes on here (walked already when it was not an orphan).
+                if (!orphans.empty() && orphans.back().first + orphans.back().clusters == cluster)
+                    ++orphans.back().clusters;
+            } else if (seen.startsSet && !visited.contains(cluster)) {
+                orphans.push_back({cluster, 1});
+            }
+            open = seen.startsSet && !seen.ended;
+        }
+        c += n;
+    }
+    if (options.cancelled()) throw RecoverError::cancelled();
+    int number = 0;
+    // Folders no other orphan names first, so that the others are reached through them.
+    for (const bool roots : {true, false})
+        for (const auto& o : orphans) {
+            if (visited.contains(o.first) || (roots && named.contains(o.first))) continue;
+            walk(o.first, o.clusters * cs, true, g, reader,
+                 "Recovered folder " + std::to_string(++number), 1, options, visited, sink, used,
+                 notes, volumeStart, true);
+        }
+}
+
 void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volume,
                               const ScanOptions& options, std::vector<RecoverableFile>& sink,
                               std::vector<ByteRange>& used, VolumeNotes* notes) {
@@ -263,6 +371,7 @@ void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volu
     const std::size_t usedBefore = used.size();
     walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used, notes,
          foundBefore);
+    walkOrphans(g, reader, options, visited, sink, used, notes, foundBefore);
     DeletedFile::distrustOverlaps(
         std::span(sink).subspan(foundBefore),
         std::vector<ByteRange>(used.begin() + static_cast<std::ptrdiff_t>(usedBefore), used.end()));

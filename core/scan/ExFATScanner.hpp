@@ -33,7 +33,16 @@ struct ExFATScanner {
                      const std::string& folder, int depth, const ScanOptions& options,
                      std::unordered_set<std::uint32_t>& visited, std::vector<RecoverableFile>& sink,
                      std::vector<ByteRange>& used, VolumeNotes* notes = nullptr,
-                     std::size_t volumeStart = 0);
+                     std::size_t volumeStart = 0, bool orphan = false);
+    // Folders that no walked folder reaches any more (a quick format rewrites the root), found in
+    // one pass over the clusters the bitmap marks free and walked under "Recovered folder N", their
+    // files listed as deleted ones. Needs the bitmap.
+    static void walkOrphans(const ExFATGeometry& geometry, const BlockReader& reader,
+                            const ScanOptions& options, std::unordered_set<std::uint32_t>& visited,
+                            std::vector<RecoverableFile>& sink, std::vector<ByteRange>& used,
+                            VolumeNotes* notes, std::size_t volumeStart);
+    // The entry-set checksum, with the in-use bit set on every type byte as it was when written.
+    static std::uint16_t setChecksum(ByteSpan set);
     // The name held by the File Name entries of an entry set (File entry first).
     static std::string fileName(ByteSpan set, int secondaryCount);
     // The timestamp at stampOffset of a File entry; when the UTC-offset byte at offsetOffset says

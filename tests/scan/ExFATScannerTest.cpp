@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <map>
 
 namespace vellary {
 namespace {
@@ -137,6 +138,41 @@ TEST(ExFATCardTest, FilesDeletedThroughFuseComeBackWithNamesFoldersDatesAndBytes
             testing::capture(std::string(VELLARY_CLI) + " scan '" + image.path().string() + "'");
         EXPECT_NE(out.find("  Trip/Day 1/Beach.jpg\n"), std::string::npos) << out;
     }
+}
+
+// A quick format rewrites the boot area, the tables and the root, not the folders in the heap:
+// their files come back named, under "Recovered folder N" and the folder names that survive.
+TEST(ExFATCardTest, QuickFormattedCardKeepsItsFolderNames) {
+    if (!ExFatImage::formatAvailable()) GTEST_SKIP() << "mkfs.exfat is not installed";
+    testing::TempDir dir;
+    const auto path = dir / "card.img";
+    std::map<std::string, std::string> written;
+    {
+        ExFatImage image(path, 64ull << 20, 4096);
+        testing::ExFatMount mount(path, dir / "mnt");
+        if (!mount.mounted())
+            GTEST_SKIP() << "cannot write exFAT through FUSE here: " << mount.failure();
+        fs::create_directories(dir / "mnt/DCIM/100CANON");
+        fs::create_directories(dir / "mnt/Trip/Day one");
+        const auto put = [&](const std::string& at, const std::string& found, int seed) {
+            const std::string bytes = "\xFF\xD8\xFF\xE0" + testing::patternBytes(9000 * seed, seed);
+            testing::writeFile(dir / "mnt" / at, bytes);
+            written[found] = testing::sha256Of(Bytes(bytes.begin(), bytes.end()));
+        };
+        for (int i = 1; i <= 3; ++i)
+            put("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG",
+                "Recovered folder 1/100CANON/IMG_000" + std::to_string(i) + ".JPG", i);
+        put("Trip/Day one/Beach at noon.jpg", "Recovered folder 2/Day one/Beach at noon.jpg", 4);
+        mount.unmount();
+    }
+    ASSERT_EQ(testing::run("mkfs.exfat -c 4096 -L CARD '" + path.string() + "' >/dev/null"), 0);
+
+    const Scan scan = scanImage(path);
+    FileBlockReader reader(path);
+    std::map<std::string, std::string> listed;
+    for (const auto& f : scan.files)
+        listed[f.originalPath] = testing::sha256Of(testing::contentsOf(reader, f));
+    EXPECT_EQ(listed, written);
 }
 
 class ExFATBuiltTest : public ::testing::Test {
