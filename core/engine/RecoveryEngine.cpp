@@ -58,14 +58,15 @@ bool crosses(const RangeCover& covered, const ByteRange& range) {
 // Folds a carved file into the listed one at its start. Name, folder and date stay the list's;
 // the carver's extent wins when it measured a whole file and the list's is not trusted, or the
 // carver's runs over no claimed byte.
-void fold(RecoverableFile& listed, const RecoverableFile& carved, const RangeCover& covered) {
-    if (!carved.complete || carved.ranges.size() != 1) return;
-    if (listed.complete && crosses(covered, carved.ranges.front())) return;
+bool fold(RecoverableFile& listed, const RecoverableFile& carved, const RangeCover& covered) {
+    if (!carved.complete || carved.ranges.size() != 1) return false;
+    if (listed.complete && crosses(covered, carved.ranges.front())) return false;
     listed.size = carved.size;
     listed.ranges = carved.ranges;
     listed.complete = true;
     listed.headerLooksValid = true;
     if (!listed.device) listed.device = carved.device;
+    return true;
 }
 
 bool endsScan(const RecoverError& error) {
@@ -149,12 +150,16 @@ ScanResult RecoveryEngine::scan(const BlockReader& reader, const ScanOptions& op
         std::vector<RecoverableFile> carved;
         const auto outcome = Carver::carve(reader, covered, carving,
                                            static_cast<std::int64_t>(result.files.size()), carved);
+        // Listed files the deep scan measured better are reported again under their own ids.
+        std::vector<RecoverableFile> remeasured;
         for (auto& file : carved) {
-            if (auto* listed = listedAt(file))
-                fold(*listed, file, covered);
-            else
+            if (auto* listed = listedAt(file)) {
+                if (fold(*listed, file, covered)) remeasured.push_back(*listed);
+            } else {
                 result.files.push_back(std::move(file));
+            }
         }
+        if (!remeasured.empty() && options.onFound) options.onFound(remeasured);
         if (outcome.unreadable > 0)
             result.warnings.push_back(ByteText::string(outcome.unreadable) +
                                       " of the disk couldn't be read. Files in those areas may be "

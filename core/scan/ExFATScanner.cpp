@@ -320,6 +320,7 @@ void ExFATScanner::walkOrphans(const ExFATGeometry& g, const BlockReader& reader
             ++c, open = false;
             continue;
         }
+        if (options.cancelled()) throw RecoverError::cancelled();
         std::uint64_t n = 1;
         while (n < std::max<std::uint64_t>(1, kReadBytes / cs) && c + n < g.clusterLimit() &&
                free(c + n))
@@ -350,7 +351,6 @@ void ExFATScanner::walkOrphans(const ExFATGeometry& g, const BlockReader& reader
         }
         c += n;
     }
-    if (options.cancelled()) throw RecoverError::cancelled();
     int number = 0;
     // Folders no other orphan names first, so that the others are reached through them.
     for (const bool roots : {true, false})

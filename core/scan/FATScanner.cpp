@@ -81,6 +81,7 @@ public:
                 ++c;
                 continue;
             }
+            if (options_.cancelled()) throw RecoverError::cancelled();
             std::uint64_t n = 1;
             while (n < perRead && c + n < g_.clusterLimit() && candidate(c + n))
                 ++n;
@@ -101,7 +102,6 @@ public:
             }
             c += n;
         }
-        if (options_.cancelled()) throw RecoverError::cancelled();
         std::unordered_set<std::uint32_t> found;
         for (const auto& o : orphans)
             found.insert(o.first);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace vellary {
 namespace {
@@ -36,6 +37,17 @@ protected:
         hashes_[path] = testing::sha256Of(local);
     }
     void remove(const std::string& path) { image_->remove(path); }
+    // IMG_0004 fills the hole IMG_0002 left and goes on after IMG_0003; then it is deleted.
+    void fragmentAroundTheThird() {
+        const std::string folder = "DCIM/100CANON/";
+        put(folder + "IMG_0001.JPG", 20);
+        put(folder + "IMG_0002.JPG", 20);
+        put(folder + "IMG_0003.JPG", 25);
+        remove(folder + "IMG_0002.JPG");
+        image_->forgetNextFreeHint();
+        put(folder + "IMG_0004.JPG", 60);
+        remove(folder + "IMG_0004.JPG");
+    }
 
     struct Seen {
         const RecoverableFile* file = nullptr;
@@ -47,7 +59,16 @@ protected:
         const FileBlockReader reader(image_->path());
         ScanOptions options;
         options.deepScan = true;
+        std::set<std::string> reported, listed;
+        options.onFound = [&](const std::vector<RecoverableFile>& batch) {
+            for (const auto& file : batch)
+                reported.insert(file.id);
+        };
         result_ = RecoveryEngine::scan(reader, options);
+        // What the user was shown while scanning is what the result lists: no folded duplicate.
+        for (const auto& file : result_.files)
+            listed.insert(file.id);
+        EXPECT_EQ(reported, listed);
         std::map<std::string, std::string> byHash;
         for (const auto& [path, hash] : hashes_)
             byHash[hash] = path;
@@ -77,13 +98,7 @@ const std::string kB = "DCIM/101CANON/";
 
 // IMG_0004 fills the hole IMG_0002 left and goes on after the live IMG_0003.
 TEST_F(CameraCardTest, FragmentedAroundALivePhotoComesBackWholeAndNamed) {
-    put(kA + "IMG_0001.JPG", 20);
-    put(kA + "IMG_0002.JPG", 20);
-    put(kA + "IMG_0003.JPG", 25);
-    remove(kA + "IMG_0002.JPG");
-    image_->forgetNextFreeHint();
-    put(kA + "IMG_0004.JPG", 60);
-    remove(kA + "IMG_0004.JPG");
+    fragmentAroundTheThird();
     put(kB + "IMG_0005.JPG", 30); // a new folder, so the entries above keep their slots
     put(kB + "IMG_0006.JPG", 30);
     remove(kB + "IMG_0005.JPG");
@@ -104,13 +119,7 @@ TEST_F(CameraCardTest, FragmentedAroundALivePhotoComesBackWholeAndNamed) {
 // Here IMG_0003 is deleted too: IMG_0004's assumed run crosses it. IMG_0003 is found once, whole;
 // IMG_0004 is not called good.
 TEST_F(CameraCardTest, APhotoInsideAWronglyAssumedRunIsFoundOnce) {
-    put(kA + "IMG_0001.JPG", 20);
-    put(kA + "IMG_0002.JPG", 20);
-    put(kA + "IMG_0003.JPG", 25);
-    remove(kA + "IMG_0002.JPG");
-    image_->forgetNextFreeHint();
-    put(kA + "IMG_0004.JPG", 60);
-    remove(kA + "IMG_0004.JPG");
+    fragmentAroundTheThird();
     remove(kA + "IMG_0003.JPG");
 
     auto seen = scan();
