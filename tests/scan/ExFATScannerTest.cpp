@@ -292,6 +292,19 @@ TEST_F(ExFATBuiltTest, AllocationBitmapJudgesDeletedExtents) {
               (std::vector<ByteRange>{{layout_.clusterOffset(handed.firstCluster), 2 * 4096}}));
 }
 
+// The file limit counts this volume's files only, however many earlier volumes gave.
+TEST_F(ExFATBuiltTest, FileLimitIsPerVolume) {
+    add(layout_.rootCluster, file(u"HERE.JPG", 0, 100));
+    Scan scan;
+    scan.files.resize(ExFATScanner::kMaxFiles); // from earlier volumes
+    VolumeNotes notes;
+    ExFATScanner::scanVolume(FileBlockReader(image_->path()), {0, VolumeKind::exfat}, {},
+                             scan.files, scan.used, &notes);
+    ASSERT_EQ(scan.files.size(), ExFATScanner::kMaxFiles + 1);
+    EXPECT_EQ(scan.files.back().name, "HERE.JPG");
+    EXPECT_FALSE(notes.fileLimit);
+}
+
 // Boot sectors of a real formatted image with one field broken.
 TEST_F(ExFATBuiltTest, BootSectorChecks) {
     const std::string table = "The ExFAT allocation table is an unexpected size.";
