@@ -86,6 +86,7 @@ TEST(FATNamesTest, LongNameMustSpellTheShortNamesFirstLetter) {
     const auto original = entry("BIRTHD~1JPG");
     const auto sum = checksum(original);
     const auto deleted = entry("BIRTHD~1JPG", 0xE5);
+    const auto plus = entry("_PLUS~1 JPG");
     const struct {
         std::string text;
         std::uint8_t sum;
@@ -98,6 +99,7 @@ TEST(FATNamesTest, LongNameMustSpellTheShortNamesFirstLetter) {
         {"Xmas.jpg", sum, deleted, false},     // another letter: these entries are stale
         {"birthday.jpg", static_cast<std::uint8_t>(sum + 1), original, false},
         {"\xC3", sum, deleted, true}, // outside ASCII a code page decides: not judged
+        {"+plus.jpg", checksum(plus), entry("_PLUS~1 JPG", 0xE5), true}, // "+" becomes "_"
     };
     for (const auto& row : rows) {
         const FATNames::Entry lfn = longEntry(row.text, row.sum);

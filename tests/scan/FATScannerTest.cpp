@@ -314,6 +314,13 @@ TEST_P(FATCardTest, QuickFormattedCardKeepsItsFolderNames) {
         put("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG",
             "Recovered folder 1/100CANON/IMG_000" + std::to_string(i) + ".JPG", i);
     put("Trip/Day one/Beach at noon.jpg", "Recovered folder 2/Day one/Beach at noon.jpg", 4);
+    // A file whose bytes look like a folder, but whose "." names another cluster: not a folder.
+    std::string fake =
+        ".          \x10" + std::string(14, '\0') + "\x61\x1e" + std::string(4, '\0');
+    fake += "..         \x10" + std::string(20, '\0');
+    fake += "GHOST   JPG " + std::string(14, '\0') + "\x61\x1e\x64" + std::string(3, '\0');
+    testing::writeFile(dir_ / "fake", fake + std::string(4096, '\0'));
+    image.copyIn(dir_ / "fake", "FAKE.BIN");
     ASSERT_EQ(testing::run("mkfs.fat -F " + std::to_string(card.fatBits) + " -s " +
                            std::to_string(card.sectorsPerCluster) + " -n CARD '" +
                            image.path().string() + "' >/dev/null"),
