@@ -102,15 +102,16 @@ public:
             }
             c += n;
         }
-        std::unordered_set<std::uint32_t> found;
+        std::unordered_set<std::uint32_t> orphanClusters;
         for (const auto& o : orphans)
-            found.insert(o.first);
+            orphanClusters.insert(o.first);
         orphan_ = true;
         int number = 0;
         // Folders whose parent is not an orphan first, so that the others get their names.
         for (const bool roots : {true, false})
             for (const auto& [cluster, parent] : orphans) {
-                if (visited.contains(cluster) || (roots && found.contains(parent))) continue;
+                if (visited.contains(cluster) || (roots && orphanClusters.contains(parent)))
+                    continue;
                 walkChain(orphanChain(cluster), "Recovered folder " + std::to_string(++number), 1,
                           false);
             }
