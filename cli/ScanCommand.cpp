@@ -57,6 +57,7 @@ nlohmann::json toJson(const RecoverableFile& file, std::uint64_t unreadable) {
     j["headerLooksValid"] =
         file.headerLooksValid ? nlohmann::json(*file.headerLooksValid) : nlohmann::json();
     j["device"] = file.device ? nlohmann::json(*file.device) : nlohmann::json();
+    j["nameInferred"] = file.nameInferred;
     return j;
 }
 

@@ -37,6 +37,8 @@ struct RecoverableFile {
     bool complete = false;
     std::optional<std::string> device;
     std::vector<ByteRange> ranges;
+    // The name's first letter was lost on deletion and put back from its neighbours.
+    bool nameInferred = false;
 
     Quality quality() const;
     // Files the category from the kind, for records built without one.

@@ -1,6 +1,7 @@
 #include "core/scan/ClusterMap.hpp"
 
 #include "core/io/Binary.hpp"
+#include "core/records/RecoverError.hpp"
 
 #include <algorithm>
 
@@ -72,41 +73,128 @@ ClusterChain ClusterMap::follow(const std::vector<std::uint32_t>& fat, std::uint
     return chain;
 }
 
+void ClusterBits::setChain(const ClusterChain& chain) {
+    for (const auto& run : chain.runs)
+        for (std::uint64_t i = 0; i < run.count; ++i)
+            set(run.first + i);
+}
+
+std::optional<ClusterChain> ClusterMap::overFree(ClusterChain prefix, std::uint64_t count,
+                                                 std::uint64_t clusterLimit,
+                                                 const ClusterUse& use) {
+    if (prefix.empty()) return std::nullopt;
+    const auto& last = prefix.runs.back();
+    std::uint64_t c = last.first + last.count;
+    std::uint64_t skipped = 0;
+    while (prefix.count < count) {
+        if (c >= clusterLimit || skipped > kMaxSkipped) return std::nullopt;
+        if (use.inUse && use.inUse(c)) {
+            ++skipped;
+        } else {
+            prefix.append(static_cast<std::uint32_t>(c));
+        }
+        ++c;
+    }
+    return prefix;
+}
+
 std::optional<Allocation> ClusterMap::allocate(const std::vector<std::uint32_t>& fat,
                                                std::uint64_t clusterLimit, std::uint32_t endMark,
                                                std::uint32_t start, std::uint64_t size,
                                                std::uint64_t clusterSize,
-                                               std::vector<std::uint64_t>& seen) {
+                                               std::vector<std::uint64_t>& seen,
+                                               const ClusterUse& use) {
     if (size == 0 || clusterSize == 0) return std::nullopt;
     const std::uint64_t needed = size / clusterSize + (size % clusterSize != 0 ? 1 : 0);
     if (start < 2 || start >= clusterLimit || start >= fat.size()) return std::nullopt;
-    const auto estimatedRun = [&]() -> std::optional<Allocation> {
-        auto run = contiguous(start, needed, clusterLimit);
+    if (use.live && use.live(start)) {
+        // Listed so the user learns of it, never followed along the new owner's chain.
+        const std::uint64_t fits = std::min(needed, clusterLimit - start);
+        return Allocation{ClusterChain::run(start, fits), RecoveryConfidence::estimated, false,
+                          true};
+    }
+    const auto estimated = [&](ClusterChain prefix) -> std::optional<Allocation> {
+        auto run = overFree(std::move(prefix), needed, clusterLimit, use);
         if (!run) return std::nullopt;
         return Allocation{std::move(*run), RecoveryConfidence::estimated, true};
     };
-    if (fat[start] == 0) return estimatedRun();
+    if (fat[start] == 0) return estimated(ClusterChain::run(start, 1));
     auto chain = follow(fat, clusterLimit, endMark, start, needed, seen);
+    const auto allFree = [&](const ClusterChain& c) {
+        if (!use.chainMustBeFree || !use.inUse) return true;
+        for (const auto& run : c.runs)
+            for (std::uint64_t i = 0; i < run.count; ++i)
+                if (use.inUse(run.first + i)) return false;
+        return true;
+    };
     if (chain.count >= needed) {
         chain.truncate(needed);
-        return Allocation{std::move(chain), RecoveryConfidence::named, true};
+        if (allFree(chain)) return Allocation{std::move(chain), RecoveryConfidence::named, true};
+        // The chain was handed on to other files: only the start is known to be this file's.
+        if (auto run = estimated(ClusterChain::run(start, 1))) return run;
+        return std::nullopt;
     }
     // An empty chain means the table vouches for nothing here, so no run is assumed either.
     if (chain.empty()) return std::nullopt;
     if (chain.isRunFrom(start))
-        if (auto run = estimatedRun()) return run;
+        if (auto run = estimated(chain)) return run;
     return Allocation{std::move(chain), RecoveryConfidence::estimated, false};
 }
 
+namespace {
+
+bool endsScan(const RecoverError& error) {
+    return error.kind() == RecoverError::Case::deviceGone ||
+           error.kind() == RecoverError::Case::cancelled;
+}
+
+// One piece of a table, sector by sector, each bad sector from the mirror copy when there is one.
+Bytes readPieceBySector(const BlockReader& reader, std::uint64_t offset, std::uint64_t piece,
+                        std::optional<std::uint64_t> mirror, bool* lost) {
+    constexpr std::uint64_t kSector = 512;
+    Bytes out;
+    for (std::uint64_t at = 0; at < piece; at += kSector) {
+        const auto count = static_cast<std::int64_t>(std::min(kSector, piece - at));
+        Bytes sector;
+        bool read = false;
+        for (const auto base : {std::optional<std::uint64_t>(offset), mirror}) {
+            if (!base || read) continue;
+            try {
+                sector = reader.read(*base + at, count);
+                read = true;
+            } catch (const RecoverError& error) {
+                if (endsScan(error)) throw;
+            }
+        }
+        if (!read) {
+            sector.assign(static_cast<std::size_t>(count), 0);
+            if (lost) *lost = true;
+        }
+        out.insert(out.end(), sector.begin(), sector.end());
+        if (sector.size() < static_cast<std::size_t>(count)) break;
+    }
+    return out;
+}
+
+} // namespace
+
 std::vector<std::uint32_t> ClusterMap::loadTable(const BlockReader& reader, std::uint64_t offset,
                                                  std::uint64_t bytes, unsigned width,
-                                                 std::uint64_t entries) {
+                                                 std::uint64_t entries,
+                                                 std::optional<std::uint64_t> mirror, bool* lost) {
     constexpr std::uint64_t kPiece = 4 << 20; // a multiple of every entry width
     std::vector<std::uint32_t> table(entries, 0);
     std::uint64_t index = 0;
     for (std::uint64_t done = 0; done < bytes && index < entries; done += kPiece) {
         const std::uint64_t piece = std::min(kPiece, bytes - done);
-        const Bytes data = reader.read(offset + done, static_cast<std::int64_t>(piece));
+        Bytes data;
+        try {
+            data = reader.read(offset + done, static_cast<std::int64_t>(piece));
+        } catch (const RecoverError& error) {
+            if (endsScan(error)) throw;
+            data = readPieceBySector(reader, offset + done, piece,
+                                     mirror ? std::optional(*mirror + done) : std::nullopt, lost);
+        }
         for (std::size_t p = 0; p + width <= data.size() && index < entries; p += width, ++index)
             table[index] =
                 width == 4 ? Binary::rawU32le(data.data() + p) : Binary::rawU16le(data.data() + p);

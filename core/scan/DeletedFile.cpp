@@ -59,11 +59,19 @@ std::optional<RecoverableFile> DeletedFile::finish(const BlockReader& reader,
     file.confidence = draft.confidence;
     file.headerLooksValid = headerLooksValid;
     file.complete = draft.complete;
+    if (draft.overwritten) {
+        file.headerLooksValid = false;
+        file.complete = false;
+    } else if (draft.wholeOnlyWithHeader && headerLooksValid != true) {
+        file.complete = false;
+    }
+    file.nameInferred = draft.nameInferred;
     file.ranges = std::move(draft.ranges);
     return file;
 }
 
-void DeletedFile::distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live) {
+void DeletedFile::distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live,
+                                   const std::vector<bool>& overwritten) {
     // Live ranges merged into a sorted, disjoint list, so one search answers each range.
     std::sort(live.begin(), live.end(),
               [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
@@ -84,14 +92,18 @@ void DeletedFile::distrustOverlaps(std::span<RecoverableFile> found, std::vector
         return after != merged.end() && after->offset < range.end();
     };
     std::vector<std::uint64_t> starts;
-    for (const auto& file : found)
-        if (!file.ranges.empty()) starts.push_back(file.ranges.front().offset);
+    for (std::size_t i = 0; i < found.size(); ++i)
+        // A start whose bytes are not its file's own any more (overwritten, or a header that
+        // does not match) says nothing about whose data lies there now.
+        if (!found[i].ranges.empty() && !(i < overwritten.size() && overwritten[i]) &&
+            found[i].headerLooksValid != false)
+            starts.push_back(found[i].ranges.front().offset);
     std::sort(starts.begin(), starts.end());
+    // Many entries may share one start (copies of an entry); those are stepped over at once.
     const auto holdsAStart = [&](const ByteRange& range, std::uint64_t own) {
-        for (auto it = std::lower_bound(starts.begin(), starts.end(), range.offset);
-             it != starts.end() && *it < range.end(); ++it)
-            if (*it != own) return true;
-        return false;
+        auto it = std::lower_bound(starts.begin(), starts.end(), range.offset);
+        if (it != starts.end() && *it == own) it = std::upper_bound(it, starts.end(), own);
+        return it != starts.end() && *it < range.end();
     };
 
     for (auto& file : found) {

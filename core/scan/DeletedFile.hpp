@@ -22,6 +22,11 @@ struct DeletedFile {
         std::optional<Date> modified;
         RecoveryConfidence confidence = RecoveryConfidence::estimated;
         bool complete = false;
+        // An assumed extent is only trusted whole when the header it starts with checks out.
+        bool wholeOnlyWithHeader = false;
+        // The first cluster holds a live file now: listed, but damaged.
+        bool overwritten = false;
+        bool nameInferred = false;
     };
 
     static constexpr std::int64_t kHeaderBytes = 32;
@@ -33,8 +38,10 @@ struct DeletedFile {
                                                  const ScanOptions& options, Draft draft);
     // Found files whose bytes the volume shows to be someone else's are not complete: any that
     // cross a live file's clusters, and any assumed run that reaches over another found file's
-    // first byte (that file's entry says its data starts there).
-    static void distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live);
+    // first byte (that file's entry says its data starts there), unless that file's own header is
+    // gone from there.
+    static void distrustOverlaps(std::span<RecoverableFile> found, std::vector<ByteRange> live,
+                                 const std::vector<bool>& overwritten = {});
     // folder + "/" + name, or name alone at the root.
     static std::string join(const std::string& folder, const std::string& name);
 };

@@ -46,14 +46,32 @@ ClusterChain ExFATGeometry::directoryClusters(std::uint32_t start,
 
 std::optional<Allocation> ExFATGeometry::allocate(std::uint32_t start, std::uint64_t size,
                                                   bool noFatChain) const {
-    if (!noFatChain)
-        return ClusterMap::allocate(fat, clusterLimit(), kEndMark, start, size, clusterSize(),
-                                    seen_);
     const std::uint64_t cs = clusterSize();
     if (size == 0 || cs == 0 || start < 2 || start >= clusterLimit()) return std::nullopt;
+    ClusterUse use;
+    use.inUse = [this](std::uint64_t c) { return bitmap.test(c); };
+    use.live = use.inUse;
+    use.chainMustBeFree = true;
+    if (!noFatChain)
+        return ClusterMap::allocate(fat, clusterLimit(), kEndMark, start, size, cs, seen_, use);
     auto run = contiguous(start, size / cs + (size % cs != 0 ? 1 : 0));
     if (!run) return std::nullopt;
-    return Allocation{std::move(*run), RecoveryConfidence::named, true};
+    // The run is certain; clusters of it that are allocated again hold other files' bytes.
+    bool reused = false;
+    for (std::uint64_t i = 0; i < run->count && !reused; ++i)
+        reused = bitmap.test(start + i);
+    return Allocation{std::move(*run), RecoveryConfidence::named, !reused, bitmap.test(start)};
+}
+
+ClusterChain ExFATGeometry::liveClusters(std::uint32_t start, std::uint64_t size,
+                                         bool noFatChain) const {
+    const std::uint64_t cs = clusterSize();
+    if (size == 0 || cs == 0 || start < 2 || start >= clusterLimit()) return {};
+    const std::uint64_t needed = size / cs + (size % cs != 0 ? 1 : 0);
+    auto chain = noFatChain ? ClusterChain{} : follow(start, needed);
+    if (chain.count < needed && (chain.empty() || chain.isRunFrom(start)))
+        return contiguous(start, needed).value_or(chain);
+    return chain;
 }
 
 } // namespace vellary

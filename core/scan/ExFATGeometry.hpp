@@ -20,6 +20,8 @@ struct ExFATGeometry {
     std::uint32_t rootCluster = 0;
     // min(clusterCount + 2, table bytes / 4) entries.
     std::vector<std::uint32_t> fat;
+    // The allocation bitmap by cluster number (empty when the volume has none readable).
+    ClusterBits bitmap;
 
     std::uint64_t clusterSize() const;
     std::uint64_t heapStart() const;
@@ -29,8 +31,11 @@ struct ExFATGeometry {
     // at most maxClusters of them materialised.
     ClusterChain directoryClusters(std::uint32_t start, std::optional<std::uint64_t> byteCount,
                                    bool noFatChain, std::uint64_t maxClusters) const;
+    // A deleted file's extent, judged against the allocation bitmap.
     std::optional<Allocation> allocate(std::uint32_t start, std::uint64_t size,
                                        bool noFatChain) const;
+    // A live file's clusters as its entry and the table state them.
+    ClusterChain liveClusters(std::uint32_t start, std::uint64_t size, bool noFatChain) const;
     std::optional<ClusterChain> contiguous(std::uint32_t start, std::uint64_t count) const;
     ClusterChain follow(std::uint32_t start, std::uint64_t limit) const;
 

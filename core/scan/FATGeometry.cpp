@@ -72,7 +72,11 @@ std::optional<ClusterChain> FATGeometry::contiguous(std::uint32_t start,
 }
 
 std::optional<Allocation> FATGeometry::allocate(std::uint32_t start, std::uint64_t size) const {
-    return ClusterMap::allocate(fat, clusterLimit(), endMark(), start, size, clusterSize(), seen_);
+    ClusterUse use;
+    use.inUse = [this](std::uint64_t c) { return (c < fat.size() && fat[c] != 0) || live.test(c); };
+    use.live = [this](std::uint64_t c) { return live.test(c); };
+    return ClusterMap::allocate(fat, clusterLimit(), endMark(), start, size, clusterSize(), seen_,
+                                use);
 }
 
 ClusterChain FATGeometry::directoryChain(std::uint32_t start) const {

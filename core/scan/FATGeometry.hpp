@@ -41,6 +41,11 @@ struct FATGeometry {
     std::uint32_t clusterCount = 0;
     // min(clusterCount + 2, FAT bytes / entry width) entries.
     std::vector<std::uint32_t> fat;
+    // Clusters that live files and folders own, filled in by the walk before deleted files are
+    // placed.
+    ClusterBits live;
+    // Some sector of the table could be read from neither copy (those entries read as free).
+    bool tableLost = false;
 
     std::uint64_t clusterSize() const;
     std::uint64_t fatByteOffset() const;
@@ -55,7 +60,8 @@ struct FATGeometry {
     // mark, a cluster out of range or a loop.
     ClusterChain follow(std::uint32_t start, std::uint64_t limit) const;
     std::optional<ClusterChain> contiguous(std::uint32_t start, std::uint64_t count) const;
-    // Where a deleted file of this size starting at start lies.
+    // Where a deleted file of this size starting at start lies: a freed chain is assumed to run
+    // on over the clusters the table marks free.
     std::optional<Allocation> allocate(std::uint32_t start, std::uint64_t size) const;
     // The clusters of a folder: its chain, or its first cluster alone when the chain was freed.
     ClusterChain directoryChain(std::uint32_t start) const;

@@ -85,7 +85,7 @@ bool NTFSScanner::ruledOut(std::string_view name, const ScanOptions& options) {
 
 void NTFSScanner::scanVolume(const BlockReader& reader, const FoundVolume& volume,
                              const ScanOptions& options, std::vector<RecoverableFile>& sink,
-                             std::vector<ByteRange>& used) {
+                             std::vector<ByteRange>& used, VolumeNotes* notes) {
     const Bytes boot = reader.read(volume.offset, 512);
     const auto geometry = NTFSGeometry::parse(boot, volume.offset);
     if (!geometry) throw RecoverError::message("The NTFS boot sector is unreadable.");
@@ -106,7 +106,9 @@ void NTFSScanner::scanVolume(const BlockReader& reader, const FoundVolume& volum
     MFTCatalog catalog;
     catalog.options = options;
     walkMFT(reader, *geometry, mft, options, catalog, used);
-    recover(catalog, reader, *geometry, options, sink);
+    if (notes && mft.dataSize / static_cast<std::uint64_t>(geometry->recordSize) > kMaxRecords)
+        notes->recordLimit = true;
+    recover(catalog, reader, *geometry, options, sink, notes);
 }
 
 NTFSStream NTFSScanner::loadMFT(const BlockReader& reader, const NTFSGeometry& geometry) {
@@ -208,7 +210,8 @@ void NTFSScanner::walkMFT(const BlockReader& reader, const NTFSGeometry& geometr
 
 void NTFSScanner::recover(const MFTCatalog& catalog, const BlockReader& reader,
                           const NTFSGeometry& geometry, const ScanOptions& options,
-                          std::vector<RecoverableFile>& sink) {
+                          std::vector<RecoverableFile>& sink, VolumeNotes* notes) {
+    const std::size_t before = sink.size();
     ClusterBitmap bitmap(catalog.bitmap, geometry, reader);
     NTFSPathResolver resolver(catalog.folders, catalog.recycled);
     std::vector<Planned> planned;
@@ -255,7 +258,10 @@ void NTFSScanner::recover(const MFTCatalog& catalog, const BlockReader& reader,
 
     const std::uint64_t sourceSize = reader.size();
     for (auto& plan : planned) {
-        if (sink.size() >= kMaxFiles) return;
+        if (sink.size() - before >= kMaxFiles) {
+            if (notes) notes->fileLimit = true;
+            return;
+        }
         if (options.cancelled()) throw RecoverError::cancelled();
         std::uint64_t size = 0;
         bool outside = false;

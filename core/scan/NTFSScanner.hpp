@@ -6,6 +6,7 @@
 #include "core/scan/MFTCatalog.hpp"
 #include "core/scan/NTFSGeometry.hpp"
 #include "core/scan/NTFSStream.hpp"
+#include "core/scan/VolumeNotes.hpp"
 
 #include <string_view>
 #include <vector>
@@ -34,9 +35,10 @@ struct NTFSScanner {
     // Parses the boot sector (a failure is RecoverError::message "The NTFS boot sector is
     // unreadable."), claims the boot area, backup boot sector and MFT, walks the MFT and recovers
     // files. Appends to sink and used directly.
+    // Limits reached are noted in notes; kMaxFiles counts this volume's files alone.
     static void scanVolume(const BlockReader& reader, const FoundVolume& volume,
                            const ScanOptions& options, std::vector<RecoverableFile>& sink,
-                           std::vector<ByteRange>& used);
+                           std::vector<ByteRange>& used, VolumeNotes* notes = nullptr);
 
     // The MFT's first extent, from record 0 or its mirror.
     static NTFSStream loadMFT(const BlockReader& reader, const NTFSGeometry& geometry);
@@ -47,7 +49,7 @@ struct NTFSScanner {
     // Turns the catalogue's deleted files into found files.
     static void recover(const MFTCatalog& catalog, const BlockReader& reader,
                         const NTFSGeometry& geometry, const ScanOptions& options,
-                        std::vector<RecoverableFile>& sink);
+                        std::vector<RecoverableFile>& sink, VolumeNotes* notes = nullptr);
     // True when the category filter excludes the name.
     static bool ruledOut(std::string_view name, const ScanOptions& options);
 };

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
+
 namespace vellary::testing {
 namespace {
 
@@ -19,6 +21,15 @@ TEST(ScanCommand, ListsTheDemoImagesDeletedPhotos) {
     const auto json = runCli("scan " + image + " --json").out;
     EXPECT_EQ(nlohmann::json::parse(json)["filesystem"], "FAT32");
     EXPECT_NE(json.find("\"DCIM/100CANON/Sunset at the beach.jpg\""), std::string::npos);
+    // Deleted short names get their first letter back from the live IMG_0001.JPG beside them.
+    std::map<std::string, bool> inferred;
+    const auto doc = nlohmann::json::parse(json);
+    for (const auto& file : doc["files"])
+        inferred[file["originalPath"]] = file["nameInferred"];
+    EXPECT_EQ(inferred,
+              (std::map<std::string, bool>{{"DCIM/100CANON/IMG_0002.JPG", true},
+                                           {"DCIM/100CANON/IMG_0004.JPG", true},
+                                           {"DCIM/100CANON/Sunset at the beach.jpg", false}}));
     const auto videos = runCli("scan " + image + " --json --category video").out;
     EXPECT_TRUE(nlohmann::json::parse(videos)["files"].empty());
     const auto table = runCli("scan " + image).out;

@@ -1,4 +1,5 @@
 #include "core/engine/RecoveryEngine.hpp"
+#include "core/io/Binary.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/RecoverError.hpp"
@@ -125,8 +126,8 @@ TEST(RecoveryEngine, VolumeLabelsCountsAndFat12) {
     }
 }
 
-// Listed files keep the content search off and arrive in one batch; a volume whose FAT cannot be
-// read becomes a warning and the content search runs instead.
+// Listed files keep the content search off and arrive in one batch; a FAT sector that cannot be
+// read comes from the second copy, and only when both are lost does the user hear of it.
 TEST(RecoveryEngine, ListedFilesAndUnreadableVolumes) {
     TempDir dir;
     const auto image = dir / "demo.img";
@@ -143,16 +144,25 @@ TEST(RecoveryEngine, ListedFilesAndUnreadableVolumes) {
         EXPECT_NE(p.phase, ScanProgress::Phase::contents);
     EXPECT_EQ(recorder.progress.back().found, static_cast<std::int64_t>(result.files.size()));
 
+    // The demo volume starts at 1 MiB; its two FATs follow 32 reserved sectors. A first copy that
+    // cannot be read is read from the second: nothing changes.
     const auto bytes = readFile(image);
-    FaultyBlockReader reader(Bytes(bytes.begin(), bytes.end()));
-    // The demo volume starts at 1 MiB; its FAT follows 32 reserved sectors.
-    for (std::uint64_t sector = 2048 + 32; sector < 2048 + 32 + 2000; ++sector)
-        reader.failSector(sector);
-    const auto damaged = RecoveryEngine::scan(reader, {});
-    EXPECT_EQ(damaged.volumeCount, 1);
-    ASSERT_FALSE(damaged.warnings.empty());
-    EXPECT_NE(damaged.warnings.front().find("deep scan"), std::string::npos);
-    EXPECT_TRUE(damaged.searchedContents);
-    for (const auto& file : damaged.files)
-        EXPECT_EQ(file.confidence, RecoveryConfidence::carved);
+    const std::uint64_t fatSectors =
+        *Binary::u32le(Bytes(bytes.begin(), bytes.end()), 1048576 + 36);
+    const auto scanWith = [&](std::uint64_t first, std::uint64_t count) {
+        FaultyBlockReader reader(Bytes(bytes.begin(), bytes.end()));
+        reader.failSectors(first, count);
+        return RecoveryEngine::scan(reader, {});
+    };
+    const auto fatStart = 2048 + 32;
+    const auto mirrored = scanWith(fatStart, fatSectors);
+    EXPECT_TRUE(mirrored.warnings.empty());
+    ASSERT_EQ(mirrored.files.size(), result.files.size());
+    for (std::size_t i = 0; i < result.files.size(); ++i)
+        EXPECT_EQ(mirrored.files[i].ranges, result.files[i].ranges) << result.files[i].name;
+    // Both copies lost: the list still comes, with the warning.
+    const auto lost = scanWith(fatStart, 2 * fatSectors);
+    EXPECT_EQ(lost.volumeCount, 1);
+    ASSERT_EQ(lost.warnings.size(), 1u);
+    EXPECT_NE(lost.warnings.front().find("deep scan"), std::string::npos);
 }

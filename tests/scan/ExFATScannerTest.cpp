@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <map>
 
 namespace vellary {
 namespace {
@@ -139,6 +140,41 @@ TEST(ExFATCardTest, FilesDeletedThroughFuseComeBackWithNamesFoldersDatesAndBytes
     }
 }
 
+// A quick format rewrites the boot area, the tables and the root, not the folders in the heap:
+// their files come back named, under "Recovered folder N" and the folder names that survive.
+TEST(ExFATCardTest, QuickFormattedCardKeepsItsFolderNames) {
+    if (!ExFatImage::formatAvailable()) GTEST_SKIP() << "mkfs.exfat is not installed";
+    testing::TempDir dir;
+    const auto path = dir / "card.img";
+    std::map<std::string, std::string> written;
+    {
+        ExFatImage image(path, 64ull << 20, 4096);
+        testing::ExFatMount mount(path, dir / "mnt");
+        if (!mount.mounted())
+            GTEST_SKIP() << "cannot write exFAT through FUSE here: " << mount.failure();
+        fs::create_directories(dir / "mnt/DCIM/100CANON");
+        fs::create_directories(dir / "mnt/Trip/Day one");
+        const auto put = [&](const std::string& at, const std::string& found, int seed) {
+            const std::string bytes = "\xFF\xD8\xFF\xE0" + testing::patternBytes(9000 * seed, seed);
+            testing::writeFile(dir / "mnt" / at, bytes);
+            written[found] = testing::sha256Of(Bytes(bytes.begin(), bytes.end()));
+        };
+        for (int i = 1; i <= 3; ++i)
+            put("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG",
+                "Recovered folder 1/100CANON/IMG_000" + std::to_string(i) + ".JPG", i);
+        put("Trip/Day one/Beach at noon.jpg", "Recovered folder 2/Day one/Beach at noon.jpg", 4);
+        mount.unmount();
+    }
+    ASSERT_EQ(testing::run("mkfs.exfat -c 4096 -L CARD '" + path.string() + "' >/dev/null"), 0);
+
+    const Scan scan = scanImage(path);
+    FileBlockReader reader(path);
+    std::map<std::string, std::string> listed;
+    for (const auto& f : scan.files)
+        listed[f.originalPath] = testing::sha256Of(testing::contentsOf(reader, f));
+    EXPECT_EQ(listed, written);
+}
+
 class ExFATBuiltTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -190,7 +226,7 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
     const auto* b = testing::findByPath(scan.files, "ZEROED.JPG");
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->confidence, RecoveryConfidence::estimated);
-    EXPECT_TRUE(b->complete);
+    EXPECT_FALSE(b->complete); // zeros, not a JPEG: nothing vouches for the assumed run
     EXPECT_EQ(b->ranges.size(), 1u);
     const auto* c = testing::findByPath(scan.files, "CHAINED.JPG");
     ASSERT_NE(c, nullptr);
@@ -206,6 +242,67 @@ TEST_F(ExFATBuiltTest, ExtentsFollowTheNoFatChainFlagAndTheTable) {
         EXPECT_TRUE(a->headerLooksValid.has_value());
     else // zeros are not a JPEG
         EXPECT_EQ(a->headerLooksValid, std::optional<bool>(false));
+}
+
+// The allocation bitmap says which clusters are in use again: a run that starts in one is
+// damaged, one that crosses one is incomplete, and a chain survives only while all of it is free.
+TEST_F(ExFATBuiltTest, AllocationBitmapJudgesDeletedExtents) {
+    const Bytes all = image_->bytes();
+    std::uint64_t bitmapAt = 0;
+    for (std::uint64_t p = layout_.clusterOffset(layout_.rootCluster); all[p] != 0; p += 32)
+        if (all[p] == 0x81) bitmapAt = layout_.clusterOffset(*Binary::u32le(all, p + 20));
+    ASSERT_NE(bitmapAt, 0u);
+    const auto markUsed = [&](std::uint32_t c) {
+        const std::uint64_t byte = bitmapAt + (c - 2) / 8;
+        image_->writeBytes(byte,
+                           {static_cast<std::uint8_t>(image_->bytes()[byte] | 1 << (c - 2) % 8)});
+    };
+    const std::uint32_t root = layout_.rootCluster;
+    add(root, file(u"TAKEN.JPG", 0, 3 * 4096));
+    markUsed(image_->spareCluster(0));
+    add(root, file(u"CROSSED.JPG", 10, 3 * 4096));
+    markUsed(image_->spareCluster(11));
+    auto kept = file(u"KEPT.JPG", 20, 2 * 4096);
+    auto handed = file(u"HANDED.JPG", 30, 2 * 4096);
+    for (auto* set : {&kept, &handed}) {
+        set->noFatChain = false;
+        image_->setFat(set->firstCluster, set->firstCluster + 5);
+        image_->setFat(set->firstCluster + 5, 0xFFFFFFFF);
+        add(root, *set);
+    }
+    markUsed(handed.firstCluster + 5);
+
+    const Scan scan = scanImage(image_->path());
+    const auto* taken = testing::findByPath(scan.files, "TAKEN.JPG");
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(taken->quality(), RecoverableFile::Quality::damaged);
+    const auto* crossed = testing::findByPath(scan.files, "CROSSED.JPG");
+    ASSERT_NE(crossed, nullptr);
+    EXPECT_EQ(crossed->confidence, RecoveryConfidence::named);
+    EXPECT_FALSE(crossed->complete);
+    const auto* a = testing::findByPath(scan.files, "KEPT.JPG");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->confidence, RecoveryConfidence::named);
+    ASSERT_EQ(a->ranges.size(), 2u);
+    EXPECT_EQ(a->ranges[1].offset, layout_.clusterOffset(kept.firstCluster + 5));
+    const auto* b = testing::findByPath(scan.files, "HANDED.JPG");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->confidence, RecoveryConfidence::estimated);
+    EXPECT_EQ(b->ranges,
+              (std::vector<ByteRange>{{layout_.clusterOffset(handed.firstCluster), 2 * 4096}}));
+}
+
+// The file limit counts this volume's files only, however many earlier volumes gave.
+TEST_F(ExFATBuiltTest, FileLimitIsPerVolume) {
+    add(layout_.rootCluster, file(u"HERE.JPG", 0, 100));
+    Scan scan;
+    scan.files.resize(ExFATScanner::kMaxFiles); // from earlier volumes
+    VolumeNotes notes;
+    ExFATScanner::scanVolume(FileBlockReader(image_->path()), {0, VolumeKind::exfat}, {},
+                             scan.files, scan.used, &notes);
+    ASSERT_EQ(scan.files.size(), ExFATScanner::kMaxFiles + 1);
+    EXPECT_EQ(scan.files.back().name, "HERE.JPG");
+    EXPECT_FALSE(notes.fileLimit);
 }
 
 // Boot sectors of a real formatted image with one field broken.
@@ -275,12 +372,12 @@ TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
              cut = layout_.clusterOffset(image_->spareCluster(4));
          },
          {"Twenty characters!.j"}},
-        {[&] { // the scan fails at BAD but keeps BEFORE
+        {[&] { // the unreadable folder is passed over; the walk goes on after it
              add(root, file(u"BEFORE.TXT", 0, 10));
              bad = layout_.clusterOffset(folder(root, image_->spareCluster(50))) / 512;
              add(root, file(u"AFTER.TXT", 1, 10));
          },
-         {"BEFORE.TXT"}},
+         {"BEFORE.TXT", "AFTER.TXT"}},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SetUp();
@@ -291,10 +388,9 @@ TEST_F(ExFATBuiltTest, DamagedFoldersEndAndInventNoNames) {
         testing::FaultyBlockReader reader(all);
         reader.failSector(bad);
         Scan scan;
-        try {
-            ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used);
-        } catch (const RecoverError&) {
-        }
+        VolumeNotes notes;
+        ExFATScanner::scanVolume(reader, {0, VolumeKind::exfat}, {}, scan.files, scan.used, &notes);
+        EXPECT_EQ(notes.unreadable, bad != UINT64_MAX) << "row " << i;
         std::vector<std::string> names;
         for (const auto& f : scan.files)
             names.push_back(f.name);

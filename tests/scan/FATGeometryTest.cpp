@@ -93,6 +93,104 @@ TEST(FATGeometryTest, FollowStopsAtLoopsMarksAndTheEdge) {
     EXPECT_TRUE(g.directoryChain(60).empty());
 }
 
+// Deleted extents judged against what the volume uses now: each row marks clusters in use (by
+// the table) and owned by live files, then places a file of `clusters` clusters from `start`.
+TEST(ClusterMapTest, FreedExtentsStepOverClustersInUse) {
+    struct Row {
+        const char* what;
+        std::vector<std::uint32_t> inUse, live;
+        std::uint32_t start;
+        std::uint64_t clusters;
+        bool chainMustBeFree;
+        std::vector<std::uint32_t> expected; // empty: nothing
+        RecoveryConfidence confidence;
+        bool complete, overwritten;
+    };
+    using C = RecoveryConfidence;
+    const std::vector<Row> rows = {
+        {"free run", {}, {}, 10, 4, false, numbers(10, 4), C::estimated, true, false},
+        {"around a live file",
+         {12, 13},
+         {12, 13},
+         10,
+         4,
+         false,
+         {10, 11, 14, 15},
+         C::estimated,
+         true,
+         false},
+        {"start owned by a live file",
+         {10, 11},
+         {10},
+         10,
+         3,
+         false,
+         numbers(10, 3),
+         C::estimated,
+         false,
+         true},
+        {"free clusters run out",
+         {18, 19, 20, 21},
+         {},
+         16,
+         4,
+         false,
+         {},
+         C::estimated,
+         false,
+         false},
+        {"fits the last free cluster",
+         {18, 19, 20},
+         {},
+         16,
+         3,
+         false,
+         {16, 17, 21},
+         C::estimated,
+         true,
+         false},
+        {"surviving chain, all free", {}, {}, 30, 3, true, {30, 40, 31}, C::named, true, false},
+        {"chain handed on", {40}, {40}, 30, 3, true, {30, 31, 32}, C::estimated, true, false},
+        {"chain kept where free is not asked",
+         {40},
+         {},
+         30,
+         3,
+         false,
+         {30, 40, 31},
+         C::named,
+         true,
+         false},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::uint32_t> fat(22 + 2 + 40, 0);
+        fat[30] = 40, fat[40] = 31, fat[31] = 0xFFFFFFFF;
+        ClusterBits inUse(fat.size()), live(fat.size());
+        for (const auto c : row.inUse)
+            inUse.set(c);
+        for (const auto c : row.live)
+            live.set(c);
+        ClusterUse use;
+        use.inUse = [&](std::uint64_t c) { return inUse.test(c); };
+        use.live = [&](std::uint64_t c) { return live.test(c); };
+        use.chainMustBeFree = row.chainMustBeFree;
+        // 22 clusters below 30 for the free-run rows; the chain rows use the whole table.
+        const std::uint64_t limit = row.start < 30 ? 22 : fat.size();
+        std::vector<std::uint64_t> seen;
+        const auto a = ClusterMap::allocate(fat, limit, 0x0FFFFFF7, row.start, row.clusters * 512,
+                                            512, seen, use);
+        if (row.expected.empty()) {
+            EXPECT_FALSE(a.has_value()) << row.what;
+            continue;
+        }
+        ASSERT_TRUE(a.has_value()) << row.what;
+        EXPECT_EQ(a->clusters.clusters(), row.expected) << row.what;
+        EXPECT_EQ(a->confidence, row.confidence) << row.what;
+        EXPECT_EQ(a->complete, row.complete) << row.what;
+        EXPECT_EQ(a->overwritten, row.overwritten) << row.what;
+    }
+}
+
 TEST(FATLoadTest, BootSectorLimits) {
     const auto boot = [](std::uint32_t total, std::uint32_t fatSectors, std::size_t at = 0,
                          std::uint8_t value = 0xEB) {
