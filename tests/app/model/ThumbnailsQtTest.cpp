@@ -233,6 +233,19 @@ private slots:
                 }).isNull());
     }
 
+    void portraitVideoStandsUp() {
+        // A phone's portrait clip: landscape frames and a quarter turn clockwise in the track.
+        const auto clip = make("portrait.mp4", "ffmpeg -loglevel error -loop 1 -i small.ppm -t 2 "
+                                               "-pix_fmt yuv420p portrait.mp4 && exiftool -q "
+                                               "-overwrite_original -Rotation=90 portrait.mp4");
+        QVERIFY(clip);
+        Card card;
+        const auto file = card.add("v", "portrait.mp4", FileKind::mp4, *clip);
+        const auto frame = ThumbnailRender::videoFrame(file, card.open(dir_), kSide);
+        QCOMPARE(frame.size(), QSize(200, 300));
+        QVERIFY(reddish(frame.pixel(100, 10)) && bluish(frame.pixel(100, 290)));
+    }
+
     void pdfPagesAndTheSizeLimit() {
         const auto pdf =
             make("page.pdf", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sPAPERSIZE=a4 "
