@@ -147,6 +147,7 @@ struct Cursor {
 // and three sections we pass over.
 QImage viaPSD(const Bytes& bytes, int maxPixels) {
     constexpr std::uint32_t kMaxSide = 30'000;
+    constexpr std::uint64_t kMaxPixels = 100'000'000;
     Cursor in{bytes};
     if (!in.has(26) || in.number(4) != 0x38425053 || in.number(2) != 1) return {};
     in.at += 6;
@@ -171,7 +172,16 @@ QImage viaPSD(const Bytes& bytes, int maxPixels) {
     } else if (compression != 0) {
         return {};
     }
+    // The pixel data must be there before room is made for it.
+    std::uint64_t stored = std::uint64_t(width) * height * used;
+    if (compression == 1) {
+        stored = 0;
+        for (std::uint32_t i = 0; i < used * height; ++i)
+            stored += rowBytes[i];
+    }
+    if (std::uint64_t(width) * height > kMaxPixels || !in.has(stored)) return {};
     QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB888);
+    if (image.isNull()) return {};
     std::vector<std::uint8_t> row(width);
     for (std::uint32_t channel = 0; channel < used; ++channel) {
         for (std::uint32_t y = 0; y < height; ++y) {
