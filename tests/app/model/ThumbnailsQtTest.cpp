@@ -415,7 +415,8 @@ private slots:
         const auto large = card.add("fat-4", "large.jpg", FileKind::jpeg, wide_);
         auto cache = std::make_shared<ThumbnailCache>(card.open(dir_));
         cache->remember({photo, notes, large});
-        ThumbnailProvider provider([cache] { return cache; });
+        std::shared_ptr<ThumbnailCache> open = cache;
+        ThumbnailProvider provider([&open] { return open; });
         const auto ask = [&](const QString& id, QSize size = {}) {
             std::unique_ptr<QQuickImageResponse> response(provider.requestImageResponse(id, size));
             QSignalSpy finished(response.get(), &QQuickImageResponse::finished);
@@ -435,12 +436,9 @@ private slots:
         photo.name = "IMG";
         photo.kind = FileKind::threegp;
         QCOMPARE(ThumbnailCache::typeExtension(photo), QString("3gp"));
-        // A provider with no open session answers with an error.
-        ThumbnailProvider closed([] { return std::shared_ptr<ThumbnailCache>(); });
-        std::unique_ptr<QQuickImageResponse> none(closed.requestImageResponse("fat-3", {}));
-        QSignalSpy finished(none.get(), &QQuickImageResponse::finished);
-        QVERIFY(finished.wait(5000));
-        QVERIFY(!none->errorString().isEmpty());
+        // With no open session every answer is an error.
+        open.reset();
+        QVERIFY(ask("fat-4").isNull());
     }
 
     void diskAssetStreamsInPieces() {
