@@ -84,6 +84,16 @@ void ThumbnailCache::image(const RecoverableFile& file, Done done) {
     pool_.start([this, file] { run(file); });
 }
 
+void ThumbnailCache::preview(const RecoverableFile& file, Done done) {
+    if (!hasThumbnail(file) || isClosed()) return done({});
+    pool_.start([this, file, done = std::move(done)] {
+        done(isClosed() ? QImage()
+                        : ThumbnailRender::render(
+                              file, reader_, kPreviewPixels, [this] { return isClosed(); },
+                              Previews::kPreviewBytes));
+    });
+}
+
 void ThumbnailCache::run(const RecoverableFile& file) {
     QImage image;
     if (!isClosed()) {

@@ -28,6 +28,7 @@ public:
     static constexpr int kMaxPixels = 420;
     static constexpr int kMaxImages = 1500;
     static constexpr int kRenderers = 3;
+    static constexpr int kPreviewPixels = 2400;
 
     explicit ThumbnailCache(SharedReader reader);
     // Clears, then waits for renders under way.
@@ -37,6 +38,9 @@ public:
 
     void image(const RecoverableFile& file, Done done);
     void clear();
+    // The preview screen's large picture (2,400 pixels, up to 120 MiB of source), rendered on
+    // the same workers and not kept.
+    void preview(const RecoverableFile& file, Done done);
 
     // The session hands every found file over so that image requests by id can find them.
     void remember(const std::vector<RecoverableFile>& files);

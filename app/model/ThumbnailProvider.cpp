@@ -60,9 +60,13 @@ QQuickImageResponse* ThumbnailProvider::requestImageResponse(const QString& id,
     const auto slot = response->slot();
     const auto cache = source_ ? source_() : nullptr;
     static const QString iconPrefix = QStringLiteral("icon/");
+    static const QString previewPrefix = QStringLiteral("preview/");
     const bool wantsIcon = id.startsWith(iconPrefix);
-    const auto fileID =
-        QUrl::fromPercentEncoding((wantsIcon ? id.mid(iconPrefix.size()) : id).toUtf8());
+    const bool wantsPreview = id.startsWith(previewPrefix);
+    const auto bare = wantsIcon      ? id.mid(iconPrefix.size())
+                      : wantsPreview ? id.mid(previewPrefix.size())
+                                     : id;
+    const auto fileID = QUrl::fromPercentEncoding(bare.toUtf8());
     const auto file = cache ? cache->file(fileID.toStdString()) : std::nullopt;
     if (!file) {
         Response::answer(slot, {});
@@ -74,14 +78,18 @@ QQuickImageResponse* ThumbnailProvider::requestImageResponse(const QString& id,
             Response::answer(slot, ThumbnailCache::icon(file, side));
         });
     } else {
-        cache->image(*file, [slot, requestedSize](const QImage& image) {
+        const auto done = [slot, requestedSize](const QImage& image) {
             const bool larger =
                 requestedSize.isValid() &&
                 (image.width() > requestedSize.width() || image.height() > requestedSize.height());
             Response::answer(slot, larger ? image.scaled(requestedSize, Qt::KeepAspectRatio,
                                                          Qt::SmoothTransformation)
                                           : image);
-        });
+        };
+        if (wantsPreview)
+            cache->preview(*file, done);
+        else
+            cache->image(*file, done);
     }
     return response;
 }

@@ -100,11 +100,114 @@ QImage viaLibRaw(const Bytes& bytes, int maxPixels) {
     return image;
 }
 
+// Reads big-endian values and PackBits runs from a buffer, failing past its end.
+struct Cursor {
+    const Bytes& bytes;
+    std::size_t at = 0;
+
+    bool has(std::size_t count) const { return count <= bytes.size() - std::min(at, bytes.size()); }
+    std::uint32_t number(int width) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < width; ++i)
+            value = value << 8 | bytes[at++];
+        return value;
+    }
+    bool skipBlock() {
+        if (!has(4)) return false;
+        const std::uint32_t length = number(4);
+        if (!has(length)) return false;
+        at += length;
+        return true;
+    }
+    // One row of PackBits from the next count bytes into out.
+    bool unpack(std::size_t count, std::uint8_t* out, std::size_t width) {
+        if (!has(count)) return false;
+        const std::size_t end = at + count;
+        std::size_t done = 0;
+        while (at < end && done < width) {
+            const int n = static_cast<std::int8_t>(bytes[at++]);
+            if (n >= 0) {
+                const std::size_t run =
+                    std::min<std::size_t>(n + 1, std::min(width - done, end - at));
+                std::copy_n(bytes.data() + at, run, out + done);
+                at += static_cast<std::size_t>(n + 1);
+                done += run;
+            } else if (n != -128 && at < end) {
+                const std::size_t run = std::min<std::size_t>(1 - n, width - done);
+                std::fill_n(out + done, run, bytes[at++]);
+                done += run;
+            }
+        }
+        at = end;
+        return done == width;
+    }
+};
+
+// Photoshop's merged image: 8-bit RGB or greyscale channels, raw or PackBits, after the header
+// and three sections we pass over.
+QImage viaPSD(const Bytes& bytes, int maxPixels) {
+    constexpr std::uint32_t kMaxSide = 30'000;
+    constexpr std::uint64_t kMaxPixels = 100'000'000;
+    Cursor in{bytes};
+    if (!in.has(26) || in.number(4) != 0x38425053 || in.number(2) != 1) return {};
+    in.at += 6;
+    const auto channels = in.number(2);
+    const auto height = in.number(4);
+    const auto width = in.number(4);
+    const auto depth = in.number(2);
+    const auto mode = in.number(2);
+    const bool rgb = mode == 3 && channels >= 3;
+    if (depth != 8 || !(rgb || (mode == 1 && channels >= 1)) || width < 1 || height < 1 ||
+        width > kMaxSide || height > kMaxSide)
+        return {};
+    if (!in.skipBlock() || !in.skipBlock() || !in.skipBlock() || !in.has(2)) return {};
+    const auto compression = in.number(2);
+    const std::uint32_t used = rgb ? 3 : 1;
+    std::vector<std::uint32_t> rowBytes;
+    if (compression == 1) {
+        if (!in.has(std::size_t(channels) * height * 2)) return {};
+        rowBytes.resize(std::size_t(channels) * height);
+        for (auto& count : rowBytes)
+            count = in.number(2);
+    } else if (compression != 0) {
+        return {};
+    }
+    // The pixel data must be there before room is made for it.
+    std::uint64_t stored = std::uint64_t(width) * height * used;
+    if (compression == 1) {
+        stored = 0;
+        for (std::uint32_t i = 0; i < used * height; ++i)
+            stored += rowBytes[i];
+    }
+    if (std::uint64_t(width) * height > kMaxPixels || !in.has(stored)) return {};
+    QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB888);
+    if (image.isNull()) return {};
+    std::vector<std::uint8_t> row(width);
+    for (std::uint32_t channel = 0; channel < used; ++channel) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            if (compression == 1) {
+                if (!in.unpack(rowBytes[std::size_t(channel) * height + y], row.data(), width))
+                    return {};
+            } else {
+                if (!in.has(width)) return {};
+                std::copy_n(bytes.data() + in.at, width, row.data());
+                in.at += width;
+            }
+            std::uint8_t* line = image.scanLine(static_cast<int>(y));
+            for (std::uint32_t x = 0; x < width; ++x)
+                for (std::uint32_t c = rgb ? channel : 0; c < (rgb ? channel + 1 : 3); ++c)
+                    line[x * 3 + c] = row[x];
+        }
+    }
+    return fit(std::move(image), maxPixels);
+}
+
 } // namespace
 
 QImage ThumbnailRender::decode(const Bytes& bytes, FileKind kind, int maxPixels) {
     if (bytes.empty()) return {};
     if (kind == FileKind::heic || kind == FileKind::avif) return viaHeif(bytes, maxPixels);
+    if (kind == FileKind::psd) return viaPSD(bytes, maxPixels);
     const bool raw = fileKind::category(kind) == FileCategory::raw;
     // A raw file that came whole has no preview Qt could show; skip straight to LibRaw.
     if (raw && bytes[0] != 0xFF) return viaLibRaw(bytes, maxPixels);
@@ -138,11 +241,11 @@ QImage ThumbnailRender::pdfPage(const Bytes& bytes, int maxPixels) {
 }
 
 QImage ThumbnailRender::render(const RecoverableFile& file, const SharedReader& reader,
-                               int maxPixels, const Cancelled& cancelled) {
+                               int maxPixels, const Cancelled& cancelled, std::int64_t maxBytes) {
     if (fileKind::category(file.kind) == FileCategory::video)
         return videoFrame(file, reader, maxPixels, 1.0, 20.0, cancelled);
     if (file.kind == FileKind::pdf) {
-        if (file.size > static_cast<std::uint64_t>(Previews::kThumbnailBytes)) return {};
+        if (file.size > static_cast<std::uint64_t>(maxBytes)) return {};
         try {
             return pdfPage(FileRead::read(*reader, file, 0, static_cast<std::int64_t>(file.size)),
                            maxPixels);
@@ -150,7 +253,7 @@ QImage ThumbnailRender::render(const RecoverableFile& file, const SharedReader& 
             return {};
         }
     }
-    const auto bytes = Previews::imageData(file, *reader, Previews::kThumbnailBytes);
+    const auto bytes = Previews::imageData(file, *reader, maxBytes);
     return bytes ? decode(*bytes, file.kind, maxPixels) : QImage();
 }
 

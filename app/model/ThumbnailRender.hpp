@@ -2,6 +2,7 @@
 
 #include "core/io/BlockReader.hpp"
 #include "core/records/RecoverableFile.hpp"
+#include "core/restore/Previews.hpp"
 
 #include <QImage>
 #include <functional>
@@ -16,7 +17,8 @@ struct ThumbnailRender {
     // The file's picture: a video frame, PDF page 1, or the photo or raw preview. A null image
     // when there is none.
     static QImage render(const RecoverableFile& file, const SharedReader& reader, int maxPixels,
-                         const Cancelled& cancelled = {});
+                         const Cancelled& cancelled = {},
+                         std::int64_t maxBytes = Previews::kThumbnailBytes);
     // Photo and raw bytes as Previews gives them; HEIC and AVIF go to libheif, raw files that
     // Qt cannot read to LibRaw.
     static QImage decode(const Bytes& bytes, FileKind kind, int maxPixels);

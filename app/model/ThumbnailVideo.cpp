@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -105,12 +106,15 @@ QImage toImage(const AVFrame& frame, AVRational aspect, int maxPixels) {
                        nullptr),
         sws_freeContext);
     if (!scaler) return {};
-    QImage image(outWidth, outHeight, QImage::Format_RGB888);
-    std::uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+    // swscale's vector code writes whole blocks past a row's end: give it aligned, padded rows
+    // of its own and copy the picture out.
+    const int stride = (outWidth * 3 + 63) / 64 * 64;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride) * (outHeight + 1) + 64);
+    std::uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
     if (sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides) <= 0)
         return {};
-    return image;
+    return QImage(pixels.data(), outWidth, outHeight, stride, QImage::Format_RGB888).copy();
 }
 
 } // namespace

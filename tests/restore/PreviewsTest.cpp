@@ -24,23 +24,18 @@ Bytes jpegWithFrame(std::uint8_t frame, std::size_t size = 400) {
     return bytes;
 }
 
-RecoverableFile fileOver(const Bytes& data, FileKind kind, std::vector<ByteRange> ranges = {}) {
+RecoverableFile fileOver(const Bytes& data, FileKind kind) {
     RecoverableFile file;
     file.id = "carve-0";
     file.kind = kind;
     file.size = data.size();
-    file.ranges = ranges.empty() ? std::vector<ByteRange>{{0, data.size()}} : std::move(ranges);
+    file.ranges = {{0, data.size()}};
     return file.categoryFromKind();
 }
 
 std::optional<Bytes> imageOf(const Bytes& data, FileKind kind,
                              std::int64_t maxBytes = Previews::kThumbnailBytes) {
     return Previews::imageData(fileOver(data, kind), DataBlockReader(data), maxBytes);
-}
-
-Bytes slice(const Bytes& data, const ByteRange& range) {
-    return Bytes(data.begin() + static_cast<std::ptrdiff_t>(range.offset),
-                 data.begin() + static_cast<std::ptrdiff_t>(range.offset + range.length));
 }
 
 } // namespace
@@ -144,30 +139,6 @@ TEST(Previews, RAFPreviewFromTheHeader) {
     auto cut = fileOver(raf.data, FileKind::raf);
     cut.size -= 1;
     EXPECT_FALSE(Previews::imageData(cut, DataBlockReader(raf.data), 1 << 20));
-}
-
-TEST(Previews, FragmentedFileReadsInFileOrder) {
-    const auto jpeg = jpegWithFrame(0xC0, 3000);
-    const auto raw = RawFixtures::nef({jpeg});
-    // Three pieces stored last first, with noise between them.
-    const std::uint64_t a = 4096, b = 8192;
-    const Bytes first = slice(raw.data, {0, a}), second = slice(raw.data, {a, b - a}),
-                third = slice(raw.data, {b, raw.data.size() - b});
-    Bytes source = C::noise(512, 1);
-    const auto at = [&](const Bytes& piece) {
-        const std::uint64_t offset = source.size();
-        source.insert(source.end(), piece.begin(), piece.end());
-        const auto gap = C::noise(1024, 2);
-        source.insert(source.end(), gap.begin(), gap.end());
-        return offset;
-    };
-    const auto thirdAt = at(third), secondAt = at(second), firstAt = at(first);
-    auto file = fileOver(raw.data, FileKind::nef,
-                         {{firstAt, a}, {secondAt, b - a}, {thirdAt, third.size()}});
-    EXPECT_EQ(Previews::imageData(file, DataBlockReader(source), Previews::kThumbnailBytes), jpeg);
-    file.kind = FileKind::jpeg;
-    EXPECT_EQ(Previews::imageData(file, DataBlockReader(source), Previews::kThumbnailBytes),
-              raw.data);
 }
 
 TEST(Previews, VanishedSourceGivesNothing) {
