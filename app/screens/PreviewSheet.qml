@@ -39,8 +39,8 @@ Sheet {
         player.stop()
         videoDevice = session.openVideo(file.id)
         if (videoDevice) {
-            player.setSourceDevice(videoDevice)
-            player.play()
+            // QML cannot hand a QIODevice to the player; the device does it.
+            if (videoDevice.playOn(player)) player.play()
         }
     }
 
@@ -59,7 +59,8 @@ Sheet {
             asynchronous: true
             cache: false
             fillMode: Image.PreserveAspectFit
-            source: sheet.file.id && !sheet.isVideo ? "image://thumb/" + sheet.file.id : ""
+            source: sheet.file.id && !sheet.isVideo
+                    ? "image://thumb/preview/" + encodeURIComponent(sheet.file.id) : ""
         }
         // Made only for a video, so that no media backend starts for pictures.
         Loader {

@@ -41,7 +41,7 @@ Item {
             cache: false
             fillMode: Image.PreserveAspectCrop
             sourceSize: Qt.size(tile.thumb * 2, tile.thumb * 2)
-            source: "image://thumb/" + tile.file.id
+            source: "image://thumb/" + encodeURIComponent(tile.file.id)
         }
         // No picture: the kind's icon from the thumbnail provider, else the category's.
         Image {
@@ -52,7 +52,7 @@ Item {
             visible: status === Image.Ready
             asynchronous: true
             sourceSize: Qt.size(64, 64)
-            source: picture.status === Image.Error ? "image://thumb/icon/" + tile.file.id : ""
+            source: picture.status === Image.Error ? "image://thumb/icon/" + encodeURIComponent(tile.file.id) : ""
         }
         Sym {
             anchors.centerIn: parent
