@@ -225,9 +225,10 @@ void RecoverySession::quickLook(const QString& id) {
 
 void RecoverySession::merge(const std::vector<RecoverableFile>& batch) {
     thumbnails_->remember(batch);
-    bool added = false;
+    bool changed = false;
     for (const auto& file : batch) {
-        if (!knownIDs_.insert(file.id).second) continue;
+        const auto index = static_cast<std::uint32_t>(files_.size());
+        const auto [known, added] = indexOf_.try_emplace(file.id, index);
         Facts facts;
         if (file.modified) {
             facts.dated = true;
@@ -239,15 +240,26 @@ void RecoverySession::merge(const std::vector<RecoverableFile>& batch) {
         facts.damaged = file.headerLooksValid == false;
         facts.category = file.category;
         facts.size = file.size;
+        ++counts_[file.category];
+        changed = true;
+        if (!added) {
+            const auto i = known->second;
+            --counts_[facts_[i].category];
+            if (files_[i].name != file.name) byName_.clear(); // its rank is stale
+            facts_[i] = facts;
+            lowerNames_[i] = QString::fromStdString(file.name).toLower();
+            lowerPaths_[i] = QString::fromStdString(file.originalPath).toLower();
+            nameKeys_[i] = names_.key(file.name);
+            files_[i] = file;
+            continue;
+        }
         facts_.push_back(facts);
         lowerNames_.push_back(QString::fromStdString(file.name).toLower());
         lowerPaths_.push_back(QString::fromStdString(file.originalPath).toLower());
         nameKeys_.push_back(names_.key(file.name));
         files_.push_back(file);
-        ++counts_[file.category];
-        added = true;
     }
-    if (!added) return;
+    if (!changed) return;
     emit filesChanged();
     emit countsChanged();
     scheduleRebuild();

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -250,7 +251,8 @@ private:
     std::vector<std::uint32_t> byName_;
     std::vector<std::uint32_t> nameRank_;
     std::vector<SortItem> items_;
-    std::unordered_set<std::string> knownIDs_;
+    // Id → index into files_; a file met again (the deep scan refining a listed one) replaces it.
+    std::unordered_map<std::string, std::uint32_t> indexOf_;
     std::map<FileCategory, int> counts_;
     std::unordered_set<std::string> selection_;
     std::unordered_set<std::string> recovered_;

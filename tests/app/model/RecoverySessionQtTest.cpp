@@ -56,9 +56,12 @@ private slots:
         QTest::newRow("23:59 and 00:01")
             << date << Files{found("x", "x", late), found("y", "y", localTime(2024, 3, 9, 0, 1))}
             << "Yesterday: y | " + eighth + ": x" << 4;
-        QTest::newRow("an id seen before is dropped")
-            << date << Files{found("x", "x", late), found("x", "x", localTime(2024, 3, 10, 1, 0))}
-            << eighth + ": x" << 2;
+        // The deep scan refines a listed file under the same id.
+        QTest::newRow("an id seen again replaces the first")
+            << date
+            << Files{found("x", "x", late),
+                     found("x", "x", localTime(2024, 3, 10, 1, 0), FileCategory::video)}
+            << "Today: x" << 2;
         QTest::newRow("no date last")
             << date << Files{found("u", "u"), found("x", "x", late), found("v", "v")}
             << eighth + ": x | No date: v u" << 4;
@@ -85,6 +88,10 @@ private slots:
         session->setSort(sort);
         QTEST(described(*session), "sections");
         QTEST(session->grid()->rowCount(), "gridRows");
+        int counted = 0;
+        for (const auto& count : session->countsValue())
+            counted += count.toInt();
+        QCOMPARE(counted, session->fileCount());
     }
 
     void filters() {
