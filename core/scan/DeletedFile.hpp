@@ -31,6 +31,10 @@ struct DeletedFile {
 
     static constexpr std::int64_t kHeaderBytes = 32;
     static constexpr std::int64_t kHeaderSector = 4096;
+    // Folders cut off the tree are searched for (a read of all free space) only when the tree
+    // shows fewer deleted files than this: after a quick format it shows none, while a card
+    // whose files were deleted in the camera lists them already.
+    static constexpr std::size_t kOrphanSearchBelow = 16;
 
     // Nothing when a range leaves the source or is empty, or the category is not wanted. A failed
     // header read throws (deviceGone ends the scan).

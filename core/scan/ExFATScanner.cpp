@@ -371,7 +371,8 @@ void ExFATScanner::scanVolume(const BlockReader& reader, const FoundVolume& volu
     const std::size_t usedBefore = used.size();
     walk(g.rootCluster, std::nullopt, false, g, reader, "", 0, options, visited, sink, used, notes,
          foundBefore);
-    walkOrphans(g, reader, options, visited, sink, used, notes, foundBefore);
+    if (sink.size() - foundBefore < DeletedFile::kOrphanSearchBelow)
+        walkOrphans(g, reader, options, visited, sink, used, notes, foundBefore);
     DeletedFile::distrustOverlaps(
         std::span(sink).subspan(foundBefore),
         std::vector<ByteRange>(used.begin() + static_cast<std::ptrdiff_t>(usedBefore), used.end()));

@@ -382,7 +382,7 @@ void FATScanner::scan(const BlockReader& reader, const FoundVolume& volume,
     FATGeometry geometry = load(reader, volume);
     Walker walker(geometry, reader, options);
     walker.walkRoot();
-    walker.findOrphans();
+    if (walker.found.size() < DeletedFile::kOrphanSearchBelow) walker.findOrphans();
     walker.placeDeleted();
     if (notes) {
         notes->unreadable |= walker.notes.unreadable || geometry.tableLost;
