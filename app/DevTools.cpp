@@ -1,6 +1,7 @@
 #include "app/DevTools.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/model/ThumbnailProvider.hpp"
 #include "core/engine/RecoveryEngine.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "core/records/FileKind.hpp"
@@ -145,6 +146,14 @@ void DevTools::useFixedLook() {
     QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
+void DevTools::loadMainScreen(QQmlApplicationEngine& engine, AppModel& model) {
+    // Installed, the module lives only in the resources.
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    engine.addImageProvider(QStringLiteral("thumb"),
+                            new ThumbnailProvider([&model] { return model.thumbnails(); }));
+    engine.load(mainScreen());
+}
+
 std::optional<int> DevTools::runIfRequested(int& argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -163,10 +172,10 @@ std::optional<int> DevTools::runIfRequested(int& argc, char** argv) {
 }
 
 int DevTools::snapshotWindow(const QString& output, const QString& image, qint64 select) {
-    AppModel model;
+    AppModel model(nullptr);
     if (!image.isEmpty()) model.openImage(image);
     QQmlApplicationEngine engine;
-    engine.load(mainScreen());
+    loadMainScreen(engine, model);
     auto* window = engine.rootObjects().isEmpty()
                        ? nullptr
                        : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());

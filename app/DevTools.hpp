@@ -12,7 +12,11 @@
 #include <optional>
 #include <vector>
 
+class QQmlApplicationEngine;
+
 namespace vellary {
+
+class AppModel;
 
 // Two command-line modes for developers that run without the interactive window and end the
 // process themselves: a PNG of the main window, and the thumbnails of a disk image's files.
@@ -37,6 +41,8 @@ public:
 
     // The root screen in the QML module's resources.
     static QUrl mainScreen();
+    // Loads the main window into engine over model: the module's own imports and thumbnails.
+    static void loadMainScreen(QQmlApplicationEngine& engine, AppModel& model);
     // arguments[0] is the program.
     static Request parse(const QStringList& arguments);
     // A signed decimal count; anything else is 0.

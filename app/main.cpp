@@ -31,15 +31,14 @@ int main(int argc, char* argv[]) {
     // The screens' symbolic icons, where the desktop's own theme lacks one.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
-    vellary::AppModel model;
+    vellary::AppModel model(nullptr);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &model,
                      &vellary::AppModel::prepareToQuit);
     const auto request = vellary::DevTools::parse(QCoreApplication::arguments());
     if (!request.image.isEmpty()) model.openImage(request.image);
 
     QQmlApplicationEngine engine;
-    // Hook: the "thumb" image provider is registered here once it exists.
-    engine.load(vellary::DevTools::mainScreen());
+    vellary::DevTools::loadMainScreen(engine, model);
     if (engine.rootObjects().isEmpty()) return 1;
     return QGuiApplication::exec();
 }

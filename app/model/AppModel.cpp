@@ -228,8 +228,17 @@ void AppModel::opened(const Device& device, std::shared_ptr<BlockReader> reader,
     publish(session);
 }
 
+std::shared_ptr<ThumbnailCache> AppModel::thumbnails() const {
+    const std::lock_guard lock(thumbnailsLock_);
+    return thumbnails_;
+}
+
 void AppModel::publish(RecoverySession* session) {
     session_ = session;
+    {
+        const std::lock_guard lock(thumbnailsLock_);
+        thumbnails_ = session->thumbnails();
+    }
     for (auto signal : {&RecoverySession::stateChanged, &RecoverySession::filesChanged})
         connect(session, signal, this, &AppModel::subtitleChanged);
     emit sessionChanged();
@@ -303,6 +312,10 @@ void AppModel::setImaging(ImagingJob* job) {
 RecoverySession* AppModel::takeSession(RecoverySession::Remount remount) {
     RecoverySession* session = std::exchange(session_, nullptr);
     if (!session) return nullptr;
+    {
+        const std::lock_guard lock(thumbnailsLock_);
+        thumbnails_.reset();
+    }
     session->close(remount);
     disconnect(session, nullptr, this, nullptr);
     emit sessionChanged();

@@ -15,6 +15,7 @@
 #include <QtQml/qqmlregistration.h>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -22,6 +23,8 @@ class QQmlEngine;
 class QJSEngine;
 
 namespace vellary {
+
+class ThumbnailCache;
 
 // The root of the window's state: the disks offered, the one open session, the disk being
 // opened, the running disk copy, the alert and the two help sheets. Everything that blocks runs
@@ -81,7 +84,9 @@ public:
         "Something is still using it. Close any windows showing its files, then eject it from "
         "the file manager.";
 
-    explicit AppModel(QObject* parent = nullptr);
+    // No default constructor: Qt 6.4 would build the QML singleton with it instead of calling
+    // create(), and the screens would watch a second model.
+    explicit AppModel(QObject* parent);
     explicit AppModel(Platform platform, QObject* parent = nullptr);
     ~AppModel() override;
 
@@ -115,6 +120,8 @@ public:
     const std::vector<Device>& devices() const { return devices_; }
     bool loadedDevices() const { return loadedDevices_; }
     RecoverySession* session() const { return session_; }
+    // The open session's thumbnails, or null; safe on the image provider's threads.
+    std::shared_ptr<ThumbnailCache> thumbnails() const;
     QString opening() const { return opening_; }
     QString alertId() const { return alertId_; }
     QString alertTitle() const { return alertTitle_; }
@@ -163,6 +170,8 @@ private:
     bool refreshing_ = false;
     bool refreshAgain_ = false;
     RecoverySession* session_ = nullptr;
+    mutable std::mutex thumbnailsLock_;
+    std::shared_ptr<ThumbnailCache> thumbnails_;
     QString opening_;
     QString alertId_;
     QString alertTitle_;
