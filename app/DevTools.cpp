@@ -13,6 +13,7 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QRegularExpression>
@@ -184,7 +185,13 @@ int DevTools::snapshotWindow(const QString& output, const QString& image, qint64
     window->show();
     window->raise();
 
-    QTimer::singleShot(kSelectAfterMs, &model, [&model, select] {
+    QTimer::singleShot(kSelectAfterMs, &model, [&model, window, select] {
+        // Without a pointer the offscreen window puts it at its corner, on the back button, whose
+        // tooltip would be drawn: it rests in the empty lower part of the window instead.
+        const QPointF rest(kWidth / 2.0, kHeight - 100.0);
+        QMouseEvent move(QEvent::MouseMove, rest, window->mapToGlobal(rest), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &move);
         auto* session = model.session();
         if (!session || select < 1) return;
         for (const auto& id : photosToSelect(session->visibleFiles(), select))
