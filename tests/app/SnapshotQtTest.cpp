@@ -29,6 +29,15 @@ int distinctColours(const QImage& image) {
     return int(colours.size());
 }
 
+// Pixels of the accent tint that selected tiles are drawn on.
+int selectionPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == qRgb(0xe1, 0xec, 0xfb);
+    return count;
+}
+
 } // namespace
 
 class SnapshotQtTest : public QObject {
@@ -67,6 +76,9 @@ private slots:
         // Drawn, not blank: text, icons and (in the session) photo thumbnails.
         QVERIFY2(distinctColours(shot) > (scan ? 400 : 40),
                  qPrintable(QString::number(distinctColours(shot))));
+        // The session, not the home screen, with its three photos selected (about 7,000 each).
+        QVERIFY2((selectionPixels(shot) > 15000) == scan,
+                 qPrintable(QString::number(selectionPixels(shot))));
         // Nothing is ever written over.
         const Run again = runApp(arguments);
         QCOMPARE(again.status, 1);
