@@ -489,9 +489,14 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     if (k > 64 && k < kEndOfBlock) return false;
                 } else if (ss == 0) {
                     if (ah == 0) {
-                        const int s = decode(bits, *part.dc);
-                        if (s < 0 || s > 16) return false;
-                        bits.take(s);
+                        bits.ensure(16);
+                        if (const auto e = part.dc->step[bits.peek(kFastBits)]; e != 0) {
+                            bits.drop(e >> 8);
+                        } else {
+                            const int s = decode(bits, *part.dc);
+                            if (s < 0 || s > 16) return false;
+                            bits.take(s);
+                        }
                     } else {
                         bits.take(1);
                     }
@@ -501,8 +506,24 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     } else {
                         std::uint64_t mask = 0;
                         for (int k = ss; k <= se;) {
-                            const int rs = decode(bits, *part.ac);
-                            if (rs < 0) return false;
+                            // A code with its extra bits in one look-up where they fit.
+                            bits.ensure(16);
+                            const auto index = bits.peek(kFastBits);
+                            const auto step = part.ac->step[index];
+                            int rs = 0;
+                            if (step != 0) {
+                                const auto entry = part.ac->fast[index];
+                                rs = entry & 0xFF;
+                                // Failing, the code is taken but not its bits, as the slow way.
+                                if ((rs & 0x0F) != 0 && k + (rs >> 4) > se) {
+                                    bits.drop(entry >> 8);
+                                    return false;
+                                }
+                                bits.drop(step >> 8);
+                            } else {
+                                rs = decode(bits, *part.ac);
+                                if (rs < 0) return false;
+                            }
                             const int r = rs >> 4;
                             const int size = rs & 0x0F;
                             if (size == 0) {
@@ -515,7 +536,7 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                             } else {
                                 k += r;
                                 if (k > se) return false;
-                                bits.take(size);
+                                if (step == 0) bits.take(size);
                                 mask |= 1ull << k;
                                 ++k;
                             }
@@ -550,8 +571,11 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                             const std::uint64_t before = stop > 63 ? ~0ull : (1ull << stop) - 1;
                             // The new coefficient's sign bit, then the corrections; only their
                             // count matters here.
-                            for (int n = bitCount(mask & ahead & before) + (size != 0); n > 0;
-                                 n -= 16)
+                            // Few are set between two new coefficients: counted one by one.
+                            int n = size != 0;
+                            for (auto set = mask & ahead & before; set != 0; set &= set - 1)
+                                ++n;
+                            for (; n > 0; n -= 16)
                                 bits.take(std::min(n, 16));
                             k = stop;
                             if (size != 0) {
