@@ -397,6 +397,44 @@ TEST_P(FragmentedJPEG, ComesBackWholeOrPartialNeverWrong) {
 INSTANTIATE_TEST_SUITE_P(Layouts, FragmentedJPEG, ::testing::ValuesIn(kLayouts),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// The JPEG with a comment after its start marker that makes its size + less a multiple of 4096.
+Bytes clusterSized(const Bytes& jpeg, std::size_t less) {
+    const std::size_t fill = (4096 - (jpeg.size() + 4 - less) % 4096) % 4096;
+    Bytes out = {0xFF,
+                 0xD8,
+                 0xFF,
+                 0xFE,
+                 static_cast<std::uint8_t>((fill + 2) >> 8),
+                 static_cast<std::uint8_t>(fill + 2)};
+    out.resize(out.size() + fill, 'x');
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+// The cluster after the gap holds nothing of the file but its end-of-image marker; the gap is
+// noise, or noise and a whole JPEG that ends on a cluster boundary.
+TEST(FragmentedJPEGEnd, SplitJustBeforeTheEndMarker) {
+    const auto* sample = need("piece1.jpg");
+    const auto* other = need("piece2.jpg");
+    if (!sample || !other) GTEST_SKIP() << "cjpeg missing";
+    const auto file = clusterSized(sample->data, 2);
+    const auto head = Bytes(file.begin(), file.end() - 2);
+    const auto tail = CarveFixtures::join({{0xFF, 0xD9}, Bytes(8190, 0)});
+    const Sample whole{file, FileKind::jpeg};
+    const Sample sized{clusterSized(other->data, 0), FileKind::jpeg};
+    for (const bool withJPEG : {false, true}) {
+        const auto gap = withJPEG
+                             ? CarveFixtures::join({CarveFixtures::noise(4096, 18), sized.data})
+                             : CarveFixtures::noise(8192, 17);
+        std::map<std::uint64_t, const Sample*> placed = {{0, &whole}};
+        if (withJPEG) placed[head.size() + 4096] = &sized;
+        const auto found = carveChecked(CarveFixtures::join({head, gap, tail}), placed);
+        const auto* f = foundAt(found, 0);
+        ASSERT_TRUE(f);
+        EXPECT_TRUE(f->complete && f->ranges.size() == 2) << withJPEG;
+    }
+}
+
 std::size_t find(const Bytes& data, std::string_view text) {
     return static_cast<std::size_t>(
         std::search(data.begin(), data.end(), text.begin(), text.end()) - data.begin());
