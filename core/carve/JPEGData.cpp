@@ -464,11 +464,11 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     do {
                         bits.ensure(16);
                         if (const std::uint32_t e = pair[bits.peek(kFastBits)]; e != 0) {
-                            // Both steps when the first leaves the block open and no refill would
-                            // come between them, so the buffer moves exactly as step by step.
-                            const bool both =
-                                ((63 - k - static_cast<int>(e >> 8 & 0xFF)) |
-                                 (bits.count() - 16 - static_cast<int>(e & 0xFF))) >= 0;
+                            // Both steps when the first surely leaves the block open (it moves 16
+                            // at most, or ends the block and is paired with nothing) and no refill
+                            // would come between them (it takes 11 bits at most), so the buffer
+                            // moves exactly as step by step.
+                            const bool both = (k <= 63 - 16) & (bits.count() >= 16 + kFastBits);
                             const std::uint32_t use = both ? e >> 16 : e;
                             bits.drop(static_cast<int>(use & 0xFF));
                             k += static_cast<int>(use >> 8 & 0xFF);
