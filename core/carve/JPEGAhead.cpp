@@ -24,8 +24,8 @@ bool claimed(const RangeCover& cover, std::uint64_t offset) {
 
 } // namespace
 
-JPEGAhead::JPEGAhead(const BlockReader& reader, const RangeCover& covered)
-    : reader_(reader), covered_(covered), thread_([this] { run(); }) {}
+JPEGAhead::JPEGAhead(const BlockReader& reader, const RangeCover& covered, std::uint64_t from)
+    : reader_(reader), covered_(covered), walkAt_(from), thread_([this] { run(); }) {}
 
 JPEGAhead::~JPEGAhead() {
     {

@@ -29,8 +29,9 @@ public:
     // Measurements waiting for the walk, at most.
     static constexpr std::size_t kMaxWaiting = 16;
 
-    // reader must allow reads from two threads at once.
-    JPEGAhead(const BlockReader& reader, const RangeCover& covered);
+    // Starts looking beyond from, the walk's first JPEG. reader must allow reads from two threads
+    // at once.
+    JPEGAhead(const BlockReader& reader, const RangeCover& covered, std::uint64_t from);
     ~JPEGAhead();
     JPEGAhead(const JPEGAhead&) = delete;
     JPEGAhead& operator=(const JPEGAhead&) = delete;

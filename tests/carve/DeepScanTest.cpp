@@ -200,7 +200,7 @@ TEST(JPEGAhead, GivesWhatTheWalkMeasures) {
     }
     const DataBlockReader reader(image);
     const RangeCover cover({{starts[5], 1024}});
-    JPEGAhead ahead(reader, cover);
+    JPEGAhead ahead(reader, cover, 0);
     for (std::size_t i = 0; i < starts.size(); ++i) {
         if (i % 4 == 3 || i == 5) continue;
         const auto got = ahead.measure(reader, starts[i]);
