@@ -87,54 +87,61 @@ std::optional<JPEGCarver::Parsed> JPEGAhead::measure(const BlockReader& source, 
 }
 
 void JPEGAhead::run() {
+    const auto size = reader_.size();
     std::unique_lock lock(mutex_);
     while (!stop_) {
         prune();
-        if (const auto at = claim()) {
+        // A candidate beyond the one being measured keeps the walk busy when it gets here.
+        if (found_.size() < 2 && searched_ < size && searched_ - walkAt_ < kReach) {
+            const auto from = searched_;
             lock.unlock();
-            std::optional<JPEGCarver::Parsed> parsed;
-            bool measured = true;
-            try {
-                parsed = JPEGCarver::measure(reader_, *at);
-            } catch (...) {
-                measured = false;
-            }
+            const auto hits = search(from);
             lock.lock();
-            if (measured) {
-                store(*at, std::move(parsed));
-            } else {
-                // The walk measures it itself.
-                slots_.erase(*at);
-                changed_.notify_all();
-            }
+            // The walk may have jumped past this piece meanwhile.
+            if (searched_ != from) continue;
+            for (const auto hit : hits)
+                if (hit > walkAt_) found_.push_back(hit);
+            searched_ = from + static_cast<std::uint64_t>(kPiece);
             continue;
         }
-        const auto size = reader_.size();
-        if (searched_ >= size || searched_ - walkAt_ >= kReach || !found_.empty()) {
+        const auto at = claim();
+        if (!at) {
             changed_.wait(lock);
             continue;
         }
-        const auto from = searched_;
         lock.unlock();
-        Bytes bytes;
+        std::optional<JPEGCarver::Parsed> parsed;
+        bool measured = true;
         try {
-            bytes = reader_.read(from, kPiece);
+            parsed = JPEGCarver::measure(reader_, *at);
         } catch (...) {
-            // Unreadable here: the walk finds what lies in it.
-        }
-        std::vector<std::uint64_t> hits;
-        for (std::size_t i = 0; i + kMinCandidateBytes <= bytes.size(); i += kSector) {
-            const ByteSpan window(bytes.data() + i, std::min(kSniffBytes, bytes.size() - i));
-            if (bytes[i] == 0xFF && Sniff::jpeg(window) && !claimed(covered_, from + i))
-                hits.push_back(from + i);
+            measured = false;
         }
         lock.lock();
-        // The walk may have jumped past this piece meanwhile.
-        if (searched_ != from) continue;
-        for (const auto hit : hits)
-            if (hit > walkAt_) found_.push_back(hit);
-        searched_ = from + static_cast<std::uint64_t>(kPiece);
+        if (measured) {
+            store(*at, std::move(parsed));
+        } else {
+            // The walk measures it itself.
+            slots_.erase(*at);
+            changed_.notify_all();
+        }
     }
+}
+
+std::vector<std::uint64_t> JPEGAhead::search(std::uint64_t from) const {
+    Bytes bytes;
+    try {
+        bytes = reader_.read(from, kPiece);
+    } catch (...) {
+        // Unreadable here: the walk finds what lies in it.
+    }
+    std::vector<std::uint64_t> hits;
+    for (std::size_t i = 0; i + kMinCandidateBytes <= bytes.size(); i += kSector) {
+        const ByteSpan window(bytes.data() + i, std::min(kSniffBytes, bytes.size() - i));
+        if (bytes[i] == 0xFF && Sniff::jpeg(window) && !claimed(covered_, from + i))
+            hits.push_back(from + i);
+    }
+    return hits;
 }
 
 } // namespace vellary

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace vellary {
 
@@ -52,6 +53,8 @@ private:
     // Claims the first candidate nobody measures yet. Under the lock.
     std::optional<std::uint64_t> claim();
     void store(std::uint64_t at, std::optional<JPEGCarver::Parsed> parsed);
+    // The JPEG signatures in the piece at from, outside claimed space.
+    std::vector<std::uint64_t> search(std::uint64_t from) const;
 
     const BlockReader& reader_;
     const RangeCover& covered_;
