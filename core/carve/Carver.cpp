@@ -1,6 +1,8 @@
 #include "core/carve/Carver.hpp"
 
 #include "core/carve/ChunkedSource.hpp"
+#include "core/carve/JPEGAhead.hpp"
+#include "core/carve/JPEGCarver.hpp"
 #include "core/carve/JPEGReassembly.hpp"
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <ctime>
 #include <limits>
 #include <map>
+#include <thread>
 
 namespace vellary {
 namespace {
@@ -164,6 +167,11 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
     Outcome outcome;
     CoverCursor cover(covered);
     ChunkedSource source(reader);
+    // JPEGs are measured on a second thread too, from the first one on, where the source is
+    // large enough to gain.
+    const bool twoThreads =
+        size >= JPEGAhead::kMinSource && std::thread::hardware_concurrency() > 1;
+    std::optional<JPEGAhead> ahead;
     Taken whole;     // complete files found, never taken as a piece of another
     Taken continued; // the later pieces of files put back together, passed over when reached
     const JPEGReassembly::Claimed taken = [&](std::uint64_t offset) {
@@ -248,7 +256,12 @@ Carver::Outcome Carver::carve(const BlockReader& reader, const RangeCover& cover
             for (const auto* carver : candidates) {
                 const auto kind = carver->sniff(window);
                 if (!kind) continue;
-                carved = carver->carve(source, at, *kind);
+                if (twoThreads && dynamic_cast<const JPEGCarver*>(carver) != nullptr) {
+                    if (!ahead) ahead.emplace(reader, covered, at);
+                    carved = JPEGCarver::carved(ahead->measure(source, at));
+                } else {
+                    carved = carver->carve(source, at, *kind);
+                }
                 // A measurement that is empty or runs past the source is a carver's mistake.
                 if (carved && (carved->size == 0 || carved->size > size - at)) carved.reset();
                 if (carved) break;

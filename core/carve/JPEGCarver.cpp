@@ -72,7 +72,10 @@ std::optional<FileKind> JPEGCarver::sniff(ByteSpan bytes) const {
 
 std::optional<Carved> JPEGCarver::carve(const BlockReader& reader, std::uint64_t start,
                                         FileKind) const {
-    const auto parsed = measure(reader, start);
+    return carved(measure(reader, start));
+}
+
+std::optional<Carved> JPEGCarver::carved(const std::optional<Parsed>& parsed) {
     if (!parsed) return std::nullopt;
     Carved carved;
     carved.kind = FileKind::jpeg;

@@ -35,6 +35,8 @@ public:
     // found, gives an incomplete file. Never throws.
     static std::optional<Parsed> measure(const BlockReader& reader, std::uint64_t start,
                                          std::optional<std::uint64_t> limit = std::nullopt);
+    // What carve gives for a measurement.
+    static std::optional<Carved> carved(const std::optional<Parsed>& parsed);
 };
 
 } // namespace vellary

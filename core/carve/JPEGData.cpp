@@ -16,24 +16,11 @@ constexpr std::uint64_t kMaxTrackedBlocks = 8 * 1024 * 1024;
 // The bits wait at the top of a 64-bit buffer, so a look-up is one shift.
 class Bits {
 public:
-    Bits(HeldWindow& window, std::uint64_t from) : window_(window), pos_(from) {}
+    Bits(HeldWindow& window, std::uint64_t from) : window_(&window), pos_(from) {}
 
-    // At least 57 bits buffered (zeros past a marker count).
-    void ensure(int n) {
-        if (count_ < n) fill();
-    }
-    // The next n bits (1 to 16); ensure(n) first.
-    std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(bits_ >> (64 - n)); }
     void drop(int n) {
         bits_ <<= n;
         count_ -= n;
-    }
-    std::uint32_t take(int n) {
-        if (n == 0) return 0;
-        ensure(n);
-        const auto value = peek(n);
-        drop(n);
-        return value;
     }
     // Whether bits were taken from the zeros after a marker.
     bool overran() const { return count_ < padding_; }
@@ -53,6 +40,10 @@ public:
     std::uint64_t next() const { return pos_; }
     std::uint64_t buffered() const { return bits_; }
     int count() const { return count_; }
+    void hold(std::uint64_t buffered, int count) {
+        bits_ = buffered;
+        count_ = count;
+    }
     void restore(std::uint64_t pos, std::uint64_t buffered, int count) {
         pos_ = pos;
         bits_ = buffered;
@@ -75,18 +66,8 @@ public:
         return pos_ > buffered ? pos_ - buffered : pos_;
     }
 
-private:
-    int byteAt(std::uint64_t at) {
-        if (at - base_ < length_) return data_[at - base_];
-        const auto piece = window_.span(at, kPiece);
-        if (!piece || piece->empty()) return -1;
-        data_ = piece->data();
-        base_ = at;
-        length_ = piece->size();
-        return data_[0];
-    }
-
-    void fill() {
+    // At least 57 bits buffered (zeros past a marker count).
+    [[gnu::always_inline]] void fill() {
         // Whole bytes while the next eight hold no FF. The part of a byte that does not fit is
         // ORed in below the count; it is the byte the next fill brings, so ORing it again is
         // harmless.
@@ -103,6 +84,21 @@ private:
                 return;
             }
         }
+        fillBytes();
+    }
+
+private:
+    int byteAt(std::uint64_t at) {
+        if (at - base_ < length_) return data_[at - base_];
+        const auto piece = window_->span(at, kPiece);
+        if (!piece || piece->empty()) return -1;
+        data_ = piece->data();
+        base_ = at;
+        length_ = piece->size();
+        return data_[0];
+    }
+
+    void fillBytes() {
         while (count_ <= 56) {
             if (!marker_) {
                 const int b = byteAt(pos_);
@@ -138,7 +134,7 @@ private:
         }
     }
 
-    HeldWindow& window_;
+    HeldWindow* window_;
     const std::uint8_t* data_ = nullptr;
     std::uint64_t base_ = 0;
     std::uint64_t length_ = 0;
@@ -161,8 +157,46 @@ inline int bitCount(std::uint64_t v) {
     return static_cast<int>((v * 0x0101010101010101ull) >> 56);
 }
 
+// A Bits' buffer held in locals while one block is decoded, so that it stays in registers; it
+// goes back to the stream for refills and when the block is done. Refills come exactly when the
+// stream's own would.
+class Buffer {
+public:
+    explicit Buffer(Bits& bits) : bits_(bits), acc_(bits.buffered()), have_(bits.count()) {}
+    ~Buffer() { bits_.hold(acc_, have_); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    [[gnu::always_inline]] void ensure(int n) {
+        if (have_ < n) {
+            bits_.hold(acc_, have_);
+            bits_.fill();
+            acc_ = bits_.buffered();
+            have_ = bits_.count();
+        }
+    }
+    std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(acc_ >> (64 - n)); }
+    void drop(int n) {
+        acc_ <<= n;
+        have_ -= n;
+    }
+    [[gnu::always_inline]] std::uint32_t take(int n) {
+        if (n == 0) return 0;
+        ensure(n);
+        const auto value = peek(n);
+        drop(n);
+        return value;
+    }
+    int count() const { return have_; }
+
+private:
+    Bits& bits_;
+    std::uint64_t acc_;
+    int have_;
+};
+
 // The symbol of the next code, or -1 when the bits form no code of the table.
-int decode(Bits& bits, const JPEGData::Table& table) {
+[[gnu::always_inline]] inline int decode(Buffer& bits, const JPEGData::Table& table) {
     bits.ensure(16);
     if (const auto entry = table.fast[bits.peek(kFastBits)]; entry != 0) {
         bits.drop(entry >> 8);
@@ -178,6 +212,25 @@ int decode(Bits& bits, const JPEGData::Table& table) {
         }
     }
     return -1;
+}
+
+// Pairs each AC step with the one that follows it in the same look-up bits, where it fits.
+void pairSteps(JPEGData::Table& table) {
+    constexpr std::uint32_t kMask = (1u << kFastBits) - 1;
+    for (std::uint32_t i = 0; i <= kMask; ++i) {
+        const std::uint32_t first = table.step[i];
+        if (first == 0) continue;
+        const std::uint32_t length = first >> 8;
+        const std::uint32_t advance = first & 0xFF;
+        const std::uint32_t alone = length | advance << 8;
+        std::uint32_t both = alone;
+        if (advance < JPEGData::kEndOfBlock) {
+            const std::uint32_t second = table.step[(i << length) & kMask];
+            if (second != 0 && (second >> 8) <= kFastBits - length)
+                both = (length + (second >> 8)) | (advance + (second & 0xFF)) << 8;
+        }
+        table.pair[i] = alone | both << 16;
+    }
 }
 
 struct ScanComponent {
@@ -235,6 +288,7 @@ bool JPEGData::defineTables(ByteSpan payload) {
             if (n > 0) table.maxCode[static_cast<std::size_t>(length)] = code - 1;
             code <<= 1;
         }
+        if (tableClass == 1) pairSteps(table);
         table.maxCode[17] = INT32_MAX;
         (tableClass == 0 ? dc_ : ac_)[static_cast<std::size_t>(slot)] = table;
         at += 17 + total;
@@ -362,18 +416,18 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     }
 
     if (from && (progressive_ || from->block >= blocksPerUnit)) return failed;
-    Bits bits(window, dataStart);
+    Bits stream(window, dataStart);
     std::uint32_t eobRun = 0;
     std::uint32_t restarts = 0;
     std::uint64_t unit = 0;
     std::size_t block = 0;
     if (from) {
-        bits.restore(from->pos, from->bits, from->count);
+        stream.restore(from->pos, from->bits, from->count);
         unit = from->unit;
         block = from->block;
         restarts = from->restarts;
     }
-    const auto broken = [&] { return ScanEnd{false, std::max(bits.position(), dataStart)}; };
+    const auto broken = [&] { return ScanEnd{false, std::max(stream.position(), dataStart)}; };
     // Coefficients of 8-bit samples need at most 11 bits (DC) and 10 (AC); 12-bit ones four more.
     const int maxDC = precision_ == 8 ? 11 : 15;
     const int maxAC = precision_ == 8 ? 10 : 14;
@@ -381,135 +435,173 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     for (; unit < units; ++unit, block = 0) {
         const bool resumed = from && unit == from->unit;
         if (!resumed && restartInterval_ != 0 && unit != 0 && unit % restartInterval_ == 0) {
-            if (!bits.atMarker() || bits.truncated() || bits.markerCode() != 0xD0 + (restarts % 8))
+            if (!stream.atMarker() || stream.truncated() ||
+                stream.markerCode() != 0xD0 + (restarts % 8))
                 return broken();
             ++restarts;
-            bits.resumeAfterMarker();
+            stream.resumeAfterMarker();
             eobRun = 0;
         }
         for (; block < blocksPerUnit; ++block) {
             const auto& part = parts[unitBlocks[block]];
-            if (marks && bits.plain())
-                marks(Resume{unit, block, restarts, bits.next(), bits.buffered(), bits.count()});
-            if (!progressive_) {
-                // Most codes and their extra bits come in one look-up; the rest the slow way.
-                bits.ensure(16);
-                if (const auto e = part.dc->step[bits.peek(kFastBits)]; e != 0) {
-                    bits.drop(e >> 8);
-                } else {
-                    const int s = decode(bits, *part.dc);
-                    if (s < 0 || s > maxDC) return broken();
-                    bits.take(s);
-                }
-                const auto& step = part.ac->step;
-                int k = 1;
-                do {
+            if (marks && stream.plain())
+                marks(Resume{unit, block, restarts, stream.next(), stream.buffered(),
+                             stream.count()});
+            const bool decoded = [&] {
+                Buffer bits(stream);
+                if (!progressive_) {
+                    // Most codes and their extra bits come in one look-up; the rest the slow way.
                     bits.ensure(16);
-                    if (const auto e = step[bits.peek(kFastBits)]; e != 0) {
+                    if (const auto e = part.dc->step[bits.peek(kFastBits)]; e != 0) {
                         bits.drop(e >> 8);
-                        k += e & 0xFF;
-                        continue;
-                    }
-                    const int rs = decode(bits, *part.ac);
-                    if (rs < 0) return broken();
-                    const int size = rs & 0x0F;
-                    if (size == 0) {
-                        k += (rs >> 4) == 15 ? 16 : kEndOfBlock;
                     } else {
-                        if (size > maxAC) return broken();
-                        bits.take(size);
-                        k += (rs >> 4) + 1;
+                        const int s = decode(bits, *part.dc);
+                        if (s < 0 || s > maxDC) return false;
+                        bits.take(s);
                     }
-                } while (k < 64);
-                // Past the block's last coefficient, unless the block ended with its own code.
-                if (k > 64 && k < kEndOfBlock) return broken();
-            } else if (ss == 0) {
-                if (ah == 0) {
-                    const int s = decode(bits, *part.dc);
-                    if (s < 0 || s > 16) return broken();
-                    bits.take(s);
-                } else {
-                    bits.take(1);
-                }
-            } else if (!refining) {
-                if (eobRun > 0) {
-                    --eobRun;
-                } else {
-                    std::uint64_t mask = 0;
-                    for (int k = ss; k <= se;) {
+                    const auto* pair = part.ac->pair.data();
+                    int k = 1;
+                    do {
+                        bits.ensure(16);
+                        if (const std::uint32_t e = pair[bits.peek(kFastBits)]; e != 0) {
+                            // Both steps when the first surely leaves the block open (it moves 16
+                            // at most, or ends the block and is paired with nothing) and no refill
+                            // would come between them (it takes 11 bits at most), so the buffer
+                            // moves exactly as step by step.
+                            const bool both = (k <= 63 - 16) & (bits.count() >= 16 + kFastBits);
+                            const std::uint32_t use = both ? e >> 16 : e;
+                            bits.drop(static_cast<int>(use & 0xFF));
+                            k += static_cast<int>(use >> 8 & 0xFF);
+                            continue;
+                        }
                         const int rs = decode(bits, *part.ac);
-                        if (rs < 0) return broken();
-                        const int r = rs >> 4;
+                        if (rs < 0) return false;
                         const int size = rs & 0x0F;
                         if (size == 0) {
-                            if (r < 15) {
-                                eobRun = (1u << r) - 1;
+                            k += (rs >> 4) == 15 ? 16 : kEndOfBlock;
+                        } else {
+                            if (size > maxAC) return false;
+                            bits.take(size);
+                            k += (rs >> 4) + 1;
+                        }
+                    } while (k < 64);
+                    // Past the block's last coefficient, unless the block ended with its own code.
+                    if (k > 64 && k < kEndOfBlock) return false;
+                } else if (ss == 0) {
+                    if (ah == 0) {
+                        bits.ensure(16);
+                        if (const auto e = part.dc->step[bits.peek(kFastBits)]; e != 0) {
+                            bits.drop(e >> 8);
+                        } else {
+                            const int s = decode(bits, *part.dc);
+                            if (s < 0 || s > 16) return false;
+                            bits.take(s);
+                        }
+                    } else {
+                        bits.take(1);
+                    }
+                } else if (!refining) {
+                    if (eobRun > 0) {
+                        --eobRun;
+                    } else {
+                        std::uint64_t mask = 0;
+                        for (int k = ss; k <= se;) {
+                            // A code with its extra bits in one look-up where they fit.
+                            bits.ensure(16);
+                            const auto index = bits.peek(kFastBits);
+                            const auto step = part.ac->step[index];
+                            int rs = 0;
+                            if (step != 0) {
+                                const auto entry = part.ac->fast[index];
+                                rs = entry & 0xFF;
+                                // Failing, the code is taken but not its bits, as the slow way.
+                                if ((rs & 0x0F) != 0 && k + (rs >> 4) > se) {
+                                    bits.drop(entry >> 8);
+                                    return false;
+                                }
+                                bits.drop(step >> 8);
+                            } else {
+                                rs = decode(bits, *part.ac);
+                                if (rs < 0) return false;
+                            }
+                            const int r = rs >> 4;
+                            const int size = rs & 0x0F;
+                            if (size == 0) {
+                                if (r < 15) {
+                                    eobRun = (1u << r) - 1;
+                                    if (r > 0) eobRun += bits.take(r);
+                                    break;
+                                }
+                                k += 16;
+                            } else {
+                                k += r;
+                                if (k > se) return false;
+                                if (step == 0) bits.take(size);
+                                mask |= 1ull << k;
+                                ++k;
+                            }
+                            if (k > se + 1) return false;
+                        }
+                        if (nonZero != nullptr) (*nonZero)[unit] |= mask;
+                    }
+                } else {
+                    auto& mask = (*nonZero)[unit];
+                    const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
+                    int k = ss;
+                    if (eobRun == 0) {
+                        for (; k <= se; ++k) {
+                            const int rs = decode(bits, *part.ac);
+                            if (rs < 0) return false;
+                            const int r = rs >> 4;
+                            const int size = rs & 0x0F;
+                            if (size != 0) {
+                                if (size != 1) return false;
+                            } else if (r != 15) {
+                                eobRun = 1u << r;
                                 if (r > 0) eobRun += bits.take(r);
                                 break;
                             }
-                            k += 16;
-                        } else {
-                            k += r;
-                            if (k > se) return broken();
-                            bits.take(size);
-                            mask |= 1ull << k;
-                            ++k;
+                            // Coefficients already non-zero take a correction bit; the r-th zero
+                            // one after them is where a new one lands (past se when there is none).
+                            const std::uint64_t ahead = upTo & (~0ull << k);
+                            std::uint64_t zeros = ~mask & ahead;
+                            for (int i = 0; i < r && zeros != 0; ++i)
+                                zeros &= zeros - 1;
+                            const int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
+                            const std::uint64_t before = stop > 63 ? ~0ull : (1ull << stop) - 1;
+                            // The new coefficient's sign bit, then the corrections; only their
+                            // count matters here.
+                            // Few are set between two new coefficients: counted one by one.
+                            int n = size != 0;
+                            for (auto set = mask & ahead & before; set != 0; set &= set - 1)
+                                ++n;
+                            for (; n > 0; n -= 16)
+                                bits.take(std::min(n, 16));
+                            k = stop;
+                            if (size != 0) {
+                                if (k > se) return false;
+                                mask |= 1ull << k;
+                            }
                         }
-                        if (k > se + 1) return broken();
                     }
-                    if (nonZero != nullptr) (*nonZero)[unit] |= mask;
-                }
-            } else {
-                auto& mask = (*nonZero)[unit];
-                const std::uint64_t upTo = se == 63 ? ~0ull : (1ull << (se + 1)) - 1;
-                int k = ss;
-                if (eobRun == 0) {
-                    for (; k <= se; ++k) {
-                        const int rs = decode(bits, *part.ac);
-                        if (rs < 0) return broken();
-                        const int r = rs >> 4;
-                        const int size = rs & 0x0F;
-                        if (size != 0) {
-                            if (size != 1) return broken();
-                        } else if (r != 15) {
-                            eobRun = 1u << r;
-                            if (r > 0) eobRun += bits.take(r);
-                            break;
-                        }
-                        // Coefficients already non-zero take a correction bit; the r-th zero
-                        // one after them is where a new one lands (past se when there is none).
-                        const std::uint64_t ahead = upTo & (~0ull << k);
-                        std::uint64_t zeros = ~mask & ahead;
-                        for (int i = 0; i < r && zeros != 0; ++i)
-                            zeros &= zeros - 1;
-                        const int stop = zeros != 0 ? __builtin_ctzll(zeros) : se + 1;
-                        const std::uint64_t before = stop > 63 ? ~0ull : (1ull << stop) - 1;
-                        // The new coefficient's sign bit, then the corrections; only their
-                        // count matters here.
-                        for (int n = bitCount(mask & ahead & before) + (size != 0); n > 0; n -= 16)
+                    if (eobRun > 0) {
+                        // One correction bit for each coefficient from k on that is already set.
+                        const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
+                        for (int n = bitCount(mask & upTo & onward); n > 0; n -= 16)
                             bits.take(std::min(n, 16));
-                        k = stop;
-                        if (size != 0) {
-                            if (k > se) return broken();
-                            mask |= 1ull << k;
-                        }
+                        --eobRun;
                     }
                 }
-                if (eobRun > 0) {
-                    // One correction bit for each coefficient from k on that is already set.
-                    const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
-                    for (int n = bitCount(mask & upTo & onward); n > 0; n -= 16)
-                        bits.take(std::min(n, 16));
-                    --eobRun;
-                }
-            }
+                return true;
+            }();
+            if (!decoded) return broken();
             // Decoding on into the zeros after a marker is noticed once per block: they only
             // ever add bits, so the block that first reached them is the one that fails.
-            if (bits.overran()) return broken();
+            if (stream.overran()) return broken();
         }
     }
-    if (!bits.atMarker() || bits.truncated()) return broken();
-    return ScanEnd{true, bits.markerAt()};
+    if (!stream.atMarker() || stream.truncated()) return broken();
+    return ScanEnd{true, stream.markerAt()};
 }
 
 } // namespace vellary

@@ -32,6 +32,9 @@ public:
         // for an end of block). 0: decode the slow way. Coefficient sizes too large for 8-bit
         // samples are left to the slow way, which judges them by the precision.
         std::array<std::uint16_t, 1 << kFastBits> step{};
+        // The step, and when the bits hold a second one whole, both together: bits and advance
+        // of the first in the low half, of both in the high half (the first alone when not).
+        std::array<std::uint32_t, 1 << kFastBits> pair{};
         std::array<std::int32_t, 18> maxCode{};
         std::array<std::int32_t, 17> offset{}; // index of a length's first symbol minus its code
         std::array<std::uint8_t, 256> symbols{};

@@ -51,6 +51,18 @@ Carved sized(std::uint64_t size, FileKind kind = FileKind::jpeg) {
     return carved;
 }
 
+// A file of size bytes at 0 whose carver checked only `verified` of them; nothing elsewhere.
+std::function<std::optional<Carved>(std::uint64_t)>
+checkedPart(bool complete, std::optional<std::uint64_t> verified) {
+    return [=](std::uint64_t start) -> std::optional<Carved> {
+        if (start != 0) return std::nullopt;
+        auto carved = sized(3000);
+        carved.complete = complete;
+        carved.verified = verified;
+        return carved;
+    };
+}
+
 // Zero bytes with the lead byte at every 512-byte boundary.
 Bytes leads(std::uint64_t size, std::uint8_t lead = 0xAB) {
     Bytes data(size, 0);
@@ -149,7 +161,22 @@ TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
         {"empty measurement", size, badAt1024(0), {}, badAsked, {2048}},
         {"a byte past the source", size, badAt1024(size - 1024 + 1), {}, badAsked, {2048}},
         {"2^64 - 1 bytes", size, badAt1024(UINT64_MAX), {}, badAsked, {2048}},
-        {"2^64 - 101 bytes", size, badAt1024(UINT64_MAX - 100), {}, badAsked, {2048}}};
+        {"2^64 - 101 bytes", size, badAt1024(UINT64_MAX - 100), {}, badAsked, {2048}},
+        // An incomplete file is passed over as far as its carver checked it, a complete one
+        // whole, and so is an incomplete one that names no checked part.
+        {"partial, checked to 600",
+         size,
+         checkedPart(false, 600),
+         {},
+         {0, 1024, 1536, 2048, 2560, 3072, 3584},
+         {0}},
+        {"complete, checked to 600", size, checkedPart(true, 600), {}, {0, 3072, 3584}, {0}},
+        {"partial, checked part unknown",
+         size,
+         checkedPart(false, std::nullopt),
+         {},
+         {0, 3072, 3584},
+         {0}}};
     for (const auto& c : cases) {
         FakeCarver fake(0xAB, FileKind::jpeg, c.measure);
         const DataBlockReader reader(leads(c.size));

@@ -1,6 +1,7 @@
 // The deep scan over real encoders' files: whole, cut short, split and spliced with other bytes.
 #include "core/carve/Carver.hpp"
 #include "core/carve/ISOMediaCarver.hpp"
+#include "core/carve/JPEGAhead.hpp"
 #include "core/carve/JPEGCarver.hpp"
 #include "core/carve/JPEGData.hpp"
 #include "core/io/DataBlockReader.hpp"
@@ -146,6 +147,26 @@ TEST(JPEGDataCamera, PrimaryAndPreviewMeasuredWhole) {
     EXPECT_EQ(parsed->size, camera.size());
 }
 
+// Restart markers count 0 to 7 over and over; one out of turn ends the data there.
+TEST(JPEGDataRestarts, MarkerOutOfTurnStopsTheData) {
+    const auto jpeg = cjpeg(640, 480, 5, "-quality 85 -restart 1");
+    if (!jpeg) GTEST_SKIP() << "cjpeg missing";
+    const Bytes sos = {0xFF, 0xDA};
+    auto at = std::search(jpeg->begin(), jpeg->end(), sos.begin(), sos.end());
+    std::vector<std::size_t> markers;
+    for (; at + 1 < jpeg->end(); ++at)
+        if (at[0] == 0xFF && at[1] >= 0xD0 && at[1] <= 0xD7)
+            markers.push_back(static_cast<std::size_t>(at - jpeg->begin()));
+    ASSERT_GT(markers.size(), 9u); // past one turn of the count
+    auto skipped = *jpeg;
+    skipped[markers[9] + 1] = 0xD3; // the tenth is RST1
+    const auto parsed = measure(skipped);
+    ASSERT_TRUE(parsed);
+    EXPECT_FALSE(parsed->complete);
+    EXPECT_LE(parsed->size, markers[9] + 2);
+    EXPECT_GT(parsed->size, markers[8]);
+}
+
 // A table that names more codes of a length than the length can hold is malformed.
 TEST(JPEGDataTables, OverfullTableRejected) {
     JPEGData data;
@@ -156,6 +177,39 @@ TEST(JPEGDataTables, OverfullTableRejected) {
     payload[1] = 2;
     payload.pop_back();
     EXPECT_TRUE(data.defineTables(payload));
+}
+
+// The second thread's measurements are the walk's own, whichever thread makes them, with
+// candidates the walk passes over or that lie in claimed space.
+TEST(JPEGAhead, GivesWhatTheWalkMeasures) {
+    std::vector<Bytes> files;
+    for (const char* options :
+         {"-quality 90", "-quality 85 -progressive", "-quality 80 -restart 2"})
+        if (const auto f = cjpeg(320, 240, 40 + static_cast<unsigned>(files.size()), options))
+            files.push_back(*f);
+    if (files.size() < 3) GTEST_SKIP() << "cjpeg missing";
+    Bytes image(JPEGAhead::kMinSource + 4 * 1024 * 1024, 0);
+    std::vector<std::uint64_t> starts;
+    for (std::uint64_t at = 0, i = 0; at + 64 * 1024 < image.size(); at += 512 * 1024, ++i) {
+        const auto& f = files[i % files.size()];
+        // Whole, cut short before zeros, or with noise in the middle.
+        auto placed = i % 3 == 0 ? f : Bytes(f.begin(), f.begin() + signedSize(f.size() / 2));
+        if (i % 3 == 2) placed = CarveFixtures::join({placed, CarveFixtures::noise(4096, 3)});
+        std::copy(placed.begin(), placed.end(), image.begin() + signedSize(at));
+        starts.push_back(at);
+    }
+    const DataBlockReader reader(image);
+    const RangeCover cover({{starts[5], 1024}});
+    JPEGAhead ahead(reader, cover, 0);
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        if (i % 4 == 3 || i == 5) continue;
+        const auto got = ahead.measure(reader, starts[i]);
+        const auto want = JPEGCarver::measure(reader, starts[i]);
+        ASSERT_EQ(got.has_value(), want.has_value()) << i;
+        EXPECT_EQ(got->size, want->size) << i;
+        EXPECT_EQ(got->complete, want->complete) << i;
+        EXPECT_EQ(got->headers, want->headers) << i;
+    }
 }
 
 struct Sample {
@@ -342,6 +396,44 @@ TEST_P(FragmentedJPEG, ComesBackWholeOrPartialNeverWrong) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, FragmentedJPEG, ::testing::ValuesIn(kLayouts),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// The JPEG with a comment after its start marker that makes its size + less a multiple of 4096.
+Bytes clusterSized(const Bytes& jpeg, std::size_t less) {
+    const std::size_t fill = (4096 - (jpeg.size() + 4 - less) % 4096) % 4096;
+    Bytes out = {0xFF,
+                 0xD8,
+                 0xFF,
+                 0xFE,
+                 static_cast<std::uint8_t>((fill + 2) >> 8),
+                 static_cast<std::uint8_t>(fill + 2)};
+    out.resize(out.size() + fill, 'x');
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+// The cluster after the gap holds nothing of the file but its end-of-image marker; the gap is
+// noise, or noise and a whole JPEG that ends on a cluster boundary.
+TEST(FragmentedJPEGEnd, SplitJustBeforeTheEndMarker) {
+    const auto* sample = need("piece1.jpg");
+    const auto* other = need("piece2.jpg");
+    if (!sample || !other) GTEST_SKIP() << "cjpeg missing";
+    const auto file = clusterSized(sample->data, 2);
+    const auto head = Bytes(file.begin(), file.end() - 2);
+    const auto tail = CarveFixtures::join({{0xFF, 0xD9}, Bytes(8190, 0)});
+    const Sample whole{file, FileKind::jpeg};
+    const Sample sized{clusterSized(other->data, 0), FileKind::jpeg};
+    for (const bool withJPEG : {false, true}) {
+        const auto gap = withJPEG
+                             ? CarveFixtures::join({CarveFixtures::noise(4096, 18), sized.data})
+                             : CarveFixtures::noise(8192, 17);
+        std::map<std::uint64_t, const Sample*> placed = {{0, &whole}};
+        if (withJPEG) placed[head.size() + 4096] = &sized;
+        const auto found = carveChecked(CarveFixtures::join({head, gap, tail}), placed);
+        const auto* f = foundAt(found, 0);
+        ASSERT_TRUE(f);
+        EXPECT_TRUE(f->complete && f->ranges.size() == 2) << withJPEG;
+    }
+}
 
 std::size_t find(const Bytes& data, std::string_view text) {
     return static_cast<std::size_t>(
