@@ -1,6 +1,7 @@
 #include "app/DevTools.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/model/ThumbnailCache.hpp"
 #include "app/model/ThumbnailProvider.hpp"
 #include "core/engine/RecoveryEngine.hpp"
 #include "core/io/FileBlockReader.hpp"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <mutex>
 #include <span>
 
@@ -169,7 +171,7 @@ std::optional<int> DevTools::runIfRequested(int& argc, char** argv) {
     useFixedLook();
     if (request.mode == Request::Mode::snapshot)
         return snapshotWindow(request.output, request.image, request.select);
-    return std::nullopt;
+    return renderThumbnails(request.image, request.output);
 }
 
 int DevTools::snapshotWindow(const QString& output, const QString& image, qint64 select) {
@@ -215,6 +217,23 @@ int DevTools::snapshotWindow(const QString& output, const QString& image, qint64
     QGuiApplication::exec();
     model.prepareToQuit();
     return status;
+}
+
+int DevTools::renderThumbnails(const QString& image, const QString& folder) {
+    Thumbnails thumbnails;
+    // The cache renders on its own workers; each of ours waits for its file's answer.
+    thumbnails.pictures = [](std::shared_ptr<BlockReader> reader) -> Picture {
+        const auto cache = std::make_shared<ThumbnailCache>(std::move(reader));
+        return [cache](const RecoverableFile& file) -> std::optional<QImage> {
+            std::promise<QImage> answer;
+            auto drawn = answer.get_future();
+            cache->image(file, [&answer](const QImage& picture) { answer.set_value(picture); });
+            const QImage picture = drawn.get();
+            if (picture.isNull()) return std::nullopt;
+            return picture;
+        };
+    };
+    return renderThumbnails(image, folder, thumbnails);
 }
 
 int DevTools::renderThumbnails(const QString& image, const QString& folder,

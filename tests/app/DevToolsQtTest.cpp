@@ -167,6 +167,15 @@ private slots:
         QVERIFY(fs::exists(base + " 2.png"));
     }
 
+    void thumbnailsFromTheCache() {
+        if (!FatImage::toolsAvailable()) QSKIP("mkfs.fat and mtools are needed");
+        TempDir dir;
+        const auto card = QString::fromStdString(sameNamesCard(dir.path()).string());
+        QCOMPARE(DevTools::renderThumbnails(card, QString::fromStdString(dir / "out")), 0);
+        for (const char* name : {"_HOTO.JPG.png", "_HOTO.JPG 2.png"})
+            QCOMPARE(QImage(QString::fromStdString(dir / "out" / name)).size(), QSize(64, 48));
+    }
+
     void thumbnailsOnAFullDisk() {
         SmallTmpfs full(64 * 1024);
         if (!full.mounted()) QSKIP("mounting a small tmpfs needs root");
