@@ -5,6 +5,7 @@
 #include "app/model/MainThread.hpp"
 #include "app/model/RecoveryJob.hpp"
 #include "app/model/RemountQueue.hpp"
+#include "app/model/ScreenTexts.hpp"
 #include "core/devices/DeviceCatalog.hpp"
 #include "core/records/ByteText.hpp"
 #include "core/records/RecoverError.hpp"
@@ -12,12 +13,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDesktopServices>
-#include <QLocale>
 #include <QQmlEngine>
 #include <QTimer>
 #include <QUuid>
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #ifndef VELLARY_VERSION
@@ -43,11 +42,6 @@ fs::path localPath(const QString& pathOrUrl) {
     const QUrl url(pathOrUrl);
     const QString path = url.isLocalFile() ? url.toLocalFile() : pathOrUrl;
     return fs::path(path.toStdString());
-}
-
-QString plural(qint64 count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(QLocale().toString(count),
-                                       QString::fromUtf8(count == 1 ? one : many));
 }
 
 bool isRunning(const QObject* job) {
@@ -439,20 +433,9 @@ void AppModel::openLink(const QString& url) {
 }
 
 QString AppModel::subtitle() const {
-    if (!session_) return {};
-    const qint64 count = session_->fileCount();
-    switch (session_->state()) {
-    case RecoverySession::State::Scanning:
-        return count == 0 ? QStringLiteral("Scanning…")
-                          : QStringLiteral("Scanning… %1 found").arg(QLocale().toString(count));
-    case RecoverySession::State::Finished:
-        return plural(count, "file found", "files found");
-    case RecoverySession::State::Stopped:
-        return QStringLiteral("Stopped · %1 found").arg(QLocale().toString(count));
-    case RecoverySession::State::Failed:
-        return QStringLiteral("Scan failed");
-    }
-    return {};
+    // The screens word it; the model says when it changes.
+    return session_ ? ScreenTexts().subtitle(int(session_->state()), session_->fileCount())
+                    : QString();
 }
 
 QString AppModel::version() const {
@@ -470,22 +453,7 @@ QString AppModel::formatSize(qulonglong bytes) const {
 }
 
 QString AppModel::timeLeftText(const QVariant& seconds) const {
-    bool ok = false;
-    const double value = seconds.toDouble(&ok);
-    if (!seconds.isValid() || seconds.isNull() || !ok || !std::isfinite(value) || value < 0)
-        return {};
-    if (value < 60) return QStringLiteral("Less than a minute left");
-    return QStringLiteral("About %1 left").arg(durationText(value));
-}
-
-QString AppModel::durationText(double seconds) {
-    const auto minutes = static_cast<qint64>(std::llround(seconds / 60));
-    const qint64 hours = minutes / 60;
-    const qint64 rest = minutes % 60;
-    const QString minuteText = plural(rest, "minute", "minutes");
-    if (hours == 0) return minuteText;
-    const QString hourText = plural(hours, "hour", "hours");
-    return rest == 0 ? hourText : hourText + QStringLiteral(", ") + minuteText;
+    return ScreenTexts().timeLeft(seconds);
 }
 
 } // namespace vellary

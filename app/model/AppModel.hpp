@@ -109,7 +109,6 @@ public:
     Q_INVOKABLE void openLink(const QString& url);
     Q_INVOKABLE QString formatSize(qulonglong bytes) const;
     Q_INVOKABLE QString timeLeftText(const QVariant& seconds) const;
-    static QString durationText(double seconds);
 
     // Stops the scan, the copies and the session's recoveries, mounts what was unmounted for
     // the session at once, and waits for the jobs to end (a copy removes its partial file and

@@ -311,18 +311,9 @@ private slots:
 
     void timeLeftText() {
         Listed app;
-        const std::pair<QVariant, QString> cases[] = {
-            {QVariant(), ""},
-            {-1.0, ""},
-            {59.0, "Less than a minute left"},
-            {59.9, "Less than a minute left"},
-            {60.0, "About 1 minute left"},
-            {150.0, "About 3 minutes left"},
-            {3600.0, "About 1 hour left"},
-            {9000.0, "About 2 hours, 30 minutes left"},
-        };
-        for (const auto& [seconds, text] : cases)
-            QCOMPARE(app.model.timeLeftText(seconds), text);
+        QCOMPARE(app.model.timeLeftText(QVariant()), "");
+        QCOMPARE(app.model.timeLeftText(59.0), "Less than a minute left");
+        QCOMPARE(app.model.timeLeftText(60.0), "About 1 minute left");
     }
 };
 
