@@ -185,7 +185,6 @@ int DevTools::snapshotWindow(const QString& output, const QString& image, qint64
     if (!window) return fail(QStringLiteral("The main window couldn't be loaded."));
     window->resize(kWidth, kHeight);
     window->show();
-    window->raise();
 
     QTimer::singleShot(kSelectAfterMs, &model, [&model, window, select] {
         // Without a pointer the offscreen window puts it at its corner, on the back button, whose
