@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/io/FileBlockReader.hpp"
 #include "core/records/Date.hpp"
 #include "core/records/RecoverableFile.hpp"
 #include "tests/support/Tools.hpp"
@@ -41,6 +42,41 @@ public:
 private:
     std::promise<void> promise_;
     std::shared_future<void> future_ = promise_.get_future().share();
+};
+
+// Found files laid out on one disk image: each file in pieces at 4 KiB boundaries, pieces of
+// one file stored last first with noise between, as a fragmented card would hold them.
+class Card {
+public:
+    RecoverableFile add(const std::string& id, const std::string& name, FileKind kind,
+                        const Bytes& data, int pieces = 1) {
+        RecoverableFile file{
+            .id = id, .name = name, .originalPath = name, .size = data.size(), .kind = kind};
+        file.categoryFromKind();
+        const std::size_t piece = (data.size() / pieces + 4095) / 4096 * 4096;
+        std::vector<ByteRange> ranges;
+        for (int i = pieces - 1; i >= 0; --i) {
+            const std::size_t from = static_cast<std::size_t>(i) * piece;
+            if (from >= data.size()) continue;
+            const std::size_t length = std::min(piece, data.size() - from);
+            pad();
+            ranges.insert(ranges.begin(), ByteRange{bytes_.size(), length});
+            bytes_.insert(bytes_.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
+                          data.begin() + static_cast<std::ptrdiff_t>(from + length));
+        }
+        file.ranges = ranges;
+        return file;
+    }
+    // Written to a file and opened the way a disk image is.
+    std::shared_ptr<FileBlockReader> open(const TempDir& dir) {
+        pad();
+        writeFile(dir / "card.img", std::string(bytes_.begin(), bytes_.end()));
+        return std::make_shared<FileBlockReader>(dir / "card.img");
+    }
+
+private:
+    void pad() { bytes_.resize((bytes_.size() + 4095) / 4096 * 4096 + 4096, 0x5A); }
+    Bytes bytes_;
 };
 
 } // namespace vellary::testing

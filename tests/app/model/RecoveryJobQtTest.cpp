@@ -1,11 +1,8 @@
 #include "app/model/MainThread.hpp"
 #include "app/model/RecoveryJob.hpp"
-#include "app/model/RecoverySession.hpp"
 #include "core/io/DataBlockReader.hpp"
-#include "core/io/FileBlockReader.hpp"
 #include "core/restore/RecoveryNotes.hpp"
 #include "tests/app/model/ModelSupport.hpp"
-#include "tests/support/DeletedFilesCard.hpp"
 
 #include <QStandardPaths>
 
@@ -102,45 +99,6 @@ private slots:
             QVERIFY(note.starts_with("These files couldn't be saved:\n  x.jpg: No.\n\n"));
             QVERIFY(note.ends_with(":\n  c.jpg (5 KB unreadable)\n  d.mov (2.5 MB unreadable)"));
         }
-    }
-
-    // A real scan of a generated card, then a recovery where one file cannot be written.
-    void aRecoverySavesRealFilesAndMarksOnlyThoseSaved() {
-        TempDir dir;
-        const auto built = DeletedFilesCard::build(dir.path());
-        if (!built) QSKIP("mkfs.fat, mtools or ImageMagick missing");
-        RecoverySession session({std::nullopt, built->image},
-                                std::make_shared<FileBlockReader>(built->image), false);
-        session.start();
-        QTRY_COMPARE_WITH_TIMEOUT(session.state(), RecoverySession::State::Finished, 120000);
-        QVERIFY(session.fileCount() >= static_cast<int>(built->originals.size()));
-        session.setSearch("101CANON");
-        const auto shown = session.visibleFiles();
-        // A deleted short name gets the first letter it lost back from the camera's prefix.
-        QVERIFY(std::any_of(shown.begin(), shown.end(), [](const auto& file) {
-            return file.name == "IMG_0100.JPG" && file.nameInferred;
-        }));
-        session.setSearch("");
-        auto blocked = session.files()[0];
-        blocked.id = "blocked";
-        blocked.originalPath = "blocker/" + blocked.name;
-        session.merge({blocked});
-        session.rebuild();
-        session.selectAllVisible();
-
-        qputenv("RECOVER_DEFAULT_DESTINATION", QByteArray::fromStdString((dir / "out").string()));
-        RecoveryJob job(session, session.selectedFiles());
-        qunsetenv("RECOVER_DEFAULT_DESTINATION");
-        QTRY_VERIFY(!job.checking());
-        fs::create_directories(job.destination());
-        writeFile(job.destination() / "blocker", "in the way");
-        job.start();
-        QTRY_COMPARE_WITH_TIMEOUT(job.state(), RecoveryJob::State::Done, 60000);
-        const auto note = readFile(job.notePath().toStdString());
-        QVERIFY(note.starts_with("These files couldn't be saved:\n  " + blocked.name + ": "));
-        session.markRecovered(job.savedIDs());
-        QCOMPARE(session.recoveredCount(), session.fileCount() - 1);
-        QCOMPARE(session.selectedFiles(), (Files{blocked}));
     }
 };
 

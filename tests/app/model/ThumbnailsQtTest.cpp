@@ -4,7 +4,6 @@
 #include "app/model/ThumbnailCache.hpp"
 #include "app/model/ThumbnailProvider.hpp"
 #include "app/model/ThumbnailRender.hpp"
-#include "core/io/FileBlockReader.hpp"
 #include "core/restore/Previews.hpp"
 #include "tests/app/model/ModelSupport.hpp"
 #include "tests/support/CarveFixtures.hpp"
@@ -46,45 +45,6 @@ bool varied(const QImage& image) {
             spread = std::max(spread, std::abs(qGray(small.pixel(x, y)) - qGray(first)));
     return spread > 40;
 }
-
-// Found files laid out on one disk image: each file in pieces at 4 KiB boundaries, pieces of
-// one file stored last first with noise between, as a fragmented card would hold them.
-class Card {
-public:
-    RecoverableFile add(const std::string& id, const std::string& name, FileKind kind,
-                        const Bytes& data, int pieces = 1) {
-        RecoverableFile file;
-        file.id = id;
-        file.name = name;
-        file.originalPath = name;
-        file.kind = kind;
-        file.size = data.size();
-        file.categoryFromKind();
-        const std::size_t piece = (data.size() / pieces + 4095) / 4096 * 4096;
-        std::vector<ByteRange> ranges;
-        for (int i = pieces - 1; i >= 0; --i) {
-            const std::size_t from = static_cast<std::size_t>(i) * piece;
-            if (from >= data.size()) continue;
-            const std::size_t length = std::min(piece, data.size() - from);
-            pad();
-            ranges.insert(ranges.begin(), ByteRange{bytes_.size(), length});
-            bytes_.insert(bytes_.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
-                          data.begin() + static_cast<std::ptrdiff_t>(from + length));
-        }
-        file.ranges = ranges;
-        return file;
-    }
-    // Written to a file and opened the way a disk image is.
-    std::shared_ptr<FileBlockReader> open(const TempDir& dir) {
-        pad();
-        writeFile(dir / "card.img", std::string(bytes_.begin(), bytes_.end()));
-        return std::make_shared<FileBlockReader>(dir / "card.img");
-    }
-
-private:
-    void pad() { bytes_.resize((bytes_.size() + 4095) / 4096 * 4096 + 4096, 0x5A); }
-    Bytes bytes_;
-};
 
 // Asks the cache and waits for the answer.
 QImage thumbnailOf(ThumbnailCache& cache, const RecoverableFile& file) {
@@ -315,11 +275,8 @@ private slots:
 
     void whoGetsAThumbnail() {
         const auto file = [](FileKind kind, std::optional<bool> header = std::nullopt) {
-            RecoverableFile made;
-            made.kind = kind;
-            made.size = 1000;
-            made.headerLooksValid = header;
-            return made.categoryFromKind();
+            return RecoverableFile{.size = 1000, .kind = kind, .headerLooksValid = header}
+                .categoryFromKind();
         };
         for (const auto kind : {FileKind::jpeg, FileKind::srw, FileKind::raf, FileKind::mp4,
                                 FileKind::threegp, FileKind::mkv, FileKind::pdf})
@@ -390,11 +347,10 @@ private slots:
         };
         auto held = std::make_shared<Held>();
         held->data = wide_;
-        RecoverableFile file;
-        file.id = "held";
-        file.kind = FileKind::jpeg;
-        file.size = wide_.size();
-        file.ranges = {{0, wide_.size()}};
+        const RecoverableFile file{.id = "held",
+                                   .size = wide_.size(),
+                                   .kind = FileKind::jpeg,
+                                   .ranges = {{0, wide_.size()}}};
         ThumbnailCache cache(held);
         std::atomic<int> absent{0};
         for (int i = 0; i < 3; ++i)
@@ -454,11 +410,10 @@ private slots:
         const Bytes video = C::noise(3 << 20, 4);
         const std::uint64_t at = 5000;
         auto reader = std::make_shared<Counting>(C::join({C::noise(at, 3), video}));
-        RecoverableFile file;
-        file.id = "carve-5000";
-        file.kind = FileKind::mp4;
-        file.size = video.size();
-        file.ranges = {{at, video.size()}};
+        RecoverableFile file{.id = "carve-5000",
+                             .size = video.size(),
+                             .kind = FileKind::mp4,
+                             .ranges = {{at, video.size()}}};
         std::unique_ptr<DiskAsset> asset(DiskAsset::open(file, reader));
         QVERIFY(asset && asset->isOpen() && !asset->isSequential());
         QCOMPARE(asset->size(), qint64(video.size()));
@@ -492,29 +447,27 @@ private slots:
         QCOMPARE(asset->errorString(), QString("Couldn't read the video from the disk."));
     }
 
-    void quickLookExportsPrivately() {
+    void quickLookAndTheSessionKeepToThePrivateFolder() {
         TempDir cacheHome;
         qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cacheHome.path().string()));
         Card card;
         auto file = card.add("ntfs-7/42", "launch.desktop", FileKind::jpeg, small_, 2);
+        const auto photo = card.add("fat-1", "a.jpg", FileKind::jpeg, small_);
+        const auto movie = card.add("fat-2", "m.mov", FileKind::mov, Bytes(5000, 'm'));
         const auto reader = card.open(dir_);
         const auto root = QuickLookExport::folder();
         QCOMPARE(root, cacheHome.path() / "vellary" / "Preview");
 
         for (int round = 0; round < 2; ++round) {
             const auto saved = QuickLookExport::exportFile(file, *reader);
-            QVERIFY(saved);
-            QCOMPARE(*saved, root / "ntfs-7-42" / "launch.jpg");
+            QCOMPARE(saved.value_or(""), root / "ntfs-7-42" / "launch.jpg");
             QCOMPARE(readFile(*saved), std::string(small_.begin(), small_.end()));
         }
         for (const auto& folder : {root, root.parent_path()}) {
             struct stat info {};
-            QCOMPARE(::stat(folder.c_str(), &info), 0);
-            QCOMPARE(info.st_mode & 0777, 0700u);
+            QVERIFY(::stat(folder.c_str(), &info) == 0 && (info.st_mode & 0777) == 0700u);
         }
-        QCOMPARE(int(std::distance(fs::directory_iterator(root / "ntfs-7-42"),
-                                   fs::directory_iterator())),
-                 1);
+        QCOMPARE(std::distance(fs::directory_iterator(root / "ntfs-7-42"), {}), 1);
 
         file.name = "archive.tar.gz";
         file.kind = FileKind::zip;
@@ -528,17 +481,9 @@ private slots:
             QVERIFY(QuickLookExport::opensDirectly(RecoverableFile{.kind = kind}));
 
         QuickLookExport::cleanUp();
-        QVERIFY(!fs::exists(root));
-        QVERIFY(fs::exists(root.parent_path()));
-    }
+        QVERIFY(!fs::exists(root) && fs::exists(root.parent_path()));
 
-    void sessionServesThumbnailsUntilClosed() {
-        TempDir cacheHome;
-        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cacheHome.path().string()));
-        Card card;
-        const auto photo = card.add("fat-1", "a.jpg", FileKind::jpeg, small_);
-        const auto movie = card.add("fat-2", "m.mov", FileKind::mov, Bytes(5000, 'm'));
-        const auto reader = card.open(dir_);
+        // A session serves thumbnails and exports until it is closed.
         RecoverySession session({std::nullopt, "card.img"}, reader, false, {});
         session.merge({photo, movie});
         QVERIFY(session.hasThumbnail("fat-1") && session.hasThumbnail("fat-2"));

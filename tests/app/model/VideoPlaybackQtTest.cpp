@@ -1,7 +1,6 @@
 // Plays a found video through the media player straight from a card image. Needs a display
 // (xvfb-run); without one it skips.
 #include "app/model/DiskAsset.hpp"
-#include "core/io/FileBlockReader.hpp"
 #include "tests/app/model/ModelSupport.hpp"
 #include "tests/support/CarveFixtures.hpp"
 
@@ -24,27 +23,12 @@ private slots:
             "yuv420p clip.mp4");
         QVERIFY(movie);
         // The movie in two pieces, the second stored first.
-        const std::size_t half = movie->size() / 2 / 4096 * 4096;
-        Bytes card = CarveFixtures::noise(8192, 1);
-        const std::uint64_t second = card.size();
-        card.insert(card.end(), movie->begin() + static_cast<std::ptrdiff_t>(half), movie->end());
-        card.resize(card.size() + 8192, 0);
-        const std::uint64_t first = card.size();
-        card.insert(card.end(), movie->begin(), movie->begin() + static_cast<std::ptrdiff_t>(half));
-        writeFile(dir / "card.img", std::string(card.begin(), card.end()));
-
-        RecoverableFile file;
-        file.id = "carve-1";
-        file.name = "clip.mp4";
-        file.kind = FileKind::mp4;
-        file.size = movie->size();
-        file.ranges = {{first, half}, {second, movie->size() - half}};
-        file.categoryFromKind();
+        Card card;
+        const auto file = card.add("carve-1", "clip.mp4", FileKind::mp4, *movie, 2);
         QMediaPlayer player;
         QVideoSink sink;
         player.setVideoSink(&sink);
-        auto* asset =
-            DiskAsset::open(file, std::make_shared<FileBlockReader>(dir / "card.img"), &player);
+        auto* asset = DiskAsset::open(file, card.open(dir), &player);
         QVERIFY(asset);
         QVERIFY(asset->playOn(&player));
         QImage seen;
