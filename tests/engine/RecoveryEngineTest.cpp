@@ -16,10 +16,6 @@ namespace {
 
 constexpr std::uint64_t MiB = 1024 * 1024;
 
-bool haveTools() {
-    return missingTool({"sfdisk", "mkfs.vfat", "mkfs.exfat"}).empty();
-}
-
 struct Recorder {
     std::vector<ScanProgress> progress;
     int foundCalls = 0;
@@ -36,20 +32,6 @@ struct Recorder {
         return o;
     }
 };
-
-// A partitioned image whose partitions are formatted with the given mkfs commands.
-std::filesystem::path makeDisk(const TempDir& dir, const std::vector<std::string>& mkfs,
-                               std::uint64_t partitionMiB) {
-    const auto image = dir / "disk.img";
-    makeBlankFile(image, (partitionMiB * mkfs.size() + 2) * MiB);
-    std::string script = "label: dos\n";
-    for (std::size_t i = 0; i < mkfs.size(); ++i)
-        script += "size=" + std::to_string(partitionMiB) + "MiB, type=c\n";
-    EXPECT_TRUE(partitionImage(image, script));
-    for (std::size_t i = 0; i < mkfs.size(); ++i)
-        EXPECT_TRUE(formatInto(image, MiB + i * partitionMiB * MiB, partitionMiB * MiB, mkfs[i]));
-    return image;
-}
 
 void expectError(const BlockReader& reader, const ScanOptions& options, RecoverError::Case kind) {
     try {
@@ -85,19 +67,23 @@ TEST(RecoveryEngine, CancellationBeforeAndBetweenVolumesAndDeviceLoss) {
     gone.vanishAt(0);
     expectError(gone, {}, RecoverError::Case::deviceGone);
 
-    if (!haveTools()) GTEST_SKIP() << "sfdisk, mkfs.vfat or mkfs.exfat missing";
+    if (!missingTool({"sfdisk", "mkfs.vfat"}).empty())
+        GTEST_SKIP() << "sfdisk or mkfs.vfat missing";
     TempDir dir;
     // FAT12 is skipped unpolled, so only the engine's own check between volumes stops the scan
     // before the content search (which would end early rather than throw).
-    const auto image = makeDisk(dir, {"mkfs.vfat -F 12 {}"}, 16);
+    const auto image = dir / "disk.img";
+    makeBlankFile(image, 18 * MiB);
+    ASSERT_TRUE(partitionImage(image, "label: dos\nsize=16MiB, type=c\n"));
+    ASSERT_TRUE(formatInto(image, MiB, 16 * MiB, "mkfs.vfat -F 12 {}"));
     int polls = 0;
     ScanOptions options;
     options.isCancelled = [&polls] { return ++polls > 1; }; // yes from the first volume on
     expectError(FileBlockReader(image), options, RecoverError::Case::cancelled);
 }
 
-// Listed files keep the content search off and arrive in one batch; a FAT sector that cannot be
-// read comes from the second copy, and only when both are lost does the user hear of it.
+// Listed files keep the content search off and arrive in one batch; when both copies of the FAT
+// are lost the user hears of it.
 TEST(RecoveryEngine, ListedFilesAndUnreadableVolumes) {
     TempDir dir;
     const auto image = dir / "demo.img";
