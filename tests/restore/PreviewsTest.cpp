@@ -110,41 +110,30 @@ TEST(Previews, RawTakesTheLargestDisplayablePreview) {
     EXPECT_EQ(imageOf(dng.data, FileKind::dng), large);
 }
 
-TEST(Previews, RawPreviewBounds) {
-    // 64 bytes is the smallest preview taken; a preview running past the file's size is not.
+// The smallest raw preview taken is 64 bytes and none runs past the file; a RAF's comes from its
+// header, and a source that vanishes gives nothing.
+TEST(Previews, RawPreviewBoundsTheRAFHeaderAndAVanishedSource) {
     const auto tiny = jpegWithFrame(0xC0, 64);
     const auto raw = RawFixtures::nef({tiny});
     EXPECT_EQ(imageOf(raw.data, FileKind::nef), tiny);
-    auto shorter = jpegWithFrame(0xC0, 63);
-    const auto tooSmall = RawFixtures::nef({shorter});
+    const auto tooSmall = RawFixtures::nef({jpegWithFrame(0xC0, 63)});
     EXPECT_EQ(imageOf(tooSmall.data, FileKind::nef), tooSmall.data);
-
     auto cut = fileOver(raw.data, FileKind::nef);
     cut.size = raw.previews[0].offset + raw.previews[0].length - 1;
-    const auto got = Previews::imageData(cut, DataBlockReader(raw.data), 1 << 20);
-    EXPECT_NE(got, tiny);
-}
+    EXPECT_NE(Previews::imageData(cut, DataBlockReader(raw.data), 1 << 20), tiny);
 
-TEST(Previews, RAFPreviewFromTheHeader) {
     const auto jpeg = jpegWithFrame(0xC0, 3000);
     const auto raf = RawFixtures::raf(jpeg, 20000);
-    EXPECT_EQ(imageOf(raf.data, FileKind::raf), jpeg);
     EXPECT_EQ(imageOf(raf.data, FileKind::raf, 3000), jpeg);
     EXPECT_FALSE(imageOf(raf.data, FileKind::raf, 2999));
-    // A header that names no JPEG gives nothing, not the whole file.
-    auto broken = raf.data;
+    auto broken = raf.data; // a header that names no JPEG gives nothing, not the whole file
     broken[raf.previews[0].offset] = 0;
     EXPECT_FALSE(imageOf(broken, FileKind::raf));
-    // The file cut before the end the header states.
-    auto cut = fileOver(raf.data, FileKind::raf);
+    cut = fileOver(raf.data, FileKind::raf); // cut before the end the header states
     cut.size -= 1;
     EXPECT_FALSE(Previews::imageData(cut, DataBlockReader(raf.data), 1 << 20));
-}
 
-TEST(Previews, VanishedSourceGivesNothing) {
-    const auto jpeg = jpegWithFrame(0xC0, 3000);
-    for (const auto kind : {FileKind::jpeg, FileKind::raf}) {
-        const auto data = kind == FileKind::raf ? RawFixtures::raf(jpeg, 9000).data : jpeg;
+    for (const auto& [data, kind] : {std::pair(jpeg, FileKind::jpeg), {raf.data, FileKind::raf}}) {
         FaultyBlockReader reader(data);
         reader.vanishAt(1000);
         EXPECT_FALSE(Previews::imageData(fileOver(data, kind), reader, Previews::kThumbnailBytes))

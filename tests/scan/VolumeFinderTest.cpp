@@ -1,6 +1,7 @@
 // Partition tables and boot sectors: built in memory for the damaged and limit cases, and a
 // disk partitioned by sfdisk and formatted by the real mkfs tools.
 #include "core/scan/VolumeFinder.hpp"
+#include "core/engine/RecoveryEngine.hpp"
 #include "core/io/DataBlockReader.hpp"
 #include "core/io/FileBlockReader.hpp"
 #include "tests/support/DiskImages.hpp"
@@ -96,6 +97,8 @@ TEST(VolumeFinder, TablesAndTheirLimits) {
     EXPECT_TRUE(VolumeFinder::find(DataBlockReader(Bytes(511, 0))).empty());
 }
 
+// Volumes in partition order; the scan skips FAT12 with one warning, does not count it, and
+// names each kind once.
 TEST(VolumeFinder, RecognisesRealFileSystemsInMbrAndExtendedPartitions) {
     if (const auto tool = missingTool({"sfdisk", "mkfs.vfat", "mkfs.exfat", "mkfs.ntfs"});
         !tool.empty())
@@ -109,21 +112,26 @@ TEST(VolumeFinder, RecognisesRealFileSystemsInMbrAndExtendedPartitions) {
                                       "size=20480, type=6\n"
                                       "size=20480, type=7\n"
                                       "size=8192, type=1\n"
-                                      "size=20480, type=7\n"));
+                                      "size=20480, type=7\n"
+                                      "size=20480, type=6\n"));
     const auto starts = partitionStarts(image);
-    ASSERT_EQ(starts.size(), 6u);
+    ASSERT_EQ(starts.size(), 7u);
     ASSERT_TRUE(formatInto(image, starts[0], 40 * MiB, "mkfs.vfat -F 32 -s 1 {}"));
     ASSERT_TRUE(formatInto(image, starts[2], 10 * MiB, "mkfs.vfat -F 16 {}"));
     ASSERT_TRUE(formatInto(image, starts[3], 10 * MiB, "mkfs.exfat {}"));
     ASSERT_TRUE(formatInto(image, starts[4], 4 * MiB, "mkfs.vfat -F 12 {}"));
     ASSERT_TRUE(formatInto(image, starts[5], 10 * MiB, "mkfs.ntfs -Q -F {}"));
+    ASSERT_TRUE(formatInto(image, starts[6], 10 * MiB, "mkfs.vfat -F 16 {}"));
     const auto volumes = VolumeFinder::find(FileBlockReader(image));
-    const std::vector<FoundVolume> expected = {{starts[0], VolumeKind::fat32},
-                                               {starts[2], VolumeKind::fat16},
-                                               {starts[3], VolumeKind::exfat},
-                                               {starts[4], VolumeKind::fat12},
-                                               {starts[5], VolumeKind::ntfs}};
+    const std::vector<FoundVolume> expected = {
+        {starts[0], VolumeKind::fat32}, {starts[2], VolumeKind::fat16},
+        {starts[3], VolumeKind::exfat}, {starts[4], VolumeKind::fat12},
+        {starts[5], VolumeKind::ntfs},  {starts[6], VolumeKind::fat16}};
     EXPECT_EQ(volumes, expected);
+    const auto result = RecoveryEngine::scan(FileBlockReader(image), {});
+    EXPECT_EQ(result.filesystem, "ExFAT and FAT16 and FAT32 and NTFS");
+    EXPECT_EQ(result.volumeCount, 5);
+    EXPECT_EQ(result.warnings, std::vector<std::string>{"A very old FAT12 section was skipped."});
 }
 
 TEST(VolumeFinder, DetectRefusesDamagedBootSectors) {
