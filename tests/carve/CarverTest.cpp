@@ -96,23 +96,6 @@ std::vector<std::uint64_t> starts(const std::vector<RecoverableFile>& files) {
     return out;
 }
 
-// A large source made up on the fly: the lead byte at every boundary, zeros elsewhere.
-class PatternReader : public BlockReader {
-public:
-    explicit PatternReader(std::uint64_t size) : size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    Bytes read(std::uint64_t offset, std::int64_t count) const override {
-        if (offset >= size_ || count < 1) return {};
-        Bytes out(std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size_ - offset), 0);
-        for (std::uint64_t i = (512 - offset % 512) % 512; i < out.size(); i += 512)
-            out[i] = 0xAB;
-        return out;
-    }
-
-private:
-    std::uint64_t size_;
-};
-
 // One carver over a source with its lead byte at every boundary: where the walk asks it, and
 // which of its measurements become files.
 TEST(CarverWalk, CandidatesClaimsAndMeasurements) {
@@ -282,7 +265,7 @@ TEST(CarverWalk, StopsAfterTheChunkThatReachesTheFileCap) {
         return start % (8 * MiB) < 12'500 * 512 ? std::optional(sized(512)) : std::nullopt;
     });
     std::vector<RecoverableFile> sink;
-    Carver::carve(PatternReader(140 * MiB), {}, {}, 0, sink, Registry::leadTable({&fake}));
+    Carver::carve(DataBlockReader(leads(140 * MiB)), {}, {}, 0, sink, Registry::leadTable({&fake}));
     EXPECT_EQ(sink.size(), Carver::kMaxFiles);
 }
 
