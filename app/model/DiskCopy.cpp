@@ -8,6 +8,7 @@
 #include "app/model/SetAside.hpp"
 #include "core/devices/DeviceCatalog.hpp"
 #include "core/records/ByteText.hpp"
+#include "core/records/Bytes.hpp"
 #include "core/records/RecoverError.hpp"
 #include "core/restore/DestinationCheck.hpp"
 #include "core/restore/OutputPath.hpp"
@@ -19,11 +20,6 @@ namespace vellary {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum = 0;
-    return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
-}
 
 bool somethingAt(const fs::path& path) {
     std::error_code error;
@@ -97,14 +93,14 @@ void DiskCopy::run(const Device& device, const fs::path& destination) {
         const fs::path folder = DestinationCheck::nearestExisting(
             destination.parent_path().empty() ? fs::path(".") : destination.parent_path());
         const auto free = platform.freeSpace ? platform.freeSpace(folder) : std::nullopt;
-        const std::uint64_t needed = plus(device.size, kMargin);
+        const std::uint64_t needed = saturatingAdd(device.size, kMargin);
         // Without the old file's room the copy would not fit: that file must go first.
         const bool needsOldRoom = free.value_or(UINT64_MAX) < needed;
-        if (free && plus(*free, existing) < needed)
+        if (free && saturatingAdd(*free, existing) < needed)
             return stop(QString::fromUtf8(kNoSpaceTitle),
-                        QString::fromStdString(
-                            RecoverError::notEnoughSpace(device.size, plus(*free, existing))
-                                .errorDescription()));
+                        QString::fromStdString(RecoverError::notEnoughSpace(
+                                                   device.size, saturatingAdd(*free, existing))
+                                                   .errorDescription()));
         const QString unreadable =
             QStringLiteral("Couldn't read “%1”").arg(QString::fromStdString(device.name));
         std::shared_ptr<BlockReader> reader;

@@ -3,6 +3,7 @@
 #include "app/model/MainThread.hpp"
 #include "app/model/RecoverySession.hpp"
 #include "core/devices/DeviceCatalog.hpp"
+#include "core/records/Bytes.hpp"
 #include "core/records/RecoverError.hpp"
 #include "core/restore/DestinationCheck.hpp"
 #include "core/restore/OutputPath.hpp"
@@ -18,11 +19,6 @@ namespace vellary {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum = 0;
-    return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
-}
 
 } // namespace
 
@@ -102,7 +98,7 @@ void RecoveryJob::validate() {
     const auto generation = ++generation_;
     const QPointer<RecoveryJob> weak(this);
     workers().start([weak, generation, destination = destination_, device = device_,
-                     needed = plus(totalBytes(), kMargin), checks = checks_] {
+                     needed = saturatingAdd(totalBytes(), kMargin), checks = checks_] {
         std::optional<QString> problem;
         if (device && checks.onSource && checks.onSource(destination, *device))
             problem =
@@ -199,7 +195,7 @@ QVariant RecoveryJob::freeSpaceValue() const {
 qulonglong RecoveryJob::totalBytes() const {
     std::uint64_t sum = 0;
     for (const auto& file : files_)
-        sum = plus(sum, file.size);
+        sum = saturatingAdd(sum, file.size);
     return sum;
 }
 

@@ -94,9 +94,7 @@ std::optional<JPEGCarver::Parsed> JPEGCarver::measure(const BlockReader& reader,
                                                       std::uint64_t start,
                                                       std::optional<std::uint64_t> limit) {
     const std::uint64_t maxLength = limit.value_or(kDefaultLimit);
-    std::uint64_t end = 0;
-    if (__builtin_add_overflow(start, maxLength, &end)) end = UINT64_MAX;
-    end = std::min(end, reader.size());
+    const std::uint64_t end = std::min(saturatingAdd(start, maxLength), reader.size());
     HeldWindow window(reader, end, kWindow);
     if (window.byte(start) != 0xFF || window.byte(start + 1) != 0xD8) return std::nullopt;
 

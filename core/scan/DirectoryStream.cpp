@@ -10,7 +10,7 @@ DirectoryStream::DirectoryStream(const BlockReader& reader, std::vector<Extent> 
     std::uint64_t sum = 0;
     for (const auto& e : extents_) {
         starts_.push_back(sum);
-        if (__builtin_add_overflow(sum, e.length, &sum)) sum = UINT64_MAX;
+        sum = saturatingAdd(sum, e.length);
     }
     total_ = std::min(sum, limit);
 }

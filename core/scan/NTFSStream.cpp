@@ -8,11 +8,6 @@ namespace {
 
 constexpr std::int64_t kSector = 4096;
 
-std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t sum = 0;
-    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
-}
-
 } // namespace
 
 Bytes NTFSStream::read(const BlockReader& reader, const NTFSGeometry& geometry, std::uint64_t at,
