@@ -49,6 +49,18 @@ public:
         bits_ = buffered;
         count_ = count;
     }
+    // The plain bytes buffered ahead in memory, for a loop that reads them itself: nothing once a
+    // marker was reached.
+    std::optional<std::pair<const std::uint8_t*, const std::uint8_t*>> ahead() {
+        if (marker_ || (pos_ - base_ >= length_ && byteAt(pos_) < 0)) return std::nullopt;
+        return std::pair{data_ + (pos_ - base_), data_ + length_};
+    }
+    // Takes back what such a loop read, up to at in the same memory.
+    void took(const std::uint8_t* at, std::uint64_t buffered, int count) {
+        pos_ = base_ + static_cast<std::uint64_t>(at - data_);
+        bits_ = buffered;
+        count_ = count;
+    }
     std::uint64_t markerAt() const { return markerAt_; }
     std::uint8_t markerCode() const { return markerCode_; }
     // Steps over the marker the stream stopped at and starts afresh after it.
@@ -180,6 +192,14 @@ public:
         acc_ <<= n;
         have_ -= n;
     }
+    // Passes over n bits whose values do not matter.
+    void skip(int n) {
+        for (; n > 0; n -= 56) {
+            const int m = std::min(n, 56);
+            ensure(m);
+            drop(m);
+        }
+    }
     [[gnu::always_inline]] std::uint32_t take(int n) {
         if (n == 0) return 0;
         ensure(n);
@@ -238,6 +258,107 @@ struct ScanComponent {
     const JPEGData::Table* dc = nullptr;
     const JPEGData::Table* ac = nullptr;
 };
+
+// Where a run of sequential blocks stopped: the unit, and the block within it.
+struct Reached {
+    std::uint64_t unit = 0;
+    std::size_t block = 0;
+};
+
+// Decodes sequential blocks from the start of unit up to stop with the bit buffer in registers,
+// while the data ahead is plain bytes in memory and each code is found in one look-up. Stops at
+// the start of the first block it cannot finish so (a marker or the memory's end near, a long or
+// a bad code), with the stream where that block starts: the careful loop takes it from there and
+// judges it, so both give the same verdict.
+[[gnu::noinline]] Reached sequentialRun(Bits& stream, const std::array<ScanComponent, 4>& parts,
+                                        const std::array<std::uint8_t, 10>& unitBlocks,
+                                        std::size_t blocksPerUnit, std::uint64_t unit,
+                                        std::uint64_t stop, int maxDC, int maxAC) {
+    const auto memory = stream.ahead();
+    if (!memory) return {unit, 0};
+    const std::uint8_t* p = memory->first;
+    const std::uint8_t* const end = memory->second;
+    std::uint64_t acc = stream.buffered();
+    int have = stream.count();
+    constexpr int kLow = 27; // two codes of up to 11 bits with their extra bits, or one of 22
+    // Tops the buffer up to 57 bits or more; false at a marker or near the memory's end.
+    const auto refill = [&]() -> bool {
+        if (end - p < 16) return false;
+        std::uint64_t v = 0;
+        std::memcpy(&v, p, 8);
+        v = __builtin_bswap64(v);
+        const std::uint64_t inverted = ~v;
+        if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+            acc |= v >> have;
+            const int n = (63 - have) >> 3;
+            p += n;
+            have += 8 * n;
+            return true;
+        }
+        while (have <= 56) {
+            const std::uint64_t b = *p;
+            if (b == 0xFF) {
+                if (p[1] != 0x00) return false;
+                ++p;
+            }
+            ++p;
+            acc |= b << (56 - have);
+            have += 8;
+        }
+        return true;
+    };
+    constexpr int kShift = 64 - kFastBits;
+    for (; unit < stop; ++unit) {
+        for (std::size_t block = 0; block < blocksPerUnit; ++block) {
+            const auto& part = parts[unitBlocks[block]];
+            const std::uint8_t* const startP = p;
+            const std::uint64_t startAcc = acc;
+            const int startHave = have;
+            const auto bail = [&] {
+                stream.took(startP, startAcc, startHave);
+                return Reached{unit, block};
+            };
+            if (have < kLow && !refill()) return bail();
+            if (const auto e = part.dc->step[acc >> kShift]; e != 0) {
+                acc <<= e >> 8;
+                have -= e >> 8;
+            } else {
+                const auto f = part.dc->fast[acc >> kShift];
+                const int size = f & 0xFF;
+                if (f == 0 || size > maxDC) return bail();
+                const int length = (f >> 8) + size;
+                acc <<= length;
+                have -= length;
+            }
+            const auto* pair = part.ac->pair.data();
+            const auto* single = part.ac->fast.data();
+            int k = 1;
+            do {
+                if (have < kLow && !refill()) return bail();
+                const auto index = acc >> kShift;
+                if (const std::uint32_t e = pair[index]; e != 0) {
+                    // Two steps while the first surely leaves the block open.
+                    const std::uint32_t use = k <= 63 - 16 ? e >> 16 : e;
+                    acc <<= use & 0xFF;
+                    have -= static_cast<int>(use & 0xFF);
+                    k += static_cast<int>(use >> 8 & 0xFF);
+                    continue;
+                }
+                const auto f = single[index];
+                const int rs = f & 0xFF;
+                const int size = rs & 0x0F;
+                if (f == 0 || size > maxAC) return bail();
+                const int length = (f >> 8) + size;
+                acc <<= length;
+                have -= length;
+                k += size != 0 ? (rs >> 4) + 1 : (rs >> 4) == 15 ? 16 : JPEGData::kEndOfBlock;
+            } while (k < 64);
+            if (k > 64 && k < JPEGData::kEndOfBlock) return bail();
+        }
+    }
+    stream.took(p, acc, have);
+    return {stop, 0};
+}
 
 } // namespace
 
@@ -431,6 +552,8 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
     // Coefficients of 8-bit samples need at most 11 bits (DC) and 10 (AC); 12-bit ones four more.
     const int maxDC = precision_ == 8 ? 11 : 15;
     const int maxAC = precision_ == 8 ? 10 : 14;
+    // Sequential blocks go through a tighter loop where nobody asks for block starts.
+    const bool quick = !progressive_ && !marks;
 
     for (; unit < units; ++unit, block = 0) {
         const bool resumed = from && unit == from->unit;
@@ -441,6 +564,16 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
             ++restarts;
             stream.resumeAfterMarker();
             eobRun = 0;
+        }
+        if (quick && block == 0) {
+            const std::uint64_t stop =
+                restartInterval_ == 0
+                    ? units
+                    : std::min(units, (unit / restartInterval_ + 1) * restartInterval_);
+            const auto reached =
+                sequentialRun(stream, parts, unitBlocks, blocksPerUnit, unit, stop, maxDC, maxAC);
+            unit = reached.unit == stop ? stop - 1 : reached.unit;
+            block = reached.unit == stop ? blocksPerUnit : reached.block;
         }
         for (; block < blocksPerUnit; ++block) {
             const auto& part = parts[unitBlocks[block]];
@@ -571,12 +704,7 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                             const std::uint64_t before = stop > 63 ? ~0ull : (1ull << stop) - 1;
                             // The new coefficient's sign bit, then the corrections; only their
                             // count matters here.
-                            // Few are set between two new coefficients: counted one by one.
-                            int n = size != 0;
-                            for (auto set = mask & ahead & before; set != 0; set &= set - 1)
-                                ++n;
-                            for (; n > 0; n -= 16)
-                                bits.take(std::min(n, 16));
+                            bits.skip((size != 0) + bitCount(mask & ahead & before));
                             k = stop;
                             if (size != 0) {
                                 if (k > se) return false;
@@ -587,8 +715,7 @@ JPEGData::ScanEnd JPEGData::scan(ByteSpan header, HeldWindow& window, std::uint6
                     if (eobRun > 0) {
                         // One correction bit for each coefficient from k on that is already set.
                         const std::uint64_t onward = k > 63 ? 0 : ~((1ull << k) - 1);
-                        for (int n = bitCount(mask & upTo & onward); n > 0; n -= 16)
-                            bits.take(std::min(n, 16));
+                        bits.skip(bitCount(mask & upTo & onward));
                         --eobRun;
                     }
                 }
