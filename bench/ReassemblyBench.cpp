@@ -1,8 +1,8 @@
-// Fragmented JPEGs: a deep scan of an image holding JPEGs split into two cluster-aligned pieces
-// (random bytes, zeros or another JPEG between them; 4 KiB and 32 KiB clusters), beside plain
-// reads and the deep scan of an image holding the same JPEGs whole.
+// Fragmented JPEGs: a deep scan of an image holding JPEGs split into two (or --pieces)
+// cluster-aligned pieces (random bytes, zeros or another JPEG between them; 4 KiB and 32 KiB
+// clusters), beside plain reads and the deep scan of an image holding the same JPEGs whole.
 //
-//   ReassemblyBench [--size MiB] [--files N] [--dir FOLDER] [--jpegs FOLDER]
+//   ReassemblyBench [--size MiB] [--files N] [--pieces N] [--dir FOLDER] [--jpegs FOLDER]
 //
 // Without --jpegs, cjpeg encodes a few generated pictures. Counts how many split files come
 // back byte-exact, how many are labelled partial and how many are labelled whole with wrong
@@ -37,6 +37,7 @@ constexpr std::uint64_t kChunk = 8 * MiB;
 struct Options {
     std::uint64_t size = 1024 * MiB;
     int files = 100;
+    int pieces = 2;
     fs::path dir = fs::temp_directory_path();
     fs::path jpegs;
 };
@@ -161,12 +162,22 @@ std::vector<Placed> writeImage(const fs::path& path, const Options& o,
         image.padTo(cluster, random);
         const auto& f = jpegs[static_cast<std::size_t>(i) % jpegs.size()];
         placed.push_back({image.size(), &f});
-        const auto fraction = 30 + random.next() % 40;
-        auto cut = f.size() * fraction / 100 / cluster * cluster;
-        cut = std::max<std::uint64_t>(cut, cluster);
-        image.write(f, 0, static_cast<std::size_t>(cut));
-        if (split) {
-            switch (i % 3) {
+        // Cuts near each share of the file, on cluster boundaries.
+        std::vector<std::uint64_t> cuts = {0};
+        for (int k = 1; k < o.pieces; ++k) {
+            const auto share = f.size() * static_cast<std::uint64_t>(k) / o.pieces;
+            const auto fraction = 70 + random.next() % 60; // of the share, in percent
+            const auto cut =
+                std::max(share * fraction / 100 / cluster * cluster, cuts.back() + cluster);
+            if (cut < f.size()) cuts.push_back(cut);
+        }
+        cuts.push_back(f.size());
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+            image.write(f, static_cast<std::size_t>(cuts[k]),
+                        static_cast<std::size_t>(cuts[k + 1]));
+            if (!split || k + 2 == cuts.size()) continue;
+            image.padTo(cluster, random);
+            switch ((static_cast<std::size_t>(i) + k) % 3) {
             case 0:
                 image.noise(cluster * (1 + random.next() % 6), random);
                 break;
@@ -180,7 +191,6 @@ std::vector<Placed> writeImage(const fs::path& path, const Options& o,
             }
             }
         }
-        image.write(f, static_cast<std::size_t>(cut), f.size());
         image.padTo(cluster, random);
         image.noise(cluster * (random.next() % 3), random);
     }
@@ -270,6 +280,8 @@ int main(int argc, char** argv) {
             o.size = std::stoull(value) * MiB;
         else if (arg == "--files")
             o.files = std::max(1, std::stoi(value));
+        else if (arg == "--pieces")
+            o.pieces = std::clamp(std::stoi(value), 2, 8);
         else if (arg == "--dir")
             o.dir = value;
         else if (arg == "--jpegs")
@@ -299,9 +311,9 @@ int main(int argc, char** argv) {
         std::printf("plain 8 MiB reads              %7.2f s  %6.0f MB/s\n", read, mb / read);
         std::printf("deep scan, files whole         %7.2f s  %6.0f MB/s  %d of %d byte-exact\n",
                     scanWhole.seconds, mb / scanWhole.seconds, scanWhole.exact, o.files);
-        std::printf("deep scan, files in two pieces %7.2f s  %6.0f MB/s  %d of %d put back "
+        std::printf("deep scan, files in %d pieces   %7.2f s  %6.0f MB/s  %d of %d put back "
                     "byte-exact, %d partial, %d missing, %d whole with wrong bytes\n",
-                    scanSplit.seconds, mb / scanSplit.seconds, scanSplit.exact, o.files,
+                    o.pieces, scanSplit.seconds, mb / scanSplit.seconds, scanSplit.exact, o.files,
                     scanSplit.partial, scanSplit.missing, scanSplit.wrong);
         if (scanSplit.wrong != 0 || scanWhole.wrong != 0) status = 2;
     } catch (const std::exception& error) {

@@ -278,13 +278,15 @@ public:
                 if (std::any_of(pieceList.begin(), pieceList.end(),
                                 [&](const ByteRange& r) { return p >= r.offset && p <= r.end(); }))
                     continue;
-                if (++tests_ > JPEGReassembly::kMaxTests) {
+                if (++tests_ > JPEGReassembly::kMaxTests ||
+                    decoded_ > JPEGReassembly::kMaxDecoded) {
                     stop = true;
                     return;
                 }
                 layout.push_back({cut, p});
                 const bool deeper = pieces + 1 < kMaxPieces;
                 const auto decoded = decode(layout, resume, deeper);
+                decoded_ += decoded.end.at > cut ? decoded.end.at - cut : 0;
                 if (decoded.whole && decoded.end.at >= cut) {
                     auto result = ranges(layout, decoded.end.at + 2);
                     if (!acceptable(result)) continue;
@@ -298,7 +300,8 @@ public:
                         stop = true;
                         return;
                     }
-                    if (tests_ > JPEGReassembly::kMaxTests) {
+                    if (tests_ > JPEGReassembly::kMaxTests ||
+                        decoded_ > JPEGReassembly::kMaxDecoded) {
                         stop = true;
                         return;
                     }
@@ -391,6 +394,7 @@ private:
     const JPEGReassembly::Claimed& claimed_;
     Prepared& prepared_;
     int tests_ = 0;
+    std::uint64_t decoded_ = 0; // bytes of continuations decoded
 };
 
 } // namespace

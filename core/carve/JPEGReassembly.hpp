@@ -18,6 +18,10 @@ struct JPEGReassembly {
     static constexpr std::uint64_t kReach = 256ull * 1024 * 1024;
     // Continuations tried per broken file; each test stops at the first decoding error.
     static constexpr int kMaxTests = 4096;
+    // And the data those tests decode, at most: continuations of another JPEG's data decode for
+    // megabytes before they fail, and a file whose pieces are not there would otherwise cost
+    // seconds.
+    static constexpr std::uint64_t kMaxDecoded = 64ull * 1024 * 1024;
 
     struct Result {
         std::vector<ByteRange> ranges; // in file order
