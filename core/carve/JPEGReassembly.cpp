@@ -278,8 +278,8 @@ public:
                 if (std::any_of(pieceList.begin(), pieceList.end(),
                                 [&](const ByteRange& r) { return p >= r.offset && p <= r.end(); }))
                     continue;
-                if (++tests_ > JPEGReassembly::kMaxTests ||
-                    decoded_ > JPEGReassembly::kMaxDecoded) {
+                ++tests_;
+                if (spent()) {
                     stop = true;
                     return;
                 }
@@ -300,8 +300,7 @@ public:
                         stop = true;
                         return;
                     }
-                    if (tests_ > JPEGReassembly::kMaxTests ||
-                        decoded_ > JPEGReassembly::kMaxDecoded) {
+                    if (spent()) {
                         stop = true;
                         return;
                     }
@@ -395,6 +394,10 @@ private:
     Prepared& prepared_;
     int tests_ = 0;
     std::uint64_t decoded_ = 0; // bytes of continuations decoded
+
+    bool spent() const {
+        return tests_ > JPEGReassembly::kMaxTests || decoded_ > JPEGReassembly::kMaxDecoded;
+    }
 };
 
 } // namespace
